@@ -1,0 +1,93 @@
+#include "framework/afxthread.h"
+
+#include <new>
+
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <system_error>
+#include <thread>
+#endif
+
+CWinThread::CWinThread(AFX_THREADPROC pfn, LPVOID pParam)
+    : m_pfnThreadProc(pfn), m_pThreadParams(pParam) {}
+
+CWinThread::~CWinThread()
+{
+#ifdef _WIN32
+    if (m_hThread)
+        CloseHandle(m_hThread);
+#endif
+}
+
+void CWinThread::Run(CWinThread* pThread)
+{
+    pThread->m_pfnThreadProc(pThread->m_pThreadParams);
+    if (pThread->m_bAutoDelete)
+        delete pThread;
+}
+
+#ifdef _WIN32
+
+unsigned __stdcall CWinThread::ThreadEntry(void* p)
+{
+    Run(static_cast<CWinThread*>(p));
+    return 0;
+}
+
+bool CWinThread::Start(int nPriority, UINT nStackSize, DWORD dwCreateFlags)
+{
+    unsigned id = 0;
+    uintptr_t h = _beginthreadex(nullptr, nStackSize, &ThreadEntry, this, CREATE_SUSPENDED, &id);
+    if (h == 0)
+        return false;
+    m_hThread = reinterpret_cast<HANDLE>(h);
+    m_nThreadID = id;
+    SetThreadPriority(m_hThread, nPriority);
+    if (!(dwCreateFlags & CREATE_SUSPENDED))
+        ::ResumeThread(m_hThread);
+    return true;
+}
+
+DWORD CWinThread::ResumeThread()
+{
+    return m_hThread ? ::ResumeThread(m_hThread) : DWORD(-1);
+}
+
+#else
+
+bool CWinThread::Start(int, UINT, DWORD dwCreateFlags)
+{
+    m_bSuspended = true;
+    if (!(dwCreateFlags & CREATE_SUSPENDED))
+        return ResumeThread() != DWORD(-1);
+    return true;
+}
+
+DWORD CWinThread::ResumeThread()
+{
+    if (!m_bSuspended)
+        return 0;
+    try {
+        std::thread(&CWinThread::Run, this).detach();
+    } catch (const std::system_error&) {
+        return DWORD(-1);
+    }
+    m_bSuspended = false;
+    return 1;
+}
+
+#endif
+
+CWinThread* AfxBeginThread(AFX_THREADPROC pfnThreadProc, LPVOID pParam, int nPriority,
+                           UINT nStackSize, DWORD dwCreateFlags, void*)
+{
+    CWinThread* pThread = new (std::nothrow) CWinThread(pfnThreadProc, pParam);
+    if (!pThread)
+        return nullptr;
+    if (!pThread->Start(nPriority, nStackSize, dwCreateFlags)) {
+        delete pThread;
+        return nullptr;
+    }
+    return pThread;
+}

@@ -1,0 +1,30 @@
+// Resource identifiers shared by the resource script and the code.
+#pragma once
+
+#define IDI_KESTRIN        128
+#define IDD_SETTINGS       129
+#define IDD_BUSY           130
+#define IDD_ABOUT          132
+#define IDB_MENU           131
+
+// Busy animation frames: 131 .. 139 (icon ids; bitmap 131 is a separate type)
+#define IDI_BUSY_FIRST     131
+#define IDI_BUSY_LAST      139
+
+// Settings dialog (template 129)
+#define IDC_PASSWORD       1001
+#define IDC_BATCHSETTINGS  1002
+#define IDC_FILENAME       1003
+#define IDC_ENCTYPE        1004
+#define IDC_ABOUT          1005
+#define IDC_CONFIRM        1006
+
+// About box (template 132)
+#define IDC_VERSION        1006
+
+// Busy dialog (template 130)
+#define IDC_PROGRESS_TOTAL 1000
+#define IDC_PROGRESS_FILE  1001
+#define IDC_COUNT          1037
+#define IDC_BUSYICON       1038
+#define IDC_PATH           1039

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds the native, sanitizer and Windows trees and
+# runs every test: native, native under ASan+UBSan, and the Windows tests under Wine.
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+ensure_packages "${CORE_PACKAGES[@]}"
+
+status=0
+run_ctest() {  # tree, label
+    echo "== tests: $2"
+    if ! ctest --test-dir "$BUILD/$1" --output-on-failure -j "$JOBS" --timeout 600; then
+        status=1
+    fi
+}
+
+echo "== build: native"
+configure_native native RelWithDebInfo
+cmake --build "$BUILD/native" -j "$JOBS"
+
+echo "== build: native with AddressSanitizer and UndefinedBehaviorSanitizer"
+configure_native asan Debug -DKESTRIN_BENCH=OFF \
+    "-DCMAKE_CXX_FLAGS=-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer" \
+    "-DCMAKE_C_FLAGS=-fsanitize=address,undefined -fno-omit-frame-pointer" \
+    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
+cmake --build "$BUILD/asan" -j "$JOBS"
+
+echo "== build: windows (mingw-w64)"
+configure_windows
+cmake --build "$BUILD/windows" -j "$JOBS"
+
+run_ctest native "native"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan "native, ASan+UBSan"
+
+fresh_wine_prefix "$BUILD/windows/wineprefix" null
+run_ctest windows "windows, under Wine"
+wineserver -k 2>/dev/null || true
+
+if [ $status -ne 0 ]; then
+    echo "== FAILED"
+else
+    echo "== all test trees passed"
+fi
+exit $status
