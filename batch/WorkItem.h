@@ -1,0 +1,47 @@
+// The record one file's work passes between the batch driver and the worker,
+// the lock that guards it, and the result codes of the file routines.
+#pragma once
+
+#include "framework/afxlock.h"
+#include "framework/afxstr.h"
+
+enum {
+    WR_OK = 0,
+    WR_READ_ERROR = 1,
+    WR_WRITE_ERROR = 2,
+    WR_NO_MEMORY = 3,
+    WR_BAD_FORMAT = 4,
+    WR_DECRYPT_ERROR = 5,
+    WR_INFLATE_ERROR = 6,
+    WR_DEFLATE_ERROR = 7,
+    WR_ENCRYPT_ERROR = 8
+};
+
+// Guards every field of a CWorkItem in work and the busy dialog's cancel flag.
+// Held for one field access at a time, never across file or cipher work.
+extern CCriticalSection g_csWork;
+
+struct CWorkItem {
+    CString m_strSource;
+    CString m_strDest;
+    int m_bDone = 0;
+    int m_bCancel = 0;
+    int m_nPercent = 0;
+    CString m_strPassword;
+    int m_bEncrypt = 0;
+    int m_nResult = 0;
+    int m_nEncType = 0;
+
+    CWorkItem() = default;
+    // The password must not outlive the item in freed memory.
+    ~CWorkItem() { m_strPassword.SecureEmpty(); }
+    CWorkItem(const CWorkItem&) = delete;
+    CWorkItem& operator=(const CWorkItem&) = delete;
+};
+
+CString LockedCopy(const CString& field);
+void LockedAssign(CString& field, const CString& value);
+
+// Single-field integer access under g_csWork.
+int LockedGet(const int& field);
+void LockedSet(int& field, int value);

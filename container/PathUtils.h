@@ -1,0 +1,59 @@
+// Path splitting, file tests and output naming. Paths are narrow strings;
+// "\" and "/" both separate folders.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+
+#include "framework/afxstr.h"
+
+// The folder separator this system writes when it joins a path.
+#ifdef _WIN32
+const char kPathSeparator = '\\';
+#else
+const char kPathSeparator = '/';
+#endif
+
+CString GetFileNamePart(const CString& strPath);
+CString GetDirectoryPart(const CString& strPath);
+CString GetExtensionPart(const CString& strPath);
+CString GetStemPart(const CString& strPath);
+
+// The folder outputs for strPath go to: its directory part, or "." for a
+// bare file name (the directory part alone would then name the root).
+CString GetOutputDirectory(const CString& strPath);
+
+bool PathExists(const CString& strPath);
+bool IsRegularFile(const CString& strPath);
+// All bits set when the file cannot be opened.
+uint64_t GetFileSize64(const CString& strPath);
+CString GetModulePath();
+
+// A path in strDirectory for strName that names no existing entry. A taken
+// name without any '.' is numbered at its end: README, README1, README2.
+CString MakeUniquePath(const CString& strDirectory, const CString& strName);
+
+// The container name the encrypt command proposes for a source: report.txt
+// gives report._xt, a.b gives a._. A file name without any '.' gets "._"
+// appended (README gives README._), so the proposal stays in the source's
+// folder and differs from the source.
+CString MakeEncryptedName(const CString& strSource);
+
+// Creates a new file for writing in binary mode, failing when the name is
+// taken: nothing is ever overwritten. The error is in errno.
+FILE* OpenExclusive(const CString& strPath);
+
+// MakeUniquePath, then an exclusive create; when another process takes the
+// chosen name in between, moves on to the next free name. onChosen hears
+// each name just before it is tried. On success strPath holds the created
+// path; on failure the last path tried.
+FILE* CreateUniqueFile(const CString& strDirectory, const CString& strName, CString& strPath,
+                       const std::function<void(const CString&)>& onChosen = nullptr);
+
+// A stored file name reduced to something safe to create in the container's
+// folder: its last component, before any ':' stream suffix (a leading drive
+// letter is dropped), without control characters and trailing dots or
+// blanks, and a device name such as CON or com1.txt prefixed with '_'. When
+// nothing is left, the fallback: the container's own file name plus ".out".
+CString MakeSafeFileName(const CString& strStored, const CString& strContainerPath);

@@ -1,0 +1,70 @@
+// A stored name comes from the container, i.e. from whoever made the file:
+// it must not steer the output out of the container's folder, onto a device
+// or into an alternate data stream.
+#include "container/PathUtils.h"
+
+namespace {
+
+bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
+
+bool IsAsciiAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// CON, NUL.txt, com1.tar.gz, "aux .c": the system's device names, which
+// refer to the device whatever extension follows.
+bool IsDeviceName(const CString& strName)
+{
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    CString strBase = strName;
+    int nDot = strBase.Find('.');
+    if (nDot >= 0)
+        strBase = strBase.Left(nDot);
+    strBase.TrimRight();
+    strBase.MakeUpper();
+    for (const char* psz : kDevices)
+        if (strBase == psz)
+            return true;
+    return strBase.GetLength() == 4 && (strBase.Left(3) == "COM" || strBase.Left(3) == "LPT") &&
+           strBase[3] >= '0' && strBase[3] <= '9';
+}
+
+CString Sanitize(const CString& strIn)
+{
+    CString s;
+    for (int i = 0; i < strIn.GetLength(); ++i)
+        if (!IsControl(static_cast<unsigned char>(strIn[i])))
+            s += strIn[i];
+    s = GetFileNamePart(s);
+
+    int nColon = s.Find(':');
+    if (nColon == 1 && IsAsciiAlpha(s[0])) {
+        s = s.Mid(2);  // drive-relative "C:name"
+        nColon = s.Find(':');
+    }
+    if (nColon >= 0)
+        s = s.Left(nColon);  // "name:stream" or "name:stream:$DATA"
+#ifdef _WIN32
+    for (const char* p = "<>\"|?*"; *p; ++p)
+        s.Replace(*p, '_');
+#endif
+    // Windows drops trailing dots and blanks, so "x.txt." would land on x.txt;
+    // and "." or ".." must never be a name.
+    int n = s.GetLength();
+    while (n > 0 && (s[n - 1] == '.' || s[n - 1] == ' '))
+        --n;
+    s = s.Left(n);
+    if (!s.IsEmpty() && IsDeviceName(s))
+        s = CString('_') + s;
+    return s;
+}
+
+}  // namespace
+
+CString MakeSafeFileName(const CString& strStored, const CString& strContainerPath)
+{
+    CString strName = Sanitize(strStored);
+    if (strName.IsEmpty())
+        strName = Sanitize(GetFileNamePart(strContainerPath) + ".out");
+    if (strName.IsEmpty())
+        strName = "kestrin.out";
+    return strName;
+}
