@@ -1,0 +1,161 @@
+#include "container/FileProcessor.h"
+
+#include <cstring>
+#include <new>
+
+#include "container/FileGuards.h"
+#include "container/PathUtils.h"
+#include "container/SecureBuffer.h"
+
+CFileProcessor::CFileProcessor()
+{
+    ClearBuffers();
+    std::memset(&m_zstream, 0, sizeof m_zstream);
+}
+
+CFileProcessor::~CFileProcessor()
+{
+    // The buffers held the plain file's contents.
+    SecureZero(m_abPlain, sizeof m_abPlain);
+    SecureZero(m_abPacked, sizeof m_abPacked);
+}
+
+void CFileProcessor::ClearBuffers()
+{
+    std::memset(m_abPlain, 0, sizeof m_abPlain);
+    std::memset(m_abPacked, 0, sizeof m_abPacked);
+}
+
+int CFileProcessor::Run(CWorkItem& item, CCipher& cipher)
+{
+    return LockedGet(item.m_bEncrypt) ? Encrypt(item, cipher) : Decrypt(item, cipher);
+}
+
+int CFileProcessor::Encrypt(CWorkItem& item, CCipher& cipher)
+{
+    try {
+        return EncryptFile(item, cipher);
+    } catch (const std::bad_alloc&) {
+        return WR_NO_MEMORY;
+    }
+}
+
+int CFileProcessor::Decrypt(CWorkItem& item, CCipher& cipher)
+{
+    try {
+        return DecryptFile(item, cipher, true);
+    } catch (const std::bad_alloc&) {
+        return WR_NO_MEMORY;
+    }
+}
+
+int CFileProcessor::Verify(CWorkItem& item, CCipher& cipher)
+{
+    try {
+        return DecryptFile(item, cipher, false);
+    } catch (const std::bad_alloc&) {
+        return WR_NO_MEMORY;
+    }
+}
+
+void CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher)
+{
+    CString strPassword = LockedCopy(item.m_strPassword);
+    CWipeOnExit wipe(strPassword);
+    cipher.GetKey()->SetPassword(strPassword);
+    cipher.Prepare();
+}
+
+int CFileProcessor::Percent(uint64_t nDone, uint64_t nTotal)
+{
+    if (nTotal == 0 || nTotal == UINT64_MAX)
+        return 0;
+    return int(int64_t(nDone * 100) / int64_t(nTotal));
+}
+
+int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
+{
+    const CString strSource = LockedCopy(item.m_strSource);
+    KeyCipher(item, cipher);
+    const CString strWanted = LockedCopy(item.m_strDest);
+    if (!IsRegularFile(strSource))
+        return WR_READ_ERROR;
+
+    // A failed init leaves a stream that deflate refuses: result 7 at the first chunk.
+    std::memset(&m_zstream, 0, sizeof m_zstream);
+    deflateInit(&m_zstream, Z_DEFAULT_COMPRESSION);
+    CDeflateGuard deflateGuard(m_zstream);
+
+    const uint64_t nSize = GetFileSize64(strSource);
+    CInputFile in(strSource);
+    if (!in.Get())
+        return WR_READ_ERROR;
+
+    CString strOut;
+    FILE* pOut = CreateUniqueFile(GetOutputDirectory(strWanted), GetFileNamePart(strWanted), strOut,
+                                  [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
+    if (!pOut)
+        return WR_WRITE_ERROR;
+    COutputFile out(pOut, strOut);
+
+    bool bCancelled = false;
+    uint32_t nHeader = 0;
+    int nResult = std::fwrite(kContainerMagic, 1, 4, pOut) < 4 ? WR_WRITE_ERROR : WR_OK;
+    if (nResult == WR_OK)
+        nResult = WriteNameHeader(GetFileNamePart(strSource), pOut, cipher, nHeader);
+    if (nResult == WR_OK)
+        nResult = WriteBlocks(item, cipher, in.Get(), pOut, nSize, bCancelled);
+    if (!out.Close() && nResult == WR_OK)
+        nResult = WR_WRITE_ERROR;
+    // The format has no trailer: a cut-off container would decrypt without
+    // complaint to a cut-off file. Only a finished one stays.
+    out.Keep(nResult == WR_OK && !bCancelled);
+    return nResult;
+}
+
+int CFileProcessor::WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut,
+                                uint64_t nSize, bool& bCancelled)
+{
+    uint64_t nRead = 0;
+    ClearBuffers();
+    size_t n = std::fread(m_abPlain, 1, kChunkSize, pIn);
+    while (n > 0) {
+        if (LockedGet(item.m_bCancel)) {
+            bCancelled = true;
+            return WR_OK;
+        }
+        nRead += n;
+        if (nSize != 0)
+            LockedSet(item.m_nPercent, Percent(nRead, nSize));
+
+        m_zstream.next_in = m_abPlain;
+        m_zstream.avail_in = uInt(n);
+        m_zstream.next_out = m_abPacked;
+        m_zstream.avail_out = kPackedBufferSize;
+        if (deflate(&m_zstream, Z_FINISH) != Z_STREAM_END)
+            return WR_DEFLATE_ERROR;
+        const uint32_t nPacked = uint32_t(m_zstream.total_out);
+        if (deflateReset(&m_zstream) != Z_OK)
+            return WR_DEFLATE_ERROR;
+
+        const uint64_t nStored = cipher.PaddedLength(nPacked);
+        if (nStored > uint64_t(kPackedBufferSize) || !cipher.Process(m_abPacked, uint32_t(nStored), 1))
+            return WR_ENCRYPT_ERROR;
+
+        const uint8_t abHeader[6] = {uint8_t(n),       uint8_t(n >> 8),       uint8_t(nStored),
+                                     uint8_t(nStored >> 8), uint8_t(nPacked), uint8_t(nPacked >> 8)};
+        int nResult = WriteProtected(abHeader, 6, cipher, pOut);
+        if (nResult != WR_OK)
+            return nResult;
+        if (std::fwrite(m_abPacked, 1, size_t(nStored), pOut) < nStored)
+            return WR_WRITE_ERROR;
+
+        // A source that shrank after it was measured ends here too: compare
+        // at this exit as well, or a cut-off copy would count as success.
+        if (std::feof(pIn))
+            return nRead == nSize ? WR_OK : WR_READ_ERROR;
+        ClearBuffers();
+        n = std::fread(m_abPlain, 1, kChunkSize, pIn);
+    }
+    return nRead == nSize ? WR_OK : WR_READ_ERROR;
+}

@@ -1,0 +1,67 @@
+// One file into a container, or a container back into the file: chunks of
+// 4096 bytes, each deflated on its own, padded to the method's block size
+// and encrypted; the name and block headers under fresh Sapphire II streams.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+#include <zlib.h>
+
+#include "batch/WorkItem.h"
+#include "cipher/Cipher.h"
+#include "framework/afxstr.h"
+
+class CFileProcessor {
+public:
+    static const int kChunkSize = 4096;
+    static const int kPackedBufferSize = 6144;
+    static const int kMaxNameLength = 260;
+
+    CFileProcessor();
+    virtual ~CFileProcessor();
+    CFileProcessor(const CFileProcessor&) = delete;
+    CFileProcessor& operator=(const CFileProcessor&) = delete;
+
+    // Encrypt or Decrypt, by the item's m_bEncrypt. Returns a WR_ code.
+    virtual int Run(CWorkItem& item, CCipher& cipher);
+
+    // Writes the container beside the item's m_strDest (made unique) and
+    // stores the path it created in m_strDest. A cancelled or failed run
+    // removes its partial container.
+    int Encrypt(CWorkItem& item, CCipher& cipher);
+    // Restores the stored name in the folder of m_strDest and stores the
+    // path it created there. A cancelled run removes its partial output; a
+    // damaged block keeps what was restored before it.
+    int Decrypt(CWorkItem& item, CCipher& cipher);
+    // Decrypt's checks over the whole container, writing nothing.
+    int Verify(CWorkItem& item, CCipher& cipher);
+
+    // The header codec. Each protected field starts a fresh Sapphire II
+    // stream keyed with the cipher's key bytes.
+    static int WriteProtected(const uint8_t* pData, uint32_t nCount, CCipher& cipher, FILE* pOut);
+    static int ReadProtected(uint8_t* pBuffer, uint32_t nCount, CCipher& cipher, FILE* pIn);
+    static int WriteNameHeader(const CString& strName, FILE* pOut, CCipher& cipher, uint32_t& nWritten);
+    static int ReadNameHeader(CString& strName, FILE* pIn, CCipher& cipher, uint32_t& nRead);
+
+private:
+    int EncryptFile(CWorkItem& item, CCipher& cipher);
+    int DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite);
+    int WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
+                    bool& bCancelled);
+    int ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
+                   uint64_t nConsumed, bool& bCancelled);
+    int ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed);
+    void ClearBuffers();
+    // Keys and prepares the cipher from the item's password; the copy is wiped.
+    static void KeyCipher(CWorkItem& item, CCipher& cipher);
+    // (done x 100) / total, or 0 when the total is unknown.
+    static int Percent(uint64_t nDone, uint64_t nTotal);
+
+    uint8_t m_abPlain[kChunkSize];
+    uint8_t m_abPacked[kPackedBufferSize];
+    z_stream m_zstream;
+};
+
+// "VXJ1", without terminator.
+extern const uint8_t kContainerMagic[4];
