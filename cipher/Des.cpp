@@ -1,0 +1,169 @@
+#include "cipher/Des.h"
+
+#include "cipher/DesTables.h"
+#include "container/SecureBuffer.h"
+
+namespace {
+
+const uint32_t kRoundKeyWords = 32;
+
+inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
+
+inline uint32_t LoadBE(const uint8_t* p)
+{
+    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
+}
+
+inline void StoreBE(uint8_t* p, uint32_t v)
+{
+    p[0] = uint8_t(v >> 24);
+    p[1] = uint8_t(v >> 16);
+    p[2] = uint8_t(v >> 8);
+    p[3] = uint8_t(v);
+}
+
+// S-boxes 1, 3, 5, 7 on the groups of the right half rotated by 4 bits.
+inline uint32_t SpOdd(uint32_t w)
+{
+    return kDesSP[6][w & 63] ^ kDesSP[4][(w >> 8) & 63] ^ kDesSP[2][(w >> 16) & 63] ^ kDesSP[0][(w >> 24) & 63];
+}
+
+// S-boxes 2, 4, 6, 8 on the groups of the unrotated right half.
+inline uint32_t SpEven(uint32_t w)
+{
+    return kDesSP[7][w & 63] ^ kDesSP[5][(w >> 8) & 63] ^ kDesSP[3][(w >> 16) & 63] ^ kDesSP[1][(w >> 24) & 63];
+}
+
+inline void TwoRounds(uint32_t& L, uint32_t& R, const uint32_t* k)
+{
+    L ^= SpOdd(Rotr(R, 4) ^ k[0]) ^ SpEven(R ^ k[1]);
+    R ^= SpOdd(Rotr(L, 4) ^ k[2]) ^ SpEven(L ^ k[3]);
+}
+
+inline void InitialPermutation(uint32_t& L, uint32_t& R)
+{
+    uint32_t w;
+    R = Rotl(R, 4);
+    w = (L ^ R) & 0xF0F0F0F0u; L ^= w; R = Rotr(R ^ w, 20);
+    w = (L ^ R) & 0xFFFF0000u; L ^= w; R = Rotr(R ^ w, 18);
+    w = (L ^ R) & 0x33333333u; L ^= w; R = Rotr(R ^ w, 6);
+    w = (L ^ R) & 0x00FF00FFu; L ^= w; R = Rotl(R ^ w, 9);
+    w = (L ^ R) & 0xAAAAAAAAu; L = Rotl(L ^ w, 1); R ^= w;
+}
+
+inline void FinalPermutation(uint32_t& L, uint32_t& R)
+{
+    uint32_t w;
+    R = Rotr(R, 1);
+    w = (L ^ R) & 0xAAAAAAAAu; R ^= w; L = Rotr(L ^ w, 9);
+    w = (L ^ R) & 0x00FF00FFu; R ^= w; L = Rotl(L ^ w, 6);
+    w = (L ^ R) & 0x33333333u; R ^= w; L = Rotl(L ^ w, 18);
+    w = (L ^ R) & 0xFFFF0000u; R ^= w; L = Rotl(L ^ w, 20);
+    w = (L ^ R) & 0xF0F0F0F0u; R ^= w; L = Rotr(L ^ w, 4);
+}
+
+// Expands the 56 key bits into 16 pairs of words whose bytes are the 6-bit
+// groups that index the SP tables directly.
+void ScheduleKeys(const uint8_t* key, uint32_t* rk)
+{
+    CSecureBuffer scratch(120);
+    uint8_t* pc1m = scratch.Data();
+    uint8_t* pcr = pc1m + 56;
+    uint8_t* ks = pcr + 56;
+    for (int j = 0; j < 56; ++j) {
+        const int l = kDesPC1[j] - 1;
+        pc1m[j] = (key[l >> 3] & kDesBitMask[l & 7]) ? 1 : 0;
+    }
+    for (int i = 0; i < 16; ++i) {
+        for (int j = 0; j < 8; ++j)
+            ks[j] = 0;
+        for (int j = 0; j < 56; ++j) {
+            const int l = j + kDesRotations[i];
+            const int nHalfEnd = j < 28 ? 28 : 56;
+            pcr[j] = l < nHalfEnd ? pc1m[l] : pc1m[l - 28];
+        }
+        for (int j = 0; j < 48; ++j) {
+            if (pcr[kDesPC2[j] - 1])
+                ks[j / 6] = uint8_t(ks[j / 6] | (kDesBitMask[j % 6] >> 2));
+        }
+        rk[2 * i] = (uint32_t(ks[0]) << 24) | (uint32_t(ks[2]) << 16) | (uint32_t(ks[4]) << 8) | ks[6];
+        rk[2 * i + 1] = (uint32_t(ks[1]) << 24) | (uint32_t(ks[3]) << 16) | (uint32_t(ks[5]) << 8) | ks[7];
+    }
+}
+
+void ReverseRoundOrder(uint32_t* rk)
+{
+    for (int i = 0; i < 16; i += 2) {
+        uint32_t t = rk[i];
+        rk[i] = rk[30 - i];
+        rk[30 - i] = t;
+        t = rk[i + 1];
+        rk[i + 1] = rk[31 - i];
+        rk[31 - i] = t;
+    }
+}
+
+}  // namespace
+
+CDes::CDes(const uint8_t* pKey, int nDirection)
+    : m_nKeys(kRoundKeyWords), m_pKeys(new uint32_t[kRoundKeyWords])
+{
+    ScheduleKeys(pKey, m_pKeys);
+    if (nDirection == kDecryption)
+        ReverseRoundOrder(m_pKeys);
+}
+
+CDes::~CDes()
+{
+    SecureZero(m_pKeys, m_nKeys * sizeof(uint32_t));
+    delete[] m_pKeys;
+}
+
+void CDes::ProcessBlock(const uint8_t* pIn, uint8_t* pOut)
+{
+    uint32_t L = LoadBE(pIn);
+    uint32_t R = LoadBE(pIn + 4);
+    InitialPermutation(L, R);
+    const uint32_t* k = m_pKeys;
+    TwoRounds(L, R, k);
+    TwoRounds(L, R, k + 4);
+    TwoRounds(L, R, k + 8);
+    TwoRounds(L, R, k + 12);
+    TwoRounds(L, R, k + 16);
+    TwoRounds(L, R, k + 20);
+    TwoRounds(L, R, k + 24);
+    TwoRounds(L, R, k + 28);
+    FinalPermutation(L, R);
+    StoreBE(pOut, R);
+    StoreBE(pOut + 4, L);
+}
+
+void CDes::ProcessBlock(uint8_t* pBuf)
+{
+    CDes::ProcessBlock(pBuf, pBuf);
+}
+
+CDesCipher::~CDesCipher()
+{
+    delete m_pEncryptor;
+    delete m_pDecryptor;
+    m_pEncryptor = nullptr;
+    m_pDecryptor = nullptr;
+}
+
+int CDesCipher::Prepare()
+{
+    delete m_pEncryptor;
+    delete m_pDecryptor;
+    m_pEncryptor = nullptr;
+    m_pDecryptor = nullptr;
+    m_pEncryptor = new CDesEncryptor(m_key.Data());
+    m_pDecryptor = new CDesDecryptor(m_key.Data());
+    return 1;
+}
+
+int CDesCipher::Process(uint8_t* pBuffer, uint32_t nLength, int bEncrypt)
+{
+    return ProcessWholeBlocks(m_pEncryptor, m_pDecryptor, pBuffer, nLength, bEncrypt);
+}

@@ -1,0 +1,124 @@
+#include "cipher/DesCbc.h"
+
+#include <cstring>
+
+namespace {
+
+uint32_t BlockBytes(const CBlockTransform* pCipher)
+{
+    const int n = pCipher->BlockSize();
+    return n > 0 ? static_cast<uint32_t>(n) : 1u;
+}
+
+void InitRegister(CSecureBuffer& reg, const uint8_t* pIV)
+{
+    if (pIV)
+        std::memcpy(reg.Data(), pIV, reg.Size());
+    else
+        std::memset(reg.Data(), 0, reg.Size());
+}
+
+// dst ^= src over n bytes; the 8-byte case (every DES block) a word at a time.
+inline void XorInto(uint8_t* dst, const uint8_t* src, uint32_t n)
+{
+    if (n == 8) {
+        uint64_t a, b;
+        std::memcpy(&a, dst, 8);
+        std::memcpy(&b, src, 8);
+        a ^= b;
+        std::memcpy(dst, &a, 8);
+        return;
+    }
+    for (uint32_t i = 0; i < n; ++i)
+        dst[i] ^= src[i];
+}
+
+}  // namespace
+
+CCbcEncryptor::CCbcEncryptor(CBlockTransform* pCipher, const uint8_t* pIV)
+    : m_pCipher(pCipher),
+      m_nBlockSize(static_cast<int>(BlockBytes(pCipher))),
+      m_register(BlockBytes(pCipher)),
+      m_scratch(BlockBytes(pCipher))
+{
+    InitRegister(m_register, pIV);
+    std::memset(m_scratch.Data(), 0, m_scratch.Size());
+}
+
+void CCbcEncryptor::ProcessBlock(const uint8_t* pIn, uint8_t* pOut)
+{
+    uint8_t* v = m_register.Data();
+    XorInto(v, pIn, m_register.Size());
+    m_pCipher->ProcessBlock(v);
+    std::memcpy(pOut, v, m_register.Size());
+}
+
+void CCbcEncryptor::ProcessBlock(uint8_t* pBuf)
+{
+    ProcessBlock(pBuf, pBuf);
+}
+
+CCbcDecryptor::CCbcDecryptor(CBlockTransform* pCipher, const uint8_t* pIV)
+    : m_pCipher(pCipher),
+      m_nBlockSize(static_cast<int>(BlockBytes(pCipher))),
+      m_register(BlockBytes(pCipher)),
+      m_scratch(BlockBytes(pCipher))
+{
+    InitRegister(m_register, pIV);
+    std::memset(m_scratch.Data(), 0, m_scratch.Size());
+}
+
+void CCbcDecryptor::DecryptApart(const uint8_t* pIn, uint8_t* pOut)
+{
+    m_pCipher->ProcessBlock(pIn, pOut);
+    XorInto(pOut, m_register.Data(), m_register.Size());
+    std::memcpy(m_register.Data(), pIn, m_register.Size());
+}
+
+void CCbcDecryptor::ProcessBlock(const uint8_t* pIn, uint8_t* pOut)
+{
+    if (pIn == pOut)
+        ProcessBlock(pOut);
+    else
+        DecryptApart(pIn, pOut);
+}
+
+void CCbcDecryptor::ProcessBlock(uint8_t* pBuf)
+{
+    std::memcpy(m_scratch.Data(), pBuf, m_scratch.Size());
+    DecryptApart(m_scratch.Data(), pBuf);
+}
+
+CDesCbcCipher::~CDesCbcCipher()
+{
+    Release();
+}
+
+// The chaining objects go first: they point at the DES engines.
+void CDesCbcCipher::Release()
+{
+    delete m_pCbcEncryptor;
+    delete m_pCbcDecryptor;
+    delete m_pDesEncryptor;
+    delete m_pDesDecryptor;
+    m_pCbcEncryptor = nullptr;
+    m_pCbcDecryptor = nullptr;
+    m_pDesEncryptor = nullptr;
+    m_pDesDecryptor = nullptr;
+}
+
+int CDesCbcCipher::Prepare()
+{
+    Release();
+    std::memset(m_abIV, 0, sizeof(m_abIV));
+    m_pDesEncryptor = new CDesEncryptor(m_key.Data());
+    m_pDesDecryptor = new CDesDecryptor(m_key.Data());
+    m_pCbcEncryptor = new CCbcEncryptor(m_pDesEncryptor, m_abIV);
+    m_pCbcDecryptor = new CCbcDecryptor(m_pDesDecryptor, m_abIV);
+    return 1;
+}
+
+int CDesCbcCipher::Process(uint8_t* pBuffer, uint32_t nLength, int bEncrypt)
+{
+    return ProcessWholeBlocks(m_pCbcEncryptor, m_pCbcDecryptor, pBuffer, nLength, bEncrypt);
+}

@@ -1,0 +1,69 @@
+// Cipher block chaining over any block transform, and DES-CBC (EncType 2).
+#pragma once
+
+#include <cstdint>
+
+#include "cipher/Cipher.h"
+#include "cipher/Des.h"
+#include "container/SecureBuffer.h"
+
+// Chains over an encrypting transform. The transform is not owned and must
+// outlive this object.
+class CCbcEncryptor final : public CBlockTransform {
+public:
+    // pIV: BlockSize() bytes of the initial chaining value; null means zeros.
+    CCbcEncryptor(CBlockTransform* pCipher, const uint8_t* pIV);
+    ~CCbcEncryptor() override = default;  // the buffers wipe themselves
+
+    void ProcessBlock(const uint8_t* pIn, uint8_t* pOut) override;
+    void ProcessBlock(uint8_t* pBuf) override;
+    int BlockSize() const override { return m_nBlockSize; }
+    const uint8_t* Register() const { return m_register.Data(); }
+
+private:
+    CBlockTransform* m_pCipher;
+    int m_nBlockSize;
+    CSecureBuffer m_register;
+    CSecureBuffer m_scratch;
+};
+
+// Chains over a decrypting transform; the register follows the ciphertext.
+class CCbcDecryptor final : public CBlockTransform {
+public:
+    CCbcDecryptor(CBlockTransform* pCipher, const uint8_t* pIV);
+    ~CCbcDecryptor() override = default;
+
+    // Also safe with pIn == pOut: the ciphertext is saved before it is overwritten.
+    void ProcessBlock(const uint8_t* pIn, uint8_t* pOut) override;
+    void ProcessBlock(uint8_t* pBuf) override;
+    int BlockSize() const override { return m_nBlockSize; }
+    const uint8_t* Register() const { return m_register.Data(); }
+
+private:
+    void DecryptApart(const uint8_t* pIn, uint8_t* pOut);
+
+    CBlockTransform* m_pCipher;
+    int m_nBlockSize;
+    CSecureBuffer m_register;
+    CSecureBuffer m_scratch;
+};
+
+class CDesCbcCipher : public CCipher {
+public:
+    CDesCbcCipher() = default;
+    ~CDesCbcCipher() override;
+    int Prepare() override;
+    CCipherKey* GetKey() override { return &m_key; }
+    int BlockSize() const override { return 8; }
+    int Process(uint8_t* pBuffer, uint32_t nLength, int bEncrypt) override;
+
+private:
+    void Release();
+
+    CCbcEncryptor* m_pCbcEncryptor = nullptr;
+    CCbcDecryptor* m_pCbcDecryptor = nullptr;
+    CDesEncryptor* m_pDesEncryptor = nullptr;
+    CDesDecryptor* m_pDesDecryptor = nullptr;
+    uint8_t m_abIV[8] = {};
+    CCipherKey8 m_key;
+};
