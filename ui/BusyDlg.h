@@ -1,0 +1,49 @@
+// The modeless dialog shown while a batch runs: which file, how far the file
+// and the batch have got, an animated icon, and Cancel, which only records a
+// stop request for the batch driver. It deletes itself when its window goes.
+#pragma once
+
+#ifdef _WIN32
+#include "framework/afxwin.h"
+#include "ui/EllipsisLabel.h"
+#include "ui/GradientProgressCtrl.h"
+
+const int kBusyIconSlots = 10;
+// The animation frames (icons 131..139 in slots 0..8); slot 9 stays empty.
+extern HICON g_hBusyIcons[kBusyIconSlots];
+
+class CBusyDlg : public CDialog {
+public:
+    CBusyDlg();
+
+    using CDialog::Create;
+    virtual BOOL Create(CWnd* pParent);
+    void SetTotal(int nTotal);
+    void StepTotal();
+    void SetCountText(const char* pszText);
+    void SetPathText(const char* pszText);
+    void SetFilePos(int nPos);
+
+    int m_nIconFrame;
+    CWnd* m_pParent;
+    int m_bCancel;  // under g_csWork
+    CButton m_btnCancel;
+    CStatic m_stCount;
+    CStatic m_stIcon;
+    CGradientProgressCtrl m_progFile;
+    CGradientProgressCtrl m_progTotal;
+    CEllipsisLabel m_stPath;
+
+protected:
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;
+    void OnCancel() override;
+    BOOL OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
+    void PostNcDestroy() override;
+
+private:
+    void OnShowWindow(BOOL bShow);
+    void OnTimer();
+};
+#endif

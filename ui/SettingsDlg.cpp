@@ -1,0 +1,101 @@
+#include "ui/SettingsDlg.h"
+
+#include "container/PathUtils.h"
+#include "framework/afxapp.h"
+#include "res/resource.h"
+#include "support/VersionInfo.h"
+
+namespace {
+const int kMinPasswordLength = 4;
+const int kMethodCount = 4;
+}  // namespace
+
+CSettingsDlg::CSettingsDlg(CWnd* pParent)
+    : CDialog(IDD_SETTINGS, pParent), m_bBatchSettings(0), m_nEncType(0), m_bConfirm(true) {}
+
+CSettingsDlg::~CSettingsDlg()
+{
+    m_strPassword.SecureEmpty();
+    m_strConfirm.SecureEmpty();
+}
+
+void CSettingsDlg::DoDataExchange(CDataExchange* pDX)
+{
+    DDX_Text(pDX, IDC_PASSWORD, m_strPassword);
+    DDX_Check(pDX, IDC_BATCHSETTINGS, m_bBatchSettings);
+    DDX_Text(pDX, IDC_FILENAME, m_strFileName);
+    DDX_CBIndex(pDX, IDC_ENCTYPE, m_nEncType);
+    DDX_Text(pDX, IDC_CONFIRM, m_strConfirm);
+}
+
+BOOL CSettingsDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    if (!m_bConfirm)
+        ::EnableWindow(::GetDlgItem(m_hWnd, IDC_CONFIRM), FALSE);
+    return TRUE;  // the focus goes to the first tab stop, OK
+}
+
+void CSettingsDlg::Refuse(const char* pszText, int nFocusId)
+{
+    AfxMessageBox(pszText, MB_OK);
+    ::SetFocus(::GetDlgItem(m_hWnd, nFocusId));
+}
+
+void CSettingsDlg::OnOK()
+{
+    UpdateData(TRUE);
+    if (m_strPassword.GetLength() < kMinPasswordLength) {
+        Refuse("You must choose a password that is at least 4 characters long.", IDC_PASSWORD);
+        return;
+    }
+    if (m_bConfirm && m_strPassword != m_strConfirm) {
+        AfxMessageBox("Confirmation password does not match. Please re-enter both passwords", MB_OK);
+        m_strConfirm.SecureEmpty();
+        m_strPassword.SecureEmpty();
+        UpdateData(FALSE);
+        ::SetFocus(::GetDlgItem(m_hWnd, IDC_PASSWORD));
+        return;
+    }
+    // Without a method the worker would skip the file and the batch would
+    // report success for a file it never touched.
+    if (m_nEncType < 0 || m_nEncType >= kMethodCount) {
+        Refuse("Please choose an encryption method.", IDC_ENCTYPE);
+        return;
+    }
+    CDialog::OnOK();
+}
+
+BOOL CSettingsDlg::OnCommand(WPARAM wParam, LPARAM lParam)
+{
+    if (LOWORD(wParam) == IDC_ABOUT && HIWORD(wParam) == BN_CLICKED) {
+        OnAbout();
+        return TRUE;
+    }
+    return CDialog::OnCommand(wParam, lParam);
+}
+
+void CSettingsDlg::OnAbout()
+{
+    CAboutDlg dlg;
+    dlg.DoModal();
+}
+
+CAboutDlg::CAboutDlg(CWnd* pParent) : CDialog(IDD_ABOUT, pParent) {}
+
+void CAboutDlg::DoDataExchange(CDataExchange* pDX) { DDX_Text(pDX, IDC_VERSION, m_strVersion); }
+
+BOOL CAboutDlg::OnInitDialog()
+{
+    CDialog::OnInitDialog();
+    CVersionInfo info;
+    info.Load(GetModulePath());
+    CString strVersion, strSpecial;
+    info.GetFileVersion(strVersion);
+    info.GetString(strSpecial, "SpecialBuild");
+    if (!strSpecial.IsEmpty())
+        strVersion += " " + strSpecial;
+    m_strVersion = CString("Kestrin") + ", Version " + strVersion;
+    UpdateData(FALSE);
+    return TRUE;
+}
