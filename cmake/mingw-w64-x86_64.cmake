@@ -18,3 +18,6 @@ set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static")
 
 set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+
+# The same for zlib: find libz.a, not the import library of zlib1.dll.
+set(ZLIB_USE_STATIC_LIBS ON)
