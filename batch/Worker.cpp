@@ -1,0 +1,58 @@
+#include "batch/Worker.h"
+
+
+#include "cipher/Methods.h"
+#include "container/FileProcessor.h"
+
+namespace {
+
+enum class Mode { kRun, kVerify };
+
+int ProcessItem(CWorkItem& item, Mode mode)
+{
+    const int nEncType = LockedGet(item.m_nEncType);
+    CFileProcessor processor;
+    int nResult = WR_OK;  // stays so for an EncType that names no method
+    WithCipher(nEncType, [&](CCipher& cipher) {
+        nResult = mode == Mode::kRun ? processor.Run(item, cipher) : processor.Verify(item, cipher);
+    });
+    return nResult;
+}
+
+UINT ThreadBody(LPVOID pParam, Mode mode)
+{
+    CWorkItem* pItem = static_cast<CWorkItem*>(pParam);
+    if (!pItem)
+        return 0;
+    LockedSet(pItem->m_bDone, 0);
+    int nResult;
+    // Nothing may leave a thread procedure; allocation is all that throws here.
+    try {
+        nResult = ProcessItem(*pItem, mode);
+    } catch (...) {
+        nResult = WR_NO_MEMORY;
+    }
+    // The driver reads the result as soon as it sees the flag.
+    CScopedLock lock(g_csWork);
+    pItem->m_nResult = nResult;
+    pItem->m_bDone = 1;
+    return 0;
+}
+
+}  // namespace
+
+UINT WorkerThreadProc(LPVOID pParam) { return ThreadBody(pParam, Mode::kRun); }
+
+UINT VerifyThreadProc(LPVOID pParam) { return ThreadBody(pParam, Mode::kVerify); }
+
+bool StartWorker(CWorkItem* pItem, AFX_THREADPROC pfn)
+{
+    CWinThread* pThread = AfxBeginThread(pfn, pItem, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED, nullptr);
+    if (!pThread)
+        return false;
+    if (pThread->ResumeThread() == DWORD(-1)) {
+        delete pThread;  // never ran, so it cannot delete itself
+        return false;
+    }
+    return true;
+}
