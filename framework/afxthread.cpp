@@ -68,12 +68,15 @@ DWORD CWinThread::ResumeThread()
 {
     if (!m_bSuspended)
         return 0;
+    // Cleared before the start: a self-deleting thread may be gone by the
+    // time detach() returns, and this object with it.
+    m_bSuspended = false;
     try {
         std::thread(&CWinThread::Run, this).detach();
     } catch (const std::system_error&) {
+        m_bSuspended = true;
         return DWORD(-1);
     }
-    m_bSuspended = false;
     return 1;
 }
 
