@@ -1,0 +1,243 @@
+#include <cerrno>
+#include <cstdio>
+#include <filesystem>
+
+#include "TestFiles.h"
+#include "container/PathUtils.h"
+
+namespace {
+
+struct SplitCase {
+    const char* pszPath;
+    const char* pszFileName;
+    const char* pszDirectory;
+    const char* pszExtension;
+    const char* pszStem;
+};
+
+const SplitCase kSplitCases[] = {
+    {"D:\\docs\\a.txt", "a.txt", "D:\\docs", ".txt", "D:\\docs\\a"},
+    {"/home/u/a.txt", "a.txt", "/home/u", ".txt", "/home/u/a"},
+    {"a.txt", "a.txt", "", ".txt", "a"},
+    {"a.b.c", "a.b.c", "", ".c", "a.b"},
+    {"README", "README", "", "README", ""},
+    {"D:\\docs\\report.txt  ", "report.txt  ", "D:\\docs", ".txt", "D:\\docs\\report"},
+    {"D:\\v1.2\\README", "README", "D:\\v1.2", ".2\\README", "D:\\v1"},
+    {"C:\\Users\\me/docs/a.txt", "a.txt", "C:\\Users\\me/docs", ".txt", "C:\\Users\\me/docs/a"},
+    {"/x/y\\z.q", "z.q", "/x/y", ".q", "/x/y\\z"},
+    {"/a.txt", "a.txt", "", ".txt", "/a"},
+    {"", "", "", "", ""},
+};
+
+TEST(PathSplit, Table)
+{
+    for (const SplitCase& c : kSplitCases) {
+        SCOPED_TRACE(c.pszPath);
+        EXPECT_EQ(GetFileNamePart(c.pszPath), c.pszFileName);
+        EXPECT_EQ(GetDirectoryPart(c.pszPath), c.pszDirectory);
+        EXPECT_EQ(GetExtensionPart(c.pszPath), c.pszExtension);
+        EXPECT_EQ(GetStemPart(c.pszPath), c.pszStem);
+    }
+}
+
+TEST(PathSplit, StemAndExtensionJoinBackForDottedNames)
+{
+    for (const char* psz : {"a.b", "x.tar.gz", ".hidden", "trail.txt \t"}) {
+        CString strTrimmed(psz);
+        strTrimmed.TrimRight();
+        EXPECT_EQ(GetStemPart(psz) + GetExtensionPart(psz), strTrimmed) << psz;
+    }
+}
+
+TEST(PathSplit, OutputDirectoryOfABareNameIsTheCurrentFolder)
+{
+    EXPECT_EQ(GetOutputDirectory("report.txt"), ".");
+    EXPECT_EQ(GetOutputDirectory("/tmp/report.txt"), "/tmp");
+    EXPECT_EQ(GetOutputDirectory("D:\\report.txt"), "D:");
+}
+
+struct EncryptedNameCase {
+    const char* pszSource;
+    const char* pszExpected;
+};
+
+const EncryptedNameCase kEncryptedNames[] = {
+    {"D:\\Docs\\report.txt", "D:\\Docs\\report._xt"},
+    {"D:\\Docs\\a.b", "D:\\Docs\\a._"},
+    {"/home/u/x.tar.gz", "/home/u/x.tar._z"},
+    {"/home/u/README", "/home/u/README._"},
+    {"/home/v1.2/README", "/home/v1.2/README._"},
+    {"D:\\v1.2\\Makefile", "D:\\v1.2\\Makefile._"},
+    {"notes", "notes._"},
+    {"/home/u/file.", "/home/u/file."},
+};
+
+TEST(EncryptedName, Table)
+{
+    for (const EncryptedNameCase& c : kEncryptedNames)
+        EXPECT_EQ(MakeEncryptedName(c.pszSource), c.pszExpected) << c.pszSource;
+}
+
+struct SafeNameCase {
+    const char* pszStored;
+    const char* pszExpected;
+};
+
+const SafeNameCase kSafeNames[] = {
+    {"report.txt", "report.txt"},
+    {"..\\..\\evil.txt", "evil.txt"},
+    {"../../etc/passwd", "passwd"},
+    {"/abs/path/x.bin", "x.bin"},
+    {"C:\\Windows\\win.ini", "win.ini"},
+    {"C:evil.txt", "evil.txt"},
+    {"report.txt:hidden", "report.txt"},
+    {"report.txt:hidden:$DATA", "report.txt"},
+    {"a\x01\x1f" "b\x7f.txt", "ab.txt"},
+    {"line\nbreak.txt", "linebreak.txt"},
+    {"CON", "_CON"},
+    {"nul.txt", "_nul.txt"},
+    {"Com1.tar.gz", "_Com1.tar.gz"},
+    {"lpt9", "_lpt9"},
+    {"aux .c", "_aux .c"},
+    {"CONSOLE.txt", "CONSOLE.txt"},
+    {"com10", "com10"},
+    {"name.txt. . ", "name.txt"},
+    {"..", "box._xt.out"},
+    {".", "box._xt.out"},
+    {"", "box._xt.out"},
+    {"dir/", "box._xt.out"},
+    {"C:", "box._xt.out"},
+    {"\x05\x06", "box._xt.out"},
+    {".profile", ".profile"},
+};
+
+TEST(SafeName, Table)
+{
+    for (const SafeNameCase& c : kSafeNames)
+        EXPECT_EQ(MakeSafeFileName(c.pszStored, "/data/in/box._xt"), c.pszExpected) << c.pszStored;
+}
+
+TEST(SafeName, FallbackOfAContainerWithAnUnsafeNameIsStillSafe)
+{
+    EXPECT_EQ(MakeSafeFileName("..", "CON"), "_CON.out");
+}
+
+class PathFiles : public ScratchTest {};
+
+TEST_F(PathFiles, RegularFileTest)
+{
+    WriteFileBytes(PathOf("f.txt"), {1, 2, 3});
+    std::filesystem::create_directory(m_dir / "sub");
+    EXPECT_TRUE(IsRegularFile(PathOf("f.txt")));
+    EXPECT_FALSE(IsRegularFile(PathOf("sub")));
+    EXPECT_FALSE(IsRegularFile(PathOf("missing")));
+    EXPECT_TRUE(PathExists(PathOf("sub")));
+    EXPECT_FALSE(PathExists(PathOf("missing")));
+}
+
+TEST_F(PathFiles, SizeOfSmallAndMissingFiles)
+{
+    WriteFileBytes(PathOf("empty"), {});
+    WriteFileBytes(PathOf("seven"), Bytes(7, 'x'));
+    EXPECT_EQ(GetFileSize64(PathOf("empty")), 0u);
+    EXPECT_EQ(GetFileSize64(PathOf("seven")), 7u);
+    EXPECT_EQ(GetFileSize64(PathOf("missing")), UINT64_MAX);
+}
+
+TEST_F(PathFiles, SizeAbove4GiB)
+{
+    const uint64_t nSize = (uint64_t(5) << 30) + 3;
+    std::error_code ec;
+    std::filesystem::path file = m_dir / "big.bin";
+    WriteFileBytes(CString(file.string()), {});
+    std::filesystem::resize_file(file, nSize, ec);  // sparse where the file system allows
+    if (ec)
+        GTEST_SKIP() << "cannot make a 5 GiB file here: " << ec.message();
+    EXPECT_EQ(GetFileSize64(CString(file.string())), nSize);
+}
+
+struct UniqueCase {
+    std::vector<const char*> taken;
+    const char* pszWanted;
+    const char* pszExpected;
+};
+
+TEST_F(PathFiles, UniqueNames)
+{
+    const UniqueCase kCases[] = {
+        {{}, "report.txt", "report.txt"},
+        {{"report.txt"}, "report.txt", "report1.txt"},
+        {{"report.txt", "report1.txt"}, "report.txt", "report2.txt"},
+        {{"file7.txt"}, "file7.txt", "file8.txt"},
+        {{"scan009.dat"}, "scan009.dat", "scan10.dat"},
+        {{}, "scan009.dat", "scan009.dat"},
+        {{"README"}, "README", "README1"},
+        {{"README", "README1"}, "README", "README2"},
+        {{"v2"}, "v2", "v3"},
+        {{"a.b.c"}, "a.b.c", "a.b1.c"},
+        {{"dirname"}, "dirname", "dirname1"},
+    };
+    for (const UniqueCase& c : kCases) {
+        SCOPED_TRACE(c.pszWanted);
+        std::filesystem::remove_all(m_dir);
+        std::filesystem::create_directories(m_dir);
+        for (const char* psz : c.taken) {
+            if (std::string(psz) == "dirname")
+                std::filesystem::create_directory(m_dir / psz);  // a folder counts as taken
+            else
+                WriteFileBytes(PathOf(psz), {0});
+        }
+        EXPECT_EQ(MakeUniquePath(CString(m_dir.string()), c.pszWanted), PathOf(c.pszExpected));
+    }
+}
+
+TEST_F(PathFiles, ExclusiveOpenNeverTouchesAnExistingFile)
+{
+    WriteFileBytes(PathOf("keep.txt"), {9, 9, 9});
+    errno = 0;
+    EXPECT_EQ(OpenExclusive(PathOf("keep.txt")), nullptr);
+    EXPECT_EQ(errno, EEXIST);
+    EXPECT_EQ(ReadFileBytes(PathOf("keep.txt")), Bytes({9, 9, 9}));
+
+    FILE* pFile = OpenExclusive(PathOf("new.txt"));
+    ASSERT_NE(pFile, nullptr);
+    std::fputs("a\nb", pFile);
+    std::fclose(pFile);
+    EXPECT_EQ(ReadFileBytes(PathOf("new.txt")), Bytes({'a', '\n', 'b'}));  // binary, no translation
+}
+
+// Another process takes each chosen name between the test and the create.
+TEST_F(PathFiles, CreateMovesOnWhenTheNameIsTakenMeanwhile)
+{
+    WriteFileBytes(PathOf("report.txt"), {1});
+    int nRaces = 0;
+    CString strPath;
+    FILE* pFile = CreateUniqueFile(CString(m_dir.string()), "report.txt", strPath, [&](const CString& strChosen) {
+        if (nRaces < 2) {
+            ++nRaces;
+            WriteFileBytes(strChosen, {2});
+        }
+    });
+    ASSERT_NE(pFile, nullptr);
+    std::fclose(pFile);
+    EXPECT_EQ(strPath, PathOf("report3.txt"));
+    EXPECT_EQ(ReadFileBytes(PathOf("report1.txt")), Bytes({2}));
+    EXPECT_EQ(ReadFileBytes(PathOf("report2.txt")), Bytes({2}));
+    EXPECT_EQ(ReadFileBytes(PathOf("report.txt")), Bytes({1}));
+}
+
+TEST_F(PathFiles, CreateInAMissingFolderFails)
+{
+    CString strPath;
+    EXPECT_EQ(CreateUniqueFile(PathOf("nowhere"), "x.txt", strPath), nullptr);
+    EXPECT_EQ(strPath, PathOf("nowhere") + kPathSeparator + "x.txt");
+}
+
+TEST(ModulePath, NamesThisProgram)
+{
+    CString strPath = GetModulePath();
+    EXPECT_TRUE(IsRegularFile(strPath)) << strPath.GetString();
+    EXPECT_NE(GetFileNamePart(strPath).Find("test_container"), -1) << strPath.GetString();
+}
+
+}  // namespace

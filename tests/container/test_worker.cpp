@@ -1,0 +1,130 @@
+// The worker thread: the cipher by EncType, and the published order of the
+// result and the done flag as the driver's polling sees it.
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "PipelineRunner.h"
+#include "ReferenceWriter.h"
+#include "batch/Worker.h"
+#include "container/PathUtils.h"
+
+namespace {
+
+// Polls as the batch driver does: one locked read per field.
+int WaitForResult(CWorkItem& item)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!LockedGet(item.m_bDone)) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ADD_FAILURE() << "worker never finished";
+            return -100;
+        }
+        std::this_thread::yield();
+    }
+    return LockedGet(item.m_nResult);
+}
+
+std::unique_ptr<CWorkItem> MakeItem(const CString& strSource, bool bEncrypt, int nEncType)
+{
+    auto pItem = std::make_unique<CWorkItem>();
+    pItem->m_strSource = strSource;
+    pItem->m_strDest = bEncrypt ? MakeEncryptedName(strSource) : strSource;
+    pItem->m_strPassword = kPassword;
+    pItem->m_bEncrypt = bEncrypt;
+    pItem->m_nEncType = nEncType;
+    pItem->m_nResult = -7;  // a stale read would show this
+    return pItem;
+}
+
+class Worker : public ScratchTest {};
+
+TEST_F(Worker, NullParameterEndsAtOnce)
+{
+    EXPECT_EQ(WorkerThreadProc(nullptr), 0u);
+}
+
+TEST_F(Worker, UnknownMethodTouchesNoFile)
+{
+    WriteFileBytes(PathOf("a.txt"), TextBytes(100));
+    for (int nEncType : {4, -1, 1000}) {
+        auto pItem = MakeItem(PathOf("a.txt"), true, nEncType);
+        ASSERT_TRUE(StartWorker(pItem.get()));
+        EXPECT_EQ(WaitForResult(*pItem), WR_OK);
+    }
+    EXPECT_EQ(Listing(), std::vector<std::string>({"a.txt"}));
+}
+
+TEST_F(Worker, EachMethodRoundTripsThroughTheThread)
+{
+    const Bytes plain = MixedBytes(20000);
+    for (int nEncType = 0; nEncType < 4; ++nEncType) {
+        SCOPED_TRACE(nEncType);
+        WriteFileBytes(PathOf("a.txt"), plain);
+        auto pEnc = MakeItem(PathOf("a.txt"), true, nEncType);
+        ASSERT_TRUE(StartWorker(pEnc.get()));
+        ASSERT_EQ(WaitForResult(*pEnc), WR_OK);
+        EXPECT_EQ(ReadFileBytes(PathOf("a._xt")),
+                  CReferenceWriter::Container(nEncType, kPassword, "a.txt", plain));
+        std::remove(PathOf("a.txt"));
+        auto pDec = MakeItem(PathOf("a._xt"), false, nEncType);
+        ASSERT_TRUE(StartWorker(pDec.get()));
+        ASSERT_EQ(WaitForResult(*pDec), WR_OK);
+        EXPECT_EQ(LockedCopy(pDec->m_strDest), PathOf("a.txt"));
+        EXPECT_EQ(ReadFileBytes(PathOf("a.txt")), plain);
+        std::remove(PathOf("a._xt"));
+    }
+}
+
+TEST_F(Worker, CancelBeforeTheFirstBlockStillFinishes)
+{
+    WriteFileBytes(PathOf("a.txt"), TextBytes(50000));
+    auto pItem = MakeItem(PathOf("a.txt"), true, 2);
+    pItem->m_bCancel = 1;
+    ASSERT_TRUE(StartWorker(pItem.get()));
+    EXPECT_EQ(WaitForResult(*pItem), WR_OK);
+    EXPECT_EQ(Listing(), std::vector<std::string>({"a.txt"}));
+}
+
+TEST_F(Worker, CancelDuringWorkStopsAndRemovesTheOutput)
+{
+    WriteFileBytes(PathOf("big.bin"), MixedBytes(8 << 20));
+    auto pItem = MakeItem(PathOf("big.bin"), true, 1);
+    ASSERT_TRUE(StartWorker(pItem.get()));
+    while (!LockedGet(pItem->m_bDone) && LockedGet(pItem->m_nPercent) < 5)
+        std::this_thread::yield();
+    LockedSet(pItem->m_bCancel, 1);
+    EXPECT_EQ(WaitForResult(*pItem), WR_OK);
+    EXPECT_LT(LockedGet(pItem->m_nPercent), 100);
+    EXPECT_EQ(Listing(), std::vector<std::string>({"big.bin"}));
+}
+
+// The driver reads m_nResult right after it sees m_bDone and then destroys
+// the item: the result must already be there, and the worker must be gone
+// from the item (ASan catches a late touch of the freed item).
+TEST_F(Worker, ResultIsPublishedBeforeDoneUnderStress)
+{
+    WriteFileBytes(PathOf("plain.txt"), TextBytes(3000));
+    WriteFileBytes(PathOf("notabox._xt"), TextBytes(50));
+    struct Job {
+        const char* pszSource;
+        bool bEncrypt;
+        int nExpected;
+    } const kJobs[] = {
+        {"missing.txt", true, WR_READ_ERROR},
+        {"notabox._xt", false, WR_BAD_FORMAT},
+        {"plain.txt", true, WR_OK},
+        {"missing._xt", false, WR_READ_ERROR},
+    };
+    for (int i = 0; i < 400; ++i) {
+        const Job& job = kJobs[i % 4];
+        auto pItem = MakeItem(PathOf(job.pszSource), job.bEncrypt, i % 4);
+        ASSERT_TRUE(StartWorker(pItem.get()));
+        ASSERT_EQ(WaitForResult(*pItem), job.nExpected) << "round " << i;
+        pItem.reset();
+        if (job.nExpected == WR_OK)
+            std::remove(PathOf("plain._xt"));
+    }
+}
+
+}  // namespace
