@@ -2,53 +2,57 @@
 
 #include <cstring>
 
+#include "cipher/Bits.h"
 #include "cipher/BlowfishTables.h"
 #include "container/SecureBuffer.h"
 
 namespace {
 
-inline uint32_t LoadLE(const uint8_t* p)
-{
-    return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
+using kestrin_bits::LoadLE;
+using kestrin_bits::StoreLE;
 
-inline void StoreLE(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v);
-    p[1] = uint8_t(v >> 8);
-    p[2] = uint8_t(v >> 16);
-    p[3] = uint8_t(v >> 24);
-}
-
-inline uint32_t F(const uint32_t* S, uint32_t x)
+KESTRIN_FORCE_INLINE uint32_t F(const uint32_t* S, uint32_t x)
 {
     return ((S[x >> 24] + S[256 + ((x >> 16) & 255)]) ^ S[512 + ((x >> 8) & 255)]) + S[768 + (x & 255)];
 }
 
-// Sixteen rounds, two per step so that the halves never need exchanging;
+// Two rounds with the subkeys a and b, written so that the halves never need
+// exchanging.
+KESTRIN_FORCE_INLINE void TwoRounds(const uint32_t* S, uint32_t& L, uint32_t& R, uint32_t a, uint32_t b)
+{
+    L ^= a;
+    R ^= F(S, L);
+    R ^= b;
+    L ^= F(S, R);
+}
+
 // P is walked forwards for encryption and backwards for decryption.
-inline void Encrypt(const uint32_t* P, const uint32_t* S, uint32_t& left, uint32_t& right)
+KESTRIN_FORCE_INLINE void Encrypt(const uint32_t* P, const uint32_t* S, uint32_t& left, uint32_t& right)
 {
     uint32_t L = left, R = right;
-    for (int i = 0; i < 16; i += 2) {
-        L ^= P[i];
-        R ^= F(S, L);
-        R ^= P[i + 1];
-        L ^= F(S, R);
-    }
+    TwoRounds(S, L, R, P[0], P[1]);
+    TwoRounds(S, L, R, P[2], P[3]);
+    TwoRounds(S, L, R, P[4], P[5]);
+    TwoRounds(S, L, R, P[6], P[7]);
+    TwoRounds(S, L, R, P[8], P[9]);
+    TwoRounds(S, L, R, P[10], P[11]);
+    TwoRounds(S, L, R, P[12], P[13]);
+    TwoRounds(S, L, R, P[14], P[15]);
     left = R ^ P[17];
     right = L ^ P[16];
 }
 
-inline void Decrypt(const uint32_t* P, const uint32_t* S, uint32_t& left, uint32_t& right)
+KESTRIN_FORCE_INLINE void Decrypt(const uint32_t* P, const uint32_t* S, uint32_t& left, uint32_t& right)
 {
     uint32_t L = left, R = right;
-    for (int i = 17; i > 1; i -= 2) {
-        L ^= P[i];
-        R ^= F(S, L);
-        R ^= P[i - 1];
-        L ^= F(S, R);
-    }
+    TwoRounds(S, L, R, P[17], P[16]);
+    TwoRounds(S, L, R, P[15], P[14]);
+    TwoRounds(S, L, R, P[13], P[12]);
+    TwoRounds(S, L, R, P[11], P[10]);
+    TwoRounds(S, L, R, P[9], P[8]);
+    TwoRounds(S, L, R, P[7], P[6]);
+    TwoRounds(S, L, R, P[5], P[4]);
+    TwoRounds(S, L, R, P[3], P[2]);
     left = R ^ P[0];
     right = L ^ P[1];
 }

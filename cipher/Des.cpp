@@ -1,47 +1,34 @@
 #include "cipher/Des.h"
 
+#include "cipher/Bits.h"
 #include "cipher/DesTables.h"
 #include "container/SecureBuffer.h"
 
 namespace {
 
+using namespace kestrin_bits;
+
 const uint32_t kRoundKeyWords = 32;
 
-inline uint32_t Rotl(uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
-inline uint32_t Rotr(uint32_t x, int n) { return (x >> n) | (x << (32 - n)); }
-
-inline uint32_t LoadBE(const uint8_t* p)
-{
-    return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
-inline void StoreBE(uint8_t* p, uint32_t v)
-{
-    p[0] = uint8_t(v >> 24);
-    p[1] = uint8_t(v >> 16);
-    p[2] = uint8_t(v >> 8);
-    p[3] = uint8_t(v);
-}
-
 // S-boxes 1, 3, 5, 7 on the groups of the right half rotated by 4 bits.
-inline uint32_t SpOdd(uint32_t w)
+KESTRIN_FORCE_INLINE uint32_t SpOdd(uint32_t w)
 {
     return kDesSP[6][w & 63] ^ kDesSP[4][(w >> 8) & 63] ^ kDesSP[2][(w >> 16) & 63] ^ kDesSP[0][(w >> 24) & 63];
 }
 
 // S-boxes 2, 4, 6, 8 on the groups of the unrotated right half.
-inline uint32_t SpEven(uint32_t w)
+KESTRIN_FORCE_INLINE uint32_t SpEven(uint32_t w)
 {
     return kDesSP[7][w & 63] ^ kDesSP[5][(w >> 8) & 63] ^ kDesSP[3][(w >> 16) & 63] ^ kDesSP[1][(w >> 24) & 63];
 }
 
-inline void TwoRounds(uint32_t& L, uint32_t& R, const uint32_t* k)
+KESTRIN_FORCE_INLINE void TwoRounds(uint32_t& L, uint32_t& R, const uint32_t* k)
 {
     L ^= SpOdd(Rotr(R, 4) ^ k[0]) ^ SpEven(R ^ k[1]);
     R ^= SpOdd(Rotr(L, 4) ^ k[2]) ^ SpEven(L ^ k[3]);
 }
 
-inline void InitialPermutation(uint32_t& L, uint32_t& R)
+KESTRIN_FORCE_INLINE void InitialPermutation(uint32_t& L, uint32_t& R)
 {
     uint32_t w;
     R = Rotl(R, 4);
@@ -52,7 +39,7 @@ inline void InitialPermutation(uint32_t& L, uint32_t& R)
     w = (L ^ R) & 0xAAAAAAAAu; L = Rotl(L ^ w, 1); R ^= w;
 }
 
-inline void FinalPermutation(uint32_t& L, uint32_t& R)
+KESTRIN_FORCE_INLINE void FinalPermutation(uint32_t& L, uint32_t& R)
 {
     uint32_t w;
     R = Rotr(R, 1);
