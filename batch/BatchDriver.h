@@ -10,4 +10,8 @@
 // files: the selection, tidied in place. bEncrypt: the direction.
 // hwndOwner: the shell's window, may be null. Never throws.
 void RunBatch(CStringArray& files, bool bEncrypt, HWND hwndOwner);
+
+// Dispatches the calling thread's pending messages for at most 200 ms;
+// returns at once when none is waiting.
+void PumpPendingMessages();
 #endif

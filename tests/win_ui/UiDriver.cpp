@@ -1,0 +1,455 @@
+#include "tests/win_ui/UiDriver.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "shellext/ShellExtGuid.h"
+
+namespace ui {
+
+// ---------------------------------------------------------------- watchdog
+
+namespace {
+std::atomic<DWORD> g_dwDeadline{0};
+}
+
+void StartWatchdog(DWORD dwSeconds)
+{
+    static std::atomic<bool> s_bRunning{false};
+    g_dwDeadline = GetTickCount() + dwSeconds * 1000;
+    if (s_bRunning.exchange(true))
+        return;
+    std::thread([] {
+        for (;;) {
+            Sleep(500);
+            if (LONG(GetTickCount() - g_dwDeadline.load()) > 0) {
+                std::fprintf(stderr, "watchdog: a test hung; ending the process\n");
+                std::fflush(stderr);
+                ExitProcess(3);
+            }
+        }
+    }).detach();
+}
+
+// ---------------------------------------------------------------- the DLL
+
+namespace {
+std::wstring Widen(const std::string& s)
+{
+    int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
+    std::wstring w(size_t(n > 0 ? n : 1), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &w[0], n);
+    w.resize(w.size() - 1);
+    return w;
+}
+
+// A Linux path of the build tree as Wine's Z: drive shows it.
+std::string WinePath(std::string path)
+{
+    if (!path.empty() && path[0] == '/')
+        path = "Z:" + path;
+    std::replace(path.begin(), path.end(), '/', '\\');
+    return path;
+}
+}  // namespace
+
+CKestrin& CKestrin::Get()
+{
+    static CKestrin s_instance;
+    return s_instance;
+}
+
+CKestrin::CKestrin()
+{
+    OleInitialize(nullptr);
+    m_hModule = LoadLibraryA(WinePath(KESTRIN_DLL_PATH).c_str());
+    if (!m_hModule)
+        throw std::runtime_error("Kestrin.dll did not load");
+    typedef HRESULT(STDAPICALLTYPE * GetClassObjectFn)(REFCLSID, REFIID, void**);
+    auto pfn = reinterpret_cast<GetClassObjectFn>(
+        reinterpret_cast<void*>(GetProcAddress(m_hModule, "DllGetClassObject")));
+    if (!pfn || FAILED(pfn(CLSID_ShellExt, IID_IClassFactory, reinterpret_cast<void**>(&m_pFactory))))
+        throw std::runtime_error("no class factory");
+}
+
+IDataObject* MakeDataObject(const std::vector<std::string>& paths)
+{
+    std::vector<PIDLIST_ABSOLUTE> full;
+    for (const std::string& p : paths) {
+        PIDLIST_ABSOLUTE pidl = nullptr;
+        if (FAILED(SHParseDisplayName(Widen(p).c_str(), nullptr, &pidl, 0, nullptr)))
+            throw std::runtime_error("SHParseDisplayName failed for " + p);
+        full.push_back(pidl);
+    }
+    IShellFolder* pFolder = nullptr;
+    PCUITEMID_CHILD pFirst = nullptr;
+    IDataObject* pData = nullptr;
+    HRESULT hr = SHBindToParent(full[0], IID_IShellFolder, reinterpret_cast<void**>(&pFolder), &pFirst);
+    if (SUCCEEDED(hr)) {
+        std::vector<PCUITEMID_CHILD> children;
+        for (PIDLIST_ABSOLUTE pidl : full)
+            children.push_back(ILFindLastID(pidl));
+        hr = pFolder->GetUIObjectOf(nullptr, UINT(children.size()), children.data(), IID_IDataObject, nullptr,
+                                    reinterpret_cast<void**>(&pData));
+        pFolder->Release();
+    }
+    for (PIDLIST_ABSOLUTE pidl : full)
+        CoTaskMemFree(pidl);
+    if (FAILED(hr) || !pData)
+        throw std::runtime_error("no data object for the selection");
+    return pData;
+}
+
+IContextMenu* CKestrin::CreateMenuFor(const std::vector<std::string>& paths)
+{
+    IShellExtInit* pInit = nullptr;
+    if (FAILED(m_pFactory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&pInit))))
+        throw std::runtime_error("CreateInstance failed");
+    IDataObject* pData = MakeDataObject(paths);
+    HRESULT hr = pInit->Initialize(nullptr, pData, nullptr);
+    pData->Release();
+    IContextMenu* pMenu = nullptr;
+    if (SUCCEEDED(hr))
+        hr = pInit->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&pMenu));
+    pInit->Release();
+    if (FAILED(hr))
+        throw std::runtime_error("Initialize failed");
+    // As the shell does before it invokes anything.
+    HMENU hMenu = CreatePopupMenu();
+    pMenu->QueryContextMenu(hMenu, 0, 1, 0x7FFF, CMF_NORMAL);
+    DestroyMenu(hMenu);
+    return pMenu;
+}
+
+// ---------------------------------------------------------------- owner window
+
+namespace {
+LRESULT CALLBACK OwnerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
+{
+    if (msg == WM_ENABLE) {
+        if (auto* pLog = reinterpret_cast<OwnerLog*>(GetWindowLongPtrA(hWnd, GWLP_USERDATA)))
+            pLog->enables.push_back(wParam);
+        return 0;
+    }
+    return DefWindowProcA(hWnd, msg, wParam, lParam);
+}
+}  // namespace
+
+COwnerWindow::COwnerWindow()
+{
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = OwnerProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "KestrinTestOwner";
+    RegisterClassA(&wc);
+    m_hWnd = CreateWindowA("KestrinTestOwner", "owner", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
+                           wc.hInstance, nullptr);
+    SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new OwnerLog));
+}
+
+COwnerWindow::~COwnerWindow()
+{
+    delete reinterpret_cast<OwnerLog*>(GetWindowLongPtrA(m_hWnd, GWLP_USERDATA));
+    DestroyWindow(m_hWnd);
+}
+
+OwnerLog COwnerWindow::Collect()
+{
+    MSG msg;
+    while (PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+    auto* pLog = reinterpret_cast<OwnerLog*>(GetWindowLongPtrA(m_hWnd, GWLP_USERDATA));
+    OwnerLog log = *pLog;
+    pLog->enables.clear();
+    return log;
+}
+
+// ---------------------------------------------------------------- the user
+
+CUser::CUser(std::function<void(CUser&)> script) : m_script(std::move(script)) {}
+
+CUser::~CUser()
+{
+    m_bInvokeDone = true;
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+HRESULT CUser::Invoke(IContextMenu* pMenu, UINT nOffset, HWND hwndOwner)
+{
+    m_dwShellThread = GetCurrentThreadId();
+    m_bInvokeDone = false;
+    m_thread = std::thread([this] { Run(); });
+    CMINVOKECOMMANDINFO ci{};
+    ci.cbSize = sizeof ci;
+    ci.hwnd = hwndOwner;
+    ci.lpVerb = MAKEINTRESOURCEA(nOffset);
+    ci.nShow = SW_SHOWNORMAL;
+    HRESULT hr = pMenu->InvokeCommand(&ci);
+    m_bInvokeDone = true;
+    m_thread.join();
+    return hr;
+}
+
+void CUser::Run()
+{
+    try {
+        m_script(*this);
+    } catch (const std::exception& e) {
+        m_strFailure = e.what();
+    }
+    // The command must end on its own once the script is through.
+    for (DWORD dwStart = GetTickCount(); !m_bInvokeDone && GetTickCount() - dwStart < 30000;)
+        Sleep(20);
+    if (!m_bInvokeDone) {
+        if (m_strFailure.empty())
+            m_strFailure = "the command did not return after the user's last step";
+        Rescue();
+    }
+}
+
+// Cancels every Kestrin window until the command has returned.
+void CUser::Rescue()
+{
+    const char* captions[] = {kMessageCaption, kAboutCaption, kSettingsCaption, kBusyCaption};
+    while (!m_bInvokeDone) {
+        for (const char* c : captions) {
+            HWND h = FindWindowA("#32770", c);
+            if (h)
+                PostMessageA(h, WM_COMMAND, IDCANCEL, 0);
+        }
+        Sleep(100);
+    }
+}
+
+namespace {
+struct FindData {
+    const char* pszCaption;
+    const char* pszClass;
+    DWORD dwThread;
+    HWND hFound;
+};
+
+BOOL CALLBACK FindVisible(HWND hWnd, LPARAM lParam)
+{
+    auto* p = reinterpret_cast<FindData*>(lParam);
+    char text[256] = {}, cls[64] = {};
+    if (!IsWindowVisible(hWnd) || GetWindowThreadProcessId(hWnd, nullptr) != p->dwThread)
+        return TRUE;
+    GetWindowTextA(hWnd, text, sizeof text);
+    GetClassNameA(hWnd, cls, sizeof cls);
+    if (std::strcmp(text, p->pszCaption) == 0 && std::strcmp(cls, p->pszClass) == 0) {
+        p->hFound = hWnd;
+        return FALSE;
+    }
+    return TRUE;
+}
+}  // namespace
+
+HWND CUser::WaitWindow(const char* pszCaption, DWORD dwTimeoutMs, const char* pszClass)
+{
+    for (DWORD dwStart = GetTickCount();;) {
+        FindData fd{pszCaption, pszClass, m_dwShellThread, nullptr};
+        EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&fd));
+        if (fd.hFound) {
+            Sleep(50);  // let the dialog finish its initialisation
+            return fd.hFound;
+        }
+        if (m_bInvokeDone)
+            throw Timeout(std::string("the command ended before \"") + pszCaption + "\" appeared");
+        if (GetTickCount() - dwStart > dwTimeoutMs)
+            throw Timeout(std::string("no window \"") + pszCaption + "\" appeared");
+        Sleep(20);
+    }
+}
+
+bool CUser::Appears(const char* pszCaption, DWORD dwTimeoutMs)
+{
+    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart <= dwTimeoutMs;) {
+        FindData fd{pszCaption, "#32770", m_dwShellThread, nullptr};
+        EnumWindows(FindVisible, reinterpret_cast<LPARAM>(&fd));
+        if (fd.hFound)
+            return true;
+        if (m_bInvokeDone)
+            return false;
+        Sleep(20);
+    }
+    return false;
+}
+
+void CUser::WaitGone(HWND hWnd, DWORD dwTimeoutMs)
+{
+    for (DWORD dwStart = GetTickCount(); IsWindow(hWnd) && IsWindowVisible(hWnd);) {
+        if (GetTickCount() - dwStart > dwTimeoutMs)
+            throw Timeout("a window did not close");
+        Sleep(20);
+    }
+}
+
+// ---------------------------------------------------------------- controls
+
+void TypeText(HWND hDlg, int nId, const char* pszText)
+{
+    SendMessageA(GetDlgItem(hDlg, nId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pszText));
+}
+
+std::string ControlText(HWND hDlg, int nId)
+{
+    char text[1024] = {};
+    SendMessageA(GetDlgItem(hDlg, nId), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
+    return text;
+}
+
+std::string MessageText(HWND hBox) { return ControlText(hBox, 0xFFFF); }
+
+void SelectItem(HWND hDlg, int nId, int nIndex) { SendMessageA(GetDlgItem(hDlg, nId), CB_SETCURSEL, WPARAM(nIndex), 0); }
+int SelectedItem(HWND hDlg, int nId) { return int(SendMessageA(GetDlgItem(hDlg, nId), CB_GETCURSEL, 0, 0)); }
+
+void SetChecked(HWND hDlg, int nId, bool bChecked)
+{
+    SendMessageA(GetDlgItem(hDlg, nId), BM_SETCHECK, bChecked ? BST_CHECKED : BST_UNCHECKED, 0);
+}
+
+bool IsChecked(HWND hDlg, int nId) { return SendMessageA(GetDlgItem(hDlg, nId), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+
+void Press(HWND hDlg, int nId)
+{
+    PostMessageA(hDlg, WM_COMMAND, MAKEWPARAM(nId, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(hDlg, nId)));
+}
+
+bool IsEnabled(HWND hDlg, int nId) { return IsWindowEnabled(GetDlgItem(hDlg, nId)) != FALSE; }
+
+HWND FocusOf(HWND hDlg)
+{
+    GUITHREADINFO gi{};
+    gi.cbSize = sizeof gi;
+    GetGUIThreadInfo(GetWindowThreadProcessId(hDlg, nullptr), &gi);
+    return gi.hwndFocus;
+}
+
+void Pause(DWORD dwMs) { Sleep(dwMs); }
+
+void AnswerSettings(CUser& user, const char* pszPassword, int nEncType, bool bBatch, bool bConfirm)
+{
+    HWND h = user.WaitWindow(kSettingsCaption);
+    TypeText(h, 1001, pszPassword);
+    if (bConfirm)
+        TypeText(h, 1006, pszPassword);
+    SelectItem(h, 1004, nEncType);
+    SetChecked(h, 1002, bBatch);
+    Press(h, IDOK);
+    user.WaitGone(h);
+}
+
+// ---------------------------------------------------------------- files
+
+std::string TempFolder(const char* pszTag)
+{
+    static int s_nCounter = 0;
+    char temp[MAX_PATH] = {};
+    GetTempPathA(sizeof temp, temp);
+    std::string tag = pszTag;
+    for (char& c : tag)
+        if (!isalnum(static_cast<unsigned char>(c)))
+            c = '_';
+    std::string folder = std::string(temp) + "kestrin-ui-" + tag + "-" + std::to_string(GetCurrentProcessId()) +
+                         "-" + std::to_string(++s_nCounter);
+    RemoveFolder(folder);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    return folder;
+}
+
+void WriteFile(const std::string& path, const std::string& data)
+{
+    std::ofstream out(path, std::ios::binary);
+    out.write(data.data(), std::streamsize(data.size()));
+}
+
+std::string ReadFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream ss;
+    ss << in.rdbuf();
+    return ss.str();
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<std::string> ListFolder(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (std::strcmp(fd.cFileName, ".") != 0 && std::strcmp(fd.cFileName, "..") != 0)
+            names.push_back(fd.cFileName);
+    } while (FindNextFileA(h, &fd));
+    FindClose(h);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void RemoveFolder(const std::string& folder)
+{
+    for (const std::string& name : ListFolder(folder)) {
+        std::string path = folder + "\\" + name;
+        if (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveFolder(path);
+        else
+            DeleteFileA(path.c_str());
+    }
+    RemoveDirectoryA(folder.c_str());
+}
+
+std::string SampleData(size_t nSize, unsigned nSeed)
+{
+    std::string s;
+    s.reserve(nSize);
+    unsigned x = nSeed * 2654435761u + 1;
+    while (s.size() < nSize) {
+        x = x * 1103515245u + 12345u;
+        if ((x >> 16) & 1) {
+            s += "line " + std::to_string(s.size()) + " of the sample & its text\r\n";
+        } else {
+            for (int i = 0; i < 64; ++i) {
+                x = x * 1103515245u + 12345u;
+                s += char(x >> 24);
+            }
+        }
+    }
+    s.resize(nSize);
+    return s;
+}
+
+// ---------------------------------------------------------------- registry
+
+namespace {
+const char kSettingsKey[] = "SOFTWARE\\Tallowmere\\Kestrin";
+}
+
+void ClearSettings() { RegDeleteKeyA(HKEY_CURRENT_USER, kSettingsKey); }
+
+bool ReadSetting(const char* pszName, DWORD& dwValue)
+{
+    DWORD dwType = 0, cb = sizeof dwValue;
+    LONG r = RegGetValueA(HKEY_CURRENT_USER, kSettingsKey, pszName, RRF_RT_ANY, &dwType, &dwValue, &cb);
+    return r == ERROR_SUCCESS && dwType == REG_DWORD;
+}
+
+void WriteSetting(const char* pszName, DWORD dwValue)
+{
+    HKEY hKey = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &hKey, nullptr) ==
+        ERROR_SUCCESS) {
+        RegSetValueExA(hKey, pszName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dwValue), sizeof dwValue);
+        RegCloseKey(hKey);
+    }
+}
+
+}  // namespace ui

@@ -1,0 +1,465 @@
+// The right-click flow end to end through the real Kestrin.dll: the shell's
+// data object, InvokeCommand on this thread, and a user on a second thread
+// who answers the real dialogs.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include "tests/win_ui/UiDriver.h"
+
+using namespace ui;
+
+namespace {
+
+const UINT kEncrypt = 0, kDecrypt = 1;
+const int kPassword = 1001, kBatch = 1002, kFileName = 1003, kMethod = 1004, kAbout = 1005, kConfirm = 1006;
+const int kCount = 1037, kFileBar = 1001;
+
+const char kTooShort[] = "You must choose a password that is at least 4 characters long.";
+const char kMismatch[] = "Confirmation password does not match. Please re-enter both passwords";
+const char kNoMethod[] = "Please choose an encryption method.";
+const char kPrompt[] = "\nPress OK to continue, or Cancel to Quit.";
+
+class BatchUi : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        StartWatchdog(120);
+        ClearSettings();
+        m_folder = TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    void TearDown() override { RemoveFolder(m_folder); }
+
+    std::string Path(const std::string& name) const { return m_folder + "\\" + name; }
+
+    std::vector<std::string> Paths(const std::vector<std::string>& names) const
+    {
+        std::vector<std::string> v;
+        for (const std::string& n : names)
+            v.push_back(Path(n));
+        return v;
+    }
+
+    // One command with the user's script; the owner window's WM_ENABLEs.
+    std::vector<WPARAM> Run(const std::vector<std::string>& names, UINT nOffset,
+                            std::function<void(CUser&)> script)
+    {
+        IContextMenu* pMenu = CKestrin::Get().CreateMenuFor(Paths(names));
+        COwnerWindow owner;
+        CUser user(std::move(script));
+        HRESULT hr = user.Invoke(pMenu, nOffset, owner.Handle());
+        pMenu->Release();
+        EXPECT_EQ(S_OK, hr);
+        EXPECT_EQ("", user.Failure());
+        return owner.Collect().enables;
+    }
+
+    // Writes files of the given sizes and returns their contents by name.
+    std::map<std::string, std::string> MakeFiles(const std::vector<std::pair<std::string, size_t>>& files)
+    {
+        std::map<std::string, std::string> contents;
+        unsigned seed = 1;
+        for (const auto& f : files) {
+            contents[f.first] = SampleData(f.second, seed++);
+            WriteFile(Path(f.first), contents[f.first]);
+        }
+        return contents;
+    }
+
+    // The originals go to a subfolder so that decryption restores the names.
+    void MoveOriginalsAside(const std::map<std::string, std::string>& files)
+    {
+        CreateDirectoryA(Path("orig").c_str(), nullptr);
+        for (const auto& f : files)
+            MoveFileA(Path(f.first).c_str(), Path("orig\\" + f.first).c_str());
+    }
+
+    // The user confirms one message box with the expected text.
+    static void AnswerMessage(CUser& user, const std::string& expected, int nButton)
+    {
+        HWND h = user.WaitMessageBox();
+        EXPECT_EQ(expected, MessageText(h));
+        Press(h, nButton);
+        user.WaitGone(h);
+    }
+
+    std::string m_folder;
+};
+
+const std::vector<WPARAM> kEnabledAround = {FALSE, TRUE};
+
+// ---------------------------------------------------------------- round trips
+
+class EachMethod : public BatchUi, public ::testing::WithParamInterface<int> {};
+
+TEST_P(EachMethod, BatchSettingsEncryptThreeFilesThenDecryptThem)
+{
+    const int nMethod = GetParam();
+    auto files = MakeFiles({{"a.txt", 5000}, {"b.dat", 70000}, {"c.bin", 1}});
+
+    auto enables = Run({"a.txt", "b.dat", "c.bin"}, kEncrypt, [&](CUser& u) {
+        AnswerSettings(u, "correct horse", nMethod, true);
+        EXPECT_FALSE(u.Appears(kSettingsCaption, 60000)) << "asked again despite the batch checkbox";
+    });
+    EXPECT_EQ(kEnabledAround, enables);
+    EXPECT_EQ((std::vector<std::string>{"a._xt", "a.txt", "b._at", "b.dat", "c._in", "c.bin"}), ListFolder(m_folder));
+    DWORD dwMethod = 99, dwBatch = 99;
+    ASSERT_TRUE(ReadSetting("EncType", dwMethod));
+    ASSERT_TRUE(ReadSetting("BatchSettings", dwBatch));
+    EXPECT_EQ(DWORD(nMethod), dwMethod);
+    EXPECT_EQ(1u, dwBatch);
+
+    MoveOriginalsAside(files);
+    Run({"a._xt", "b._at", "c._in"}, kDecrypt, [&](CUser& u) {
+        HWND h = u.WaitWindow(kSettingsCaption);
+        EXPECT_EQ(nMethod, SelectedItem(h, kMethod)) << "preset from the registry";
+        EXPECT_TRUE(IsChecked(h, kBatch));
+        TypeText(h, kPassword, "correct horse");
+        Press(h, IDOK);
+        u.WaitGone(h);
+        EXPECT_FALSE(u.Appears(kSettingsCaption, 60000));
+    });
+    for (const auto& f : files)
+        EXPECT_EQ(f.second, ReadFile(Path(f.first))) << f.first;
+}
+
+INSTANTIATE_TEST_SUITE_P(Methods, EachMethod, ::testing::Values(0, 1, 2, 3));
+
+TEST_F(BatchUi, WithoutCheckboxEachFileIsAskedPresetFromTheRegistry)
+{
+    auto files = MakeFiles({{"a.txt", 3000}, {"b.dat", 9000}, {"C.bin", 20000}});
+    CreateDirectoryA(Path("folder").c_str(), nullptr);
+    WriteSetting("EncType", 2);
+    WriteSetting("BatchSettings", 1);
+
+    // Descending byte order: lower case sorts above capitals; folders drop out.
+    const std::vector<std::string> order = {"b.dat", "a.txt", "C.bin"};
+    const int methods[] = {3, 1, 0};
+    Run({"C.bin", "folder", "a.txt", "b.dat"}, kEncrypt, [&](CUser& u) {
+        int nPreset = 2;
+        for (int i = 0; i < 3; ++i) {
+            HWND h = u.WaitWindow(kSettingsCaption);
+            EXPECT_EQ(Path(order[size_t(i)]), ControlText(h, kFileName));
+            EXPECT_EQ(nPreset, SelectedItem(h, kMethod)) << "dialog " << i;
+            EXPECT_EQ(i == 0, IsChecked(h, kBatch)) << "dialog " << i;
+            TypeText(h, kPassword, "pass word");
+            TypeText(h, kConfirm, "pass word");
+            SelectItem(h, kMethod, methods[i]);
+            SetChecked(h, kBatch, false);
+            Press(h, IDOK);
+            u.WaitGone(h);
+            nPreset = methods[i];
+        }
+    });
+    DWORD dwMethod = 99, dwBatch = 99;
+    ASSERT_TRUE(ReadSetting("EncType", dwMethod));
+    ASSERT_TRUE(ReadSetting("BatchSettings", dwBatch));
+    EXPECT_EQ(0u, dwMethod);
+    EXPECT_EQ(0u, dwBatch);
+
+    MoveOriginalsAside(files);
+    Run({"a._xt", "b._at", "C._in"}, kDecrypt, [&](CUser& u) {
+        for (int m : methods) {
+            HWND h = u.WaitWindow(kSettingsCaption);
+            EXPECT_FALSE(IsEnabled(h, kConfirm));
+            TypeText(h, kPassword, "pass word");
+            SelectItem(h, kMethod, m);
+            Press(h, IDOK);
+            u.WaitGone(h);
+        }
+    });
+    for (const auto& f : files)
+        EXPECT_EQ(f.second, ReadFile(Path(f.first))) << f.first;
+}
+
+// ---------------------------------------------------------------- the settings dialog
+
+TEST_F(BatchUi, ValidationMessagesComeInOrderAndKeepTheDialogOpen)
+{
+    MakeFiles({{"a.txt", 100}});
+    Run({"a.txt"}, kEncrypt, [&](CUser& u) {
+        HWND h = u.WaitWindow(kSettingsCaption);
+        // Length first, even with a differing confirmation; nothing is cleared.
+        TypeText(h, kPassword, "ab");
+        TypeText(h, kConfirm, "xy");
+        Press(h, IDOK);
+        AnswerMessage(u, kTooShort, IDOK);
+        EXPECT_EQ(GetDlgItem(h, kPassword), FocusOf(h));
+        EXPECT_EQ("ab", ControlText(h, kPassword));
+        EXPECT_EQ("xy", ControlText(h, kConfirm));
+        // Three characters are too few even when both match.
+        TypeText(h, kPassword, "abc");
+        TypeText(h, kConfirm, "abc");
+        Press(h, IDOK);
+        AnswerMessage(u, kTooShort, IDOK);
+        // Long enough but one character off: both edits are emptied.
+        TypeText(h, kPassword, "abcd");
+        TypeText(h, kConfirm, "abcD");
+        Press(h, IDOK);
+        AnswerMessage(u, kMismatch, IDOK);
+        EXPECT_EQ(GetDlgItem(h, kPassword), FocusOf(h));
+        EXPECT_EQ("", ControlText(h, kPassword));
+        EXPECT_EQ("", ControlText(h, kConfirm));
+        // Exactly four characters pass.
+        TypeText(h, kPassword, "abcd");
+        TypeText(h, kConfirm, "abcd");
+        Press(h, IDOK);
+        u.WaitGone(h);
+    });
+    EXPECT_TRUE(Exists(Path("a._xt")));
+}
+
+TEST_F(BatchUi, FocusStartsOnOkAndDecryptingDisablesTheConfirmation)
+{
+    MakeFiles({{"a.txt", 100}});
+    for (UINT nOffset : {kEncrypt, kDecrypt}) {
+        auto enables = Run({"a.txt"}, nOffset, [&](CUser& u) {
+            HWND h = u.WaitWindow(kSettingsCaption);
+            EXPECT_EQ(GetDlgItem(h, IDOK), FocusOf(h));
+            EXPECT_EQ(nOffset == kEncrypt, IsEnabled(h, kConfirm));
+            EXPECT_TRUE(IsEnabled(h, kPassword));
+            EXPECT_EQ(Path("a.txt"), ControlText(h, kFileName));
+            EXPECT_EQ(0, SelectedItem(h, kMethod)) << "no registry values: Sapphire II";
+            EXPECT_FALSE(IsChecked(h, kBatch));
+            Press(h, IDCANCEL);
+            u.WaitGone(h);
+            EXPECT_FALSE(u.Appears(kMessageCaption, 60000)) << "giving up needs no message";
+        });
+        EXPECT_EQ(kEnabledAround, enables);
+    }
+    EXPECT_EQ(std::vector<std::string>{"a.txt"}, ListFolder(m_folder));
+    DWORD dw;
+    EXPECT_FALSE(ReadSetting("EncType", dw)) << "Cancel stores nothing";
+}
+
+TEST_F(BatchUi, MethodListHoldsTheFourMethodsInOrder)
+{
+    MakeFiles({{"a.txt", 100}});
+    Run({"a.txt"}, kEncrypt, [&](CUser& u) {
+        HWND h = u.WaitWindow(kSettingsCaption);
+        HWND hList = GetDlgItem(h, kMethod);
+        ASSERT_EQ(4, SendMessageA(hList, CB_GETCOUNT, 0, 0));
+        const char* names[] = {"Sapphire II", "DES", "DES-CBC", "Blowfish"};
+        for (int i = 0; i < 4; ++i) {
+            char text[64] = {};
+            SendMessageA(hList, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
+            EXPECT_STREQ(names[i], text);
+        }
+        Press(h, IDCANCEL);
+        u.WaitGone(h);
+    });
+}
+
+TEST_F(BatchUi, AboutBoxShowsTheModuleVersionAndKeepsTheSettings)
+{
+    MakeFiles({{"a.txt", 100}});
+    Run({"a.txt"}, kEncrypt, [&](CUser& u) {
+        HWND h = u.WaitWindow(kSettingsCaption);
+        TypeText(h, kPassword, "typed before");
+        SelectItem(h, kMethod, 3);
+        Press(h, kAbout);
+        HWND hAbout = u.WaitWindow(kAboutCaption);
+        EXPECT_EQ("Kestrin, Version 1.0.1.0", ControlText(hAbout, 1006));
+        EXPECT_FALSE(IsWindowEnabled(h)) << "the About box is modal to the settings";
+        PostMessageA(hAbout, WM_COMMAND, IDCANCEL, 0);  // Esc
+        u.WaitGone(hAbout);
+        EXPECT_EQ("typed before", ControlText(h, kPassword));
+        EXPECT_EQ(3, SelectedItem(h, kMethod));
+        Press(h, IDCANCEL);
+        u.WaitGone(h);
+    });
+}
+
+TEST_F(BatchUi, NoMethodSelectedKeepsTheDialogOpen)
+{
+    MakeFiles({{"a.txt", 1000}});
+    WriteSetting("EncType", 7);
+    Run({"a.txt"}, kEncrypt, [&](CUser& u) {
+        HWND h = u.WaitWindow(kSettingsCaption);
+        EXPECT_EQ(-1, SelectedItem(h, kMethod));
+        TypeText(h, kPassword, "long enough");
+        TypeText(h, kConfirm, "long enough");
+        Press(h, IDOK);
+        AnswerMessage(u, kNoMethod, IDOK);
+        EXPECT_EQ(GetDlgItem(h, kMethod), FocusOf(h));
+        SelectItem(h, kMethod, 1);
+        Press(h, IDOK);
+        u.WaitGone(h);
+    });
+    EXPECT_TRUE(Exists(Path("a._xt")));
+    DWORD dw = 99;
+    ASSERT_TRUE(ReadSetting("EncType", dw));
+    EXPECT_EQ(1u, dw);
+}
+
+// ---------------------------------------------------------------- stopping a batch
+
+TEST_F(BatchUi, CancelInTheSettingsForTheThirdFileEndsTheBatch)
+{
+    MakeFiles({{"a.txt", 100}, {"b.txt", 100}, {"c.txt", 100}});
+    auto enables = Run({"a.txt", "b.txt", "c.txt"}, kEncrypt, [&](CUser& u) {
+        AnswerSettings(u, "pass", 0, false);
+        AnswerSettings(u, "pass", 0, false);
+        HWND h = u.WaitWindow(kSettingsCaption);
+        EXPECT_EQ(Path("a.txt"), ControlText(h, kFileName));
+        Press(h, IDCANCEL);
+        u.WaitGone(h);
+        EXPECT_FALSE(u.Appears(kMessageCaption, 60000));
+    });
+    EXPECT_EQ(kEnabledAround, enables);
+    EXPECT_EQ((std::vector<std::string>{"a.txt", "b._xt", "b.txt", "c._xt", "c.txt"}), ListFolder(m_folder));
+    EXPECT_EQ(nullptr, FindWindowA("#32770", kBusyCaption)) << "the busy dialog is gone";
+}
+
+TEST_F(BatchUi, CancelInTheBusyDialogStopsTheLargeFileAndTheBatch)
+{
+    // z.bin sorts first; a.txt would come after it.
+    MakeFiles({{"z.bin", 48u << 20}, {"a.txt", 1000}});
+    auto enables = Run({"a.txt", "z.bin"}, kEncrypt, [&](CUser& u) {
+        AnswerSettings(u, "pass", 3, true);
+        HWND hBusy = u.WaitWindow(kBusyCaption);
+        EXPECT_EQ("Processing file 1 of 2", ControlText(hBusy, kCount));
+        for (DWORD t = GetTickCount(); SendMessageA(GetDlgItem(hBusy, kFileBar), PBM_GETPOS, 0, 0) < 1;) {
+            if (GetTickCount() - t > 30000)
+                throw Timeout("the file bar never moved");
+            Pause(10);
+        }
+        Press(hBusy, IDCANCEL);
+        for (DWORD t = GetTickCount(); ControlText(hBusy, kCount) != "Waiting for operation to complete.";) {
+            if (!IsWindow(hBusy) || GetTickCount() - t > 5000)
+                break;
+            Pause(5);
+        }
+        EXPECT_FALSE(u.Appears(kMessageCaption, 60000)) << "a cancelled file is not reported";
+    });
+    EXPECT_EQ(kEnabledAround, enables);
+    EXPECT_EQ((std::vector<std::string>{"a.txt", "z.bin"}), ListFolder(m_folder))
+        << "no partial container and no further file";
+}
+
+TEST_F(BatchUi, BusyDialogCancelWaitsForTheWorker)
+{
+    MakeFiles({{"z.bin", 32u << 20}});
+    Run({"z.bin"}, kEncrypt, [&](CUser& u) {
+        AnswerSettings(u, "pass", 0, false);
+        HWND hBusy = u.WaitWindow(kBusyCaption);
+        Press(hBusy, IDCANCEL);
+        // The dialog stays, in its stopping state, until the worker is out.
+        for (DWORD t = GetTickCount(); IsWindow(hBusy) && GetTickCount() - t < 5000; Pause(5)) {
+            if (ControlText(hBusy, kCount) == "Waiting for operation to complete.") {
+                EXPECT_FALSE(IsEnabled(hBusy, IDCANCEL));
+                return;
+            }
+        }
+        // A fast machine may have finished the file before the press.
+    });
+    EXPECT_FALSE(Exists(Path("z._in")));
+}
+
+// A damaged middle container: OK goes on with the last file, Cancel stops.
+class FailureAnswer : public BatchUi, public ::testing::WithParamInterface<int> {};
+
+TEST_P(FailureAnswer, OnTheSecondOfThreeFiles)
+{
+    const int nAnswer = GetParam();
+    auto files = MakeFiles({{"a.txt", 2000}, {"b.txt", 2000}, {"c.txt", 2000}});
+    Run({"a.txt", "b.txt", "c.txt"}, kEncrypt, [&](CUser& u) { AnswerSettings(u, "pass", 2, true); });
+    MoveOriginalsAside(files);
+    WriteFile(Path("b._xt"), "this is not a container at all");
+
+    Run({"a._xt", "b._xt", "c._xt"}, kDecrypt, [&](CUser& u) {
+        AnswerSettings(u, "pass", 2, true, false);
+        AnswerMessage(u,
+                      "Kestrin was unable to process the file : " + Path("b._xt") +
+                          ".\nThe file format is not recognized." + kPrompt,
+                      nAnswer);
+        EXPECT_FALSE(u.Appears(kMessageCaption, 60000));
+    });
+    EXPECT_EQ(files["c.txt"], ReadFile(Path("c.txt")));
+    EXPECT_FALSE(Exists(Path("b.txt")));
+    EXPECT_EQ(nAnswer == IDOK, Exists(Path("a.txt")));
+    if (nAnswer == IDOK) {
+        EXPECT_EQ(files["a.txt"], ReadFile(Path("a.txt")));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, FailureAnswer, ::testing::Values(IDOK, IDCANCEL));
+
+// ---------------------------------------------------------------- messages of failed files
+
+TEST_F(BatchUi, WrongPasswordIsReportedAsADecryptFailure)
+{
+    MakeFiles({{"a.txt", 2000}});
+    Run({"a.txt"}, kEncrypt, [&](CUser& u) { AnswerSettings(u, "right", 1, false); });
+    Run({"a._xt"}, kDecrypt, [&](CUser& u) {
+        AnswerSettings(u, "wrong", 1, false, false);
+        AnswerMessage(u,
+                      "Kestrin was unable to decrypt the file : " + Path("a._xt") +
+                          ".\nThe file format is not recognized." + kPrompt,
+                      IDOK);
+    });
+    EXPECT_EQ((std::vector<std::string>{"a._xt", "a.txt"}), ListFolder(m_folder));
+}
+
+TEST_F(BatchUi, UnreadableSourceIsReportedAsAReadFailure)
+{
+    MakeFiles({{"a.txt", 2000}});
+    HANDLE hLock = CreateFileA(Path("a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, hLock);
+    Run({"a.txt"}, kEncrypt, [&](CUser& u) {
+        AnswerSettings(u, "pass", 0, false);
+        AnswerMessage(u, "Kestrin was unable to read the file : " + Path("a.txt") + "." + kPrompt, IDCANCEL);
+    });
+    CloseHandle(hLock);
+    EXPECT_EQ(std::vector<std::string>{"a.txt"}, ListFolder(m_folder));
+}
+
+TEST_F(BatchUi, DamagedBlockIsReportedAsAnInflateFailure)
+{
+    MakeFiles({{"a.txt", 20000}});
+    Run({"a.txt"}, kEncrypt, [&](CUser& u) { AnswerSettings(u, "pass", 0, false); });
+    std::string container = ReadFile(Path("a._xt"));
+    ASSERT_GT(container.size(), 200u);
+    container[container.size() - 20] ^= 0x55;  // inside the last block's body
+    WriteFile(Path("a._xt"), container);
+    MoveFileA(Path("a.txt").c_str(), Path("a.orig").c_str());
+    Run({"a._xt"}, kDecrypt, [&](CUser& u) {
+        AnswerSettings(u, "pass", 0, false, false);
+        AnswerMessage(u,
+                      "Kestrin was unable to inflate the file : " + Path("a._xt") +
+                          ".\nThe file format is not recognized." + kPrompt,
+                      IDOK);
+    });
+}
+
+// ---------------------------------------------------------------- what starts nothing
+
+TEST_F(BatchUi, FolderOnlySelectionAsksNothing)
+{
+    CreateDirectoryA(Path("one").c_str(), nullptr);
+    CreateDirectoryA(Path("two").c_str(), nullptr);
+    auto enables = Run({"one", "two"}, kEncrypt, [&](CUser& u) {
+        EXPECT_FALSE(u.Appears(kSettingsCaption, 60000));
+        EXPECT_FALSE(u.Appears(kMessageCaption, 1));
+    });
+    EXPECT_EQ(kEnabledAround, enables);
+    EXPECT_EQ((std::vector<std::string>{"one", "two"}), ListFolder(m_folder));
+    EXPECT_EQ(nullptr, FindWindowA("#32770", kBusyCaption));
+}
+
+TEST_F(BatchUi, UnknownVerbStringDoesNothing)
+{
+    MakeFiles({{"a.txt", 100}});
+    IContextMenu* pMenu = CKestrin::Get().CreateMenuFor(Paths({"a.txt"}));
+    COwnerWindow owner;
+    CMINVOKECOMMANDINFO ci{};
+    ci.cbSize = sizeof ci;
+    ci.hwnd = owner.Handle();
+    ci.lpVerb = "open";
+    EXPECT_EQ(S_OK, pMenu->InvokeCommand(&ci));
+    pMenu->Release();
+    EXPECT_TRUE(owner.Collect().enables.empty()) << "no WM_ENABLE for a verb string";
+    EXPECT_EQ(std::vector<std::string>{"a.txt"}, ListFolder(m_folder));
+}
+
+}  // namespace
