@@ -4,6 +4,7 @@
 
 #include "cipher/Bits.h"
 #include "cipher/BlowfishTables.h"
+#include "cipher/TryNew.h"
 #include "container/SecureBuffer.h"
 
 namespace {
@@ -139,7 +140,7 @@ int CBlowfishCipher::Prepare()
 {
     delete m_pEngine;
     m_pEngine = nullptr;
-    m_pEngine = new CBlowfish(m_key.Data(), static_cast<int16_t>(m_key.Length()));
+    m_pEngine = TryNew<CBlowfish>(m_key.Data(), static_cast<int16_t>(m_key.Length()));
     return 1;
 }
 

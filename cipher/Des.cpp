@@ -2,6 +2,7 @@
 
 #include "cipher/Bits.h"
 #include "cipher/DesTables.h"
+#include "cipher/TryNew.h"
 #include "container/SecureBuffer.h"
 
 namespace {
@@ -52,9 +53,8 @@ KESTRIN_FORCE_INLINE void FinalPermutation(uint32_t& L, uint32_t& R)
 
 // Expands the 56 key bits into 16 pairs of words whose bytes are the 6-bit
 // groups that index the SP tables directly.
-void ScheduleKeys(const uint8_t* key, uint32_t* rk)
+void ScheduleKeys(const uint8_t* key, CSecureBuffer& scratch, uint32_t* rk)
 {
-    CSecureBuffer scratch(120);
     uint8_t* pc1m = scratch.Data();
     uint8_t* pcr = pc1m + 56;
     uint8_t* ks = pcr + 56;
@@ -93,10 +93,12 @@ void ReverseRoundOrder(uint32_t* rk)
 
 }  // namespace
 
-CDes::CDes(const uint8_t* pKey, int nDirection)
-    : m_nKeys(kRoundKeyWords), m_pKeys(new uint32_t[kRoundKeyWords])
+CDes::CDes(const uint8_t* pKey, int nDirection) : m_nKeys(kRoundKeyWords), m_pKeys(nullptr)
 {
-    ScheduleKeys(pKey, m_pKeys);
+    // Both allocations come before any work, so a failure leaks nothing.
+    CSecureBuffer scratch(120);
+    m_pKeys = new uint32_t[kRoundKeyWords];
+    ScheduleKeys(pKey, scratch, m_pKeys);
     if (nDirection == kDecryption)
         ReverseRoundOrder(m_pKeys);
 }
@@ -145,8 +147,8 @@ int CDesCipher::Prepare()
     delete m_pDecryptor;
     m_pEncryptor = nullptr;
     m_pDecryptor = nullptr;
-    m_pEncryptor = new CDesEncryptor(m_key.Data());
-    m_pDecryptor = new CDesDecryptor(m_key.Data());
+    m_pEncryptor = TryNew<CDesEncryptor>(m_key.Data());
+    m_pDecryptor = TryNew<CDesDecryptor>(m_key.Data());
     return 1;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "cipher/TryNew.h"
+
 namespace {
 
 uint32_t BlockBytes(const CBlockTransform* pCipher)
@@ -111,10 +113,12 @@ int CDesCbcCipher::Prepare()
 {
     Release();
     std::memset(m_abIV, 0, sizeof(m_abIV));
-    m_pDesEncryptor = new CDesEncryptor(m_key.Data());
-    m_pDesDecryptor = new CDesDecryptor(m_key.Data());
-    m_pCbcEncryptor = new CCbcEncryptor(m_pDesEncryptor, m_abIV);
-    m_pCbcDecryptor = new CCbcDecryptor(m_pDesDecryptor, m_abIV);
+    m_pDesEncryptor = TryNew<CDesEncryptor>(m_key.Data());
+    m_pDesDecryptor = TryNew<CDesDecryptor>(m_key.Data());
+    if (m_pDesEncryptor)
+        m_pCbcEncryptor = TryNew<CCbcEncryptor>(m_pDesEncryptor, m_abIV);
+    if (m_pDesDecryptor)
+        m_pCbcDecryptor = TryNew<CCbcDecryptor>(m_pDesDecryptor, m_abIV);
     return 1;
 }
 

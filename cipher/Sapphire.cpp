@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "cipher/TryNew.h"
+
 namespace {
 
 const uint32_t kDeckSize = 256;
@@ -249,8 +251,8 @@ int CSapphireCipher::Prepare()
     delete m_pDecryptor;
     m_pEncryptor = nullptr;
     m_pDecryptor = nullptr;
-    m_pEncryptor = new CSapphireEncryptor(m_key.Data(), m_key.Length());
-    m_pDecryptor = new CSapphireDecryptor(m_key.Data(), m_key.Length());
+    m_pEncryptor = TryNew<CSapphireEncryptor>(m_key.Data(), m_key.Length());
+    m_pDecryptor = TryNew<CSapphireDecryptor>(m_key.Data(), m_key.Length());
     return 1;
 }
 

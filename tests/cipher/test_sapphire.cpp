@@ -65,6 +65,12 @@ TEST(SapphireVectors, CipherRowsEncryptAndDecrypt)
         for (uint8_t b : plain)
             bytewise.push_back(stream.ProcessByte(b));
         EXPECT_EQ(ToHex(bytewise), ToHex(r.Bytes("cipher")));
+        CSapphireDecryptor dec2(key.data(), static_cast<int>(key.size()));
+        CByteStreamCipher& unstream = dec2;
+        std::vector<uint8_t> back;
+        for (uint8_t b : bytewise)
+            back.push_back(unstream.ProcessByte(b));
+        EXPECT_EQ(ToHex(back), ToHex(plain));
     }
 }
 

@@ -1,7 +1,8 @@
-// Secret state must be zero at the moment its memory goes back to the heap.
-// This binary replaces the global allocation functions so that it can look at
-// each block as it is released; it is a separate executable because the
-// replacement applies to the whole program.
+// Secret state must be zero at the moment its memory goes back to the heap,
+// and a cipher whose engines cannot be allocated must fail in Process rather
+// than throw. This binary replaces the global allocation functions to look at
+// each block as it is released and to make chosen allocations fail; it is a
+// separate executable because the replacement applies to the whole program.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -33,9 +34,15 @@ int g_nLive = 0;
 CFreedBlock g_freed[kMaxBlocks];
 int g_nFreed = 0;
 bool g_bOverflow = false;
+int g_nFailIn = -1;  // allocations left before one fails; -1: none fails
+bool g_bFailed = false;
 
 void* Allocate(size_t n)
 {
+    if (g_nFailIn >= 0 && g_nFailIn-- == 0) {
+        g_bFailed = true;
+        throw std::bad_alloc();
+    }
     void* p = std::malloc(n ? n : 1);
     if (!p)
         throw std::bad_alloc();
@@ -199,5 +206,27 @@ TEST(Wiping, EveryMethodClearsEnginesAndKeyOnDestruction)
         ASSERT_NE(obj, nullptr);
         ASSERT_LE(nKeyOffset + CCipherKey::kBufferSize, obj->n);
         EXPECT_TRUE(AllZero(obj->bytes + nKeyOffset, CCipherKey::kBufferSize)) << "key buffer left behind";
+    }
+}
+
+TEST(AllocationFailure, PrepareLeavesTheEngineEmptyAndProcessFails)
+{
+    for (int t = 0; t < kMethodCount; ++t) {
+        SCOPED_TRACE(GetMethodInfo(t)->pszName);
+        bool bFailed = true;
+        for (int k = 0; bFailed; ++k) {
+            WithCipher(t, [&](CCipher& c) {
+                c.GetKey()->SetPassword("no memory");
+                g_bFailed = false;
+                g_nFailIn = k;
+                EXPECT_EQ(c.Prepare(), 1);
+                g_nFailIn = -1;
+                bFailed = g_bFailed;
+                uint8_t buf[16] = {9, 8, 7};
+                const uint8_t orig[16] = {9, 8, 7};
+                EXPECT_EQ(c.Process(buf, 16, 1), bFailed ? 0 : 1) << "failing allocation " << k;
+                EXPECT_EQ(std::memcmp(buf, orig, 16) == 0, bFailed);
+            });
+        }
     }
 }
