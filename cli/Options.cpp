@@ -1,0 +1,91 @@
+#include "cli/Options.h"
+
+#include <cstring>
+
+#include "cipher/Methods.h"
+
+const char kSynopsis[] =
+    "usage: kestrin encrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] FILE...\n"
+    "       kestrin decrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] FILE...\n"
+    "       kestrin verify  [-m METHOD] [--password-file FILE | --password-stdin] FILE...\n"
+    "       kestrin --help | --version\n";
+
+const char kDetails[] =
+    "METHOD: sapphire (the default), des, des-cbc, blowfish, or 0..3.\n"
+    "The password is the first line of FILE or of standard input; otherwise it is\n"
+    "asked on the terminal (twice when encrypting, at least 4 characters).\n"
+    "encrypt writes report._xt beside report.txt; decrypt restores the stored name\n"
+    "in the container's folder; verify checks a container without writing.\n"
+    "Nothing is ever overwritten: a taken name gets the next free number.\n"
+    "Exit status: 0 when every file succeeded, else the result code (1..8) of the\n"
+    "first file that failed; 64 for a usage error.\n";
+
+namespace {
+
+bool ParseCommand(const char* psz, Command& command)
+{
+    static const struct {
+        const char* pszName;
+        Command command;
+    } kCommands[] = {
+        {"encrypt", Command::kEncrypt}, {"decrypt", Command::kDecrypt}, {"verify", Command::kVerify},
+        {"--help", Command::kHelp},     {"-h", Command::kHelp},         {"--version", Command::kVersion},
+    };
+    for (const auto& c : kCommands) {
+        if (std::strcmp(psz, c.pszName) == 0) {
+            command = c.command;
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Fail(std::string& strError, const std::string& strWhy)
+{
+    strError = strWhy;
+    return false;
+}
+
+}  // namespace
+
+bool ParseOptions(int argc, char** argv, Options& options, std::string& strError)
+{
+    if (argc < 2)
+        return Fail(strError, "no command given");
+    if (!ParseCommand(argv[1], options.command))
+        return Fail(strError, std::string("unknown command: ") + argv[1]);
+    if (options.command == Command::kHelp || options.command == Command::kVersion)
+        return argc == 2 || Fail(strError, "nothing may follow " + std::string(argv[1]));
+
+    bool bOptionsEnd = false;
+    for (int i = 2; i < argc; ++i) {
+        const std::string strArg = argv[i];
+        const bool bHasValue = i + 1 < argc;
+        if (bOptionsEnd || strArg.empty() || strArg[0] != '-' || strArg == "-") {
+            options.files.push_back(strArg);
+        } else if (strArg == "--") {
+            bOptionsEnd = true;
+        } else if (strArg == "-m" || strArg == "--method") {
+            if (!bHasValue)
+                return Fail(strError, strArg + " needs a method");
+            options.nEncType = ParseMethodName(argv[++i]);
+            if (options.nEncType < 0)
+                return Fail(strError, std::string("unknown method: ") + argv[i]);
+        } else if (strArg == "--password-file") {
+            if (!bHasValue)
+                return Fail(strError, "--password-file needs a file");
+            options.strPasswordFile = argv[++i];
+        } else if (strArg == "--password-stdin") {
+            options.bPasswordStdin = true;
+        } else if (strArg == "-q" || strArg == "--quiet") {
+            options.bQuiet = true;
+        } else {
+            return Fail(strError, "unknown option: " + strArg);
+        }
+    }
+    if (!options.strPasswordFile.empty() && options.bPasswordStdin)
+        return Fail(strError, "--password-file and --password-stdin exclude each other");
+    if (options.files.empty())
+        return Fail(strError, "no files given");
+    return true;
+}

@@ -1,0 +1,22 @@
+// The command line of the kestrin tool.
+#pragma once
+
+#include <string>
+#include <vector>
+
+enum class Command { kNone, kEncrypt, kDecrypt, kVerify, kHelp, kVersion };
+
+struct Options {
+    Command command = Command::kNone;
+    int nEncType = 0;  // "Sapphire II"
+    std::string strPasswordFile;
+    bool bPasswordStdin = false;
+    bool bQuiet = false;
+    std::vector<std::string> files;
+};
+
+// False with a message for the user when the arguments make no sense.
+bool ParseOptions(int argc, char** argv, Options& options, std::string& strError);
+
+extern const char kSynopsis[];
+extern const char kDetails[];  // what --help adds to the synopsis

@@ -1,0 +1,135 @@
+#include "cli/Password.h"
+
+#include <cstdio>
+
+#include "container/SecureBuffer.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include "framework/afxdefs.h"
+#else
+#include <termios.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+const int kMinLength = 4;  // as the settings dialog asks
+const char kTooShort[] = "You must choose a password that is at least 4 characters long.";
+const char kMismatch[] = "Confirmation password does not match. Please re-enter both passwords";
+
+// The first line without its line end. A fixed buffer, wiped after, so no
+// copy of the password is left behind by a growing string.
+bool ReadFirstLine(FILE* pFile, CString& strLine)
+{
+    char ach[4096];
+    size_t n = 0;
+    int c;
+    bool bAny = false;
+    while ((c = std::fgetc(pFile)) != EOF && c != '\n') {
+        bAny = true;
+        if (n + 1 >= sizeof ach) {
+            SecureZero(ach, sizeof ach);
+            return false;
+        }
+        ach[n++] = char(c);
+    }
+    if (n > 0 && ach[n - 1] == '\r')
+        --n;
+    strLine = CString(ach, int(n));
+    SecureZero(ach, sizeof ach);
+    return bAny || c == '\n' || !std::ferror(pFile);
+}
+
+bool StdinIsTerminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stdin)) != 0;
+#else
+    return isatty(STDIN_FILENO) != 0;
+#endif
+}
+
+// Reads one line from the terminal with echo off.
+bool AskHidden(const char* pszPrompt, CString& strLine)
+{
+    std::fputs(pszPrompt, stderr);
+    std::fflush(stderr);
+#ifdef _WIN32
+    HANDLE hIn = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD dwMode = 0;
+    bool bConsole = GetConsoleMode(hIn, &dwMode) != 0;
+    if (bConsole)
+        SetConsoleMode(hIn, dwMode & ~DWORD(ENABLE_ECHO_INPUT));
+    bool bOk = ReadFirstLine(stdin, strLine);
+    if (bConsole)
+        SetConsoleMode(hIn, dwMode);
+#else
+    termios saved;
+    bool bTerm = tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (bTerm) {
+        termios quiet = saved;
+        quiet.c_lflag &= ~tcflag_t(ECHO);
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    bool bOk = ReadFirstLine(stdin, strLine);
+    if (bTerm)
+        tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+#endif
+    std::fputc('\n', stderr);
+    return bOk;
+}
+
+bool AskOnTerminal(bool bEncrypting, CString& strPassword, std::string& strError)
+{
+    for (int nTry = 0; nTry < 3; ++nTry) {
+        if (!AskHidden("Password: ", strPassword))
+            break;
+        if (!bEncrypting)
+            return true;
+        if (strPassword.GetLength() < kMinLength) {
+            std::fprintf(stderr, "%s\n", kTooShort);
+            continue;
+        }
+        CString strConfirm;
+        bool bOk = AskHidden("Confirm Password : ", strConfirm) && strConfirm == strPassword;
+        strConfirm.SecureEmpty();
+        if (bOk)
+            return true;
+        std::fprintf(stderr, "%s\n", kMismatch);
+    }
+    strPassword.SecureEmpty();
+    strError = "no password";
+    return false;
+}
+
+}  // namespace
+
+bool GetPassword(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
+{
+    if (!options.strPasswordFile.empty() || options.bPasswordStdin) {
+        FILE* pFile = options.bPasswordStdin ? stdin : std::fopen(options.strPasswordFile.c_str(), "rb");
+        if (!pFile) {
+            strError = "cannot open the password file " + options.strPasswordFile;
+            return false;
+        }
+        bool bRead = ReadFirstLine(pFile, strPassword);
+        if (pFile != stdin)
+            std::fclose(pFile);
+        if (!bRead) {
+            strError = "cannot read the password";
+            return false;
+        }
+        if (bEncrypting && strPassword.GetLength() < kMinLength) {
+            strPassword.SecureEmpty();
+            strError = kTooShort;
+            return false;
+        }
+        return true;
+    }
+    if (!StdinIsTerminal()) {
+        strError = "no password: use --password-file or --password-stdin, or run on a terminal";
+        return false;
+    }
+    return AskOnTerminal(bEncrypting, strPassword, strError);
+}
