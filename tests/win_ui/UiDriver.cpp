@@ -331,6 +331,16 @@ HWND FocusOf(HWND hDlg)
     return gi.hwndFocus;
 }
 
+HWND FocusSettlesOn(HWND hDlg, HWND hExpected, DWORD dwTimeoutMs)
+{
+    HWND hFocus = FocusOf(hDlg);
+    for (DWORD dwStart = GetTickCount(); hFocus != hExpected && GetTickCount() - dwStart < dwTimeoutMs;) {
+        Sleep(10);
+        hFocus = FocusOf(hDlg);
+    }
+    return hFocus;
+}
+
 void Pause(DWORD dwMs) { Sleep(dwMs); }
 
 void AnswerSettings(CUser& user, const char* pszPassword, int nEncType, bool bBatch, bool bConfirm)

@@ -109,6 +109,9 @@ void Press(HWND hDlg, int nId);  // a button's click, posted
 bool IsEnabled(HWND hDlg, int nId);
 // The control holding the keyboard focus on the dialog's thread.
 HWND FocusOf(HWND hDlg);
+// The focus once it is on hExpected, or after dwTimeoutMs whatever holds it:
+// the dialog's thread moves it a moment after a message box has gone.
+HWND FocusSettlesOn(HWND hDlg, HWND hExpected, DWORD dwTimeoutMs = 3000);
 void Pause(DWORD dwMs);
 
 // The usual answer to the settings dialog; the dialog must go away.

@@ -184,7 +184,7 @@ TEST_F(BatchUi, ValidationMessagesComeInOrderAndKeepTheDialogOpen)
         TypeText(h, kConfirm, "xy");
         Press(h, IDOK);
         AnswerMessage(u, kTooShort, IDOK);
-        EXPECT_EQ(GetDlgItem(h, kPassword), FocusOf(h));
+        EXPECT_EQ(GetDlgItem(h, kPassword), FocusSettlesOn(h, GetDlgItem(h, kPassword)));
         EXPECT_EQ("ab", ControlText(h, kPassword));
         EXPECT_EQ("xy", ControlText(h, kConfirm));
         // Three characters are too few even when both match.
@@ -197,7 +197,7 @@ TEST_F(BatchUi, ValidationMessagesComeInOrderAndKeepTheDialogOpen)
         TypeText(h, kConfirm, "abcD");
         Press(h, IDOK);
         AnswerMessage(u, kMismatch, IDOK);
-        EXPECT_EQ(GetDlgItem(h, kPassword), FocusOf(h));
+        EXPECT_EQ(GetDlgItem(h, kPassword), FocusSettlesOn(h, GetDlgItem(h, kPassword)));
         EXPECT_EQ("", ControlText(h, kPassword));
         EXPECT_EQ("", ControlText(h, kConfirm));
         // Exactly four characters pass.
@@ -215,7 +215,7 @@ TEST_F(BatchUi, FocusStartsOnOkAndDecryptingDisablesTheConfirmation)
     for (UINT nOffset : {kEncrypt, kDecrypt}) {
         auto enables = Run({"a.txt"}, nOffset, [&](CUser& u) {
             HWND h = u.WaitWindow(kSettingsCaption);
-            EXPECT_EQ(GetDlgItem(h, IDOK), FocusOf(h));
+            EXPECT_EQ(GetDlgItem(h, IDOK), FocusSettlesOn(h, GetDlgItem(h, IDOK)));
             EXPECT_EQ(nOffset == kEncrypt, IsEnabled(h, kConfirm));
             EXPECT_TRUE(IsEnabled(h, kPassword));
             EXPECT_EQ(Path("a.txt"), ControlText(h, kFileName));
@@ -281,7 +281,7 @@ TEST_F(BatchUi, NoMethodSelectedKeepsTheDialogOpen)
         TypeText(h, kConfirm, "long enough");
         Press(h, IDOK);
         AnswerMessage(u, kNoMethod, IDOK);
-        EXPECT_EQ(GetDlgItem(h, kMethod), FocusOf(h));
+        EXPECT_EQ(GetDlgItem(h, kMethod), FocusSettlesOn(h, GetDlgItem(h, kMethod)));
         SelectItem(h, kMethod, 1);
         Press(h, IDOK);
         u.WaitGone(h);
@@ -354,6 +354,37 @@ TEST_F(BatchUi, BusyDialogCancelWaitsForTheWorker)
         // A fast machine may have finished the file before the press.
     });
     EXPECT_FALSE(Exists(Path("z._in")));
+}
+
+namespace {
+ULONGLONG ThreadCpuMs(HANDLE hThread)
+{
+    FILETIME c, e, k, u;
+    GetThreadTimes(hThread, &c, &e, &k, &u);
+    auto ms = [](const FILETIME& f) { return ((ULONGLONG(f.dwHighDateTime) << 32) | f.dwLowDateTime) / 10000; };
+    return ms(k) + ms(u);
+}
+}  // namespace
+
+// The shell's thread waits for messages between polls instead of spinning.
+TEST_F(BatchUi, PollingLeavesTheProcessorFree)
+{
+    MakeFiles({{"z.bin", 64u << 20}});
+    Run({"z.bin"}, kEncrypt, [&](CUser& u) {
+        AnswerSettings(u, "pass", 0, false);
+        HWND hBusy = u.WaitWindow(kBusyCaption);
+        HANDLE hShell = OpenThread(THREAD_QUERY_INFORMATION, FALSE, u.ShellThreadId());
+        ULONGLONG cpu0 = ThreadCpuMs(hShell);
+        DWORD t0 = GetTickCount();
+        Pause(600);
+        ULONGLONG cpu = ThreadCpuMs(hShell) - cpu0;
+        DWORD wall = GetTickCount() - t0;
+        bool bStillBusy = IsWindowVisible(hBusy) != FALSE;
+        CloseHandle(hShell);
+        if (bStillBusy)
+            EXPECT_LT(cpu, wall / 2) << "the shell thread used " << cpu << " ms of " << wall << " ms";
+        Press(hBusy, IDCANCEL);
+    });
 }
 
 // A damaged middle container: OK goes on with the last file, Cancel stops.
@@ -430,6 +461,38 @@ TEST_F(BatchUi, DamagedBlockIsReportedAsAnInflateFailure)
                           ".\nThe file format is not recognized." + kPrompt,
                       IDOK);
     });
+}
+
+// The restored name is taken (the original is still there), so the decrypt
+// routine numbers it: one character more than a file name may have. The
+// message names that path, not the container.
+TEST_F(BatchUi, WriteFailureNamesThePathTheDecryptRoutineTriedToCreate)
+{
+    const std::string stem(251, 'L');
+    const std::string plain = "C:\\" + stem + ".txt";  // 255 characters in the name, 258 in the path
+    const std::string container = "C:\\" + stem + "._xt";
+    WriteFile(plain, "short text");
+    IContextMenu* pMenu = CKestrin::Get().CreateMenuFor({plain});
+    {
+        CUser user([](CUser& u) { AnswerSettings(u, "pass", 0, false); });
+        EXPECT_EQ(S_OK, user.Invoke(pMenu, kEncrypt, nullptr));
+        EXPECT_EQ("", user.Failure());
+    }
+    pMenu->Release();
+    ASSERT_TRUE(Exists(container));
+
+    pMenu = CKestrin::Get().CreateMenuFor({container});
+    {
+        CUser user([&](CUser& u) {
+            AnswerSettings(u, "pass", 0, false, false);
+            AnswerMessage(u, "Kestrin was unable to write the file : C:\\" + stem + "1.txt." + kPrompt, IDOK);
+        });
+        EXPECT_EQ(S_OK, user.Invoke(pMenu, kDecrypt, nullptr));
+        EXPECT_EQ("", user.Failure());
+    }
+    pMenu->Release();
+    DeleteFileA(plain.c_str());
+    DeleteFileA(container.c_str());
 }
 
 // ---------------------------------------------------------------- what starts nothing
