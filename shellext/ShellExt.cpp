@@ -172,14 +172,15 @@ STDMETHODIMP_(ULONG) CShellExt::Release()
 
 STDMETHODIMP CShellExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY)
 {
-    if (m_pDataObj) {
+    // Take the new reference before letting the old one go: the two may be
+    // the same object, held by nobody else.
+    if (pdtobj)
+        pdtobj->AddRef();
+    if (m_pDataObj)
         m_pDataObj->Release();
-        m_pDataObj = nullptr;
-    }
+    m_pDataObj = pdtobj;
     if (!pdtobj)
         return E_FAIL;
-    m_pDataObj = pdtobj;
-    m_pDataObj->AddRef();
     m_files.RemoveAll();
     try {
         return ReadDropFiles(pdtobj, m_files) ? S_OK : E_FAIL;

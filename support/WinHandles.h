@@ -1,5 +1,5 @@
-// Thin owners of kernel and registry handles: the handle is closed when the
-// owner goes, unless it was detached first.
+// A thin owner of a registry key handle: the key is closed when the owner
+// goes, unless it was detached first.
 #pragma once
 
 #ifdef _WIN32
@@ -28,30 +28,5 @@ public:
 
 private:
     HKEY m_hKey = nullptr;
-};
-
-class CHandle {
-public:
-    CHandle() = default;
-    explicit CHandle(HANDLE h) : m_h(h) {}
-    ~CHandle() { Close(); }
-    CHandle(const CHandle&) = delete;
-    CHandle& operator=(const CHandle&) = delete;
-
-    BOOL Close()
-    {
-        BOOL ok = TRUE;
-        if (m_h && m_h != INVALID_HANDLE_VALUE)
-            ok = CloseHandle(m_h);
-        m_h = nullptr;
-        return ok;
-    }
-    HANDLE Detach() { HANDLE h = m_h; m_h = nullptr; return h; }
-    void Attach(HANDLE h) { Close(); m_h = h; }
-    bool IsValid() const { return m_h && m_h != INVALID_HANDLE_VALUE; }
-    operator HANDLE() const { return m_h; }
-
-private:
-    HANDLE m_h = nullptr;
 };
 #endif

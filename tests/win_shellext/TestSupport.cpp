@@ -105,7 +105,9 @@ STDMETHODIMP_(ULONG) CTestDataObject::AddRef()
 
 STDMETHODIMP_(ULONG) CTestDataObject::Release()
 {
-    return ULONG(1 + m_nAddRef - ++m_nRelease);
+    if (++m_nRelease == m_nAddRef)
+        ++m_nDroppedToZero;
+    return ULONG(1 + m_nAddRef - m_nRelease);
 }
 
 STDMETHODIMP CTestDataObject::GetData(FORMATETC* pfe, STGMEDIUM* pmed)

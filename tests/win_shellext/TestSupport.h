@@ -71,6 +71,7 @@ public:
 
     int m_nAddRef = 0;
     int m_nRelease = 0;
+    int m_nDroppedToZero = 0;  // Releases that left the handler holding none
     int Held() const { return m_nAddRef - m_nRelease; }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;

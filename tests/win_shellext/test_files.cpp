@@ -97,17 +97,3 @@ TEST_F(Selection, MissingDataObjectKeepsTheList)
     EXPECT_EQ(two.Held(), 0);
     EXPECT_EQ(Files().size(), 2u);
 }
-
-TEST(ModuleCount, FollowsEachHandler)
-{
-    LONG before = g_nObjects;
-    CShellExt* a = new CShellExt;
-    a->AddRef();
-    CShellExt* b = new CShellExt;
-    b->AddRef();
-    EXPECT_EQ(g_nObjects, before + 2);
-    a->Release();
-    EXPECT_EQ(g_nObjects, before + 1);
-    b->Release();
-    EXPECT_EQ(g_nObjects, before);
-}

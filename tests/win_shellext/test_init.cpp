@@ -54,6 +54,20 @@ TEST_F(Initialize, SecondCallReleasesTheFirstObjectOnce)
     EXPECT_EQ(first.m_nRelease, 1);
 }
 
+// Were the old reference dropped first, an object only the handler holds
+// would be destroyed before it is taken again.
+TEST_F(Initialize, SameObjectAgainIsNeverLetGo)
+{
+    CTestDataObject same({"C:\\one.txt"});
+    EXPECT_EQ(m_init->Initialize(nullptr, &same, nullptr), S_OK);
+    EXPECT_EQ(m_init->Initialize(nullptr, &same, nullptr), S_OK);
+    EXPECT_EQ(same.Held(), 1);
+    EXPECT_EQ(same.m_nDroppedToZero, 0);
+    m_init.Reset();
+    EXPECT_EQ(same.Held(), 0);
+    EXPECT_EQ(same.m_nDroppedToZero, 1);
+}
+
 TEST_F(Initialize, WithoutDataObjectFailsAndLetsThePreviousGo)
 {
     CTestDataObject first({"C:\\one.txt"});

@@ -164,17 +164,6 @@ TEST_F(ContextMenu, PositionPastTheEndAppends)
     ExpectSubmenu(items[1]);
 }
 
-TEST_F(ContextMenu, EachQueryAddsItsOwnSubmenu)
-{
-    CMenuHandle first, second;
-    EXPECT_EQ(m_menu->QueryContextMenu(first, 0, kFirst, kFirst + 50, CMF_NORMAL), 2);
-    EXPECT_EQ(m_menu->QueryContextMenu(second, 0, kFirst, kFirst + 50, CMF_NORMAL), 2);
-    EXPECT_NE(GetSubMenu(first, 0), GetSubMenu(second, 0));
-    std::vector<MenuItem> items = ReadMenu(second);
-    ASSERT_EQ(items.size(), 1u);
-    ExpectSubmenu(items[0]);
-}
-
 // ---------------------------------------------------------------------------
 // GetCommandString
 

@@ -117,14 +117,6 @@ TEST_F(RegistryKey, ValuesReadAsFourBytesOrTheDefault)
     EXPECT_EQ(value, 42u);
 }
 
-TEST_F(RegistryKey, OpenForReadingCannotWrite)
-{
-    CRegistryKey key;
-    ASSERT_EQ(key.Open(HKEY_CURRENT_USER, kBase), ERROR_SUCCESS);
-    EXPECT_NE(key.WriteDWORD("EncType", 1), ERROR_SUCCESS);
-    EXPECT_EQ(RegQueryValueExA(m_hBase, "EncType", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
-}
-
 TEST(WritableKeyError, NamesRootKeyAndTheSystemsText)
 {
     char system[256] = {};

@@ -83,13 +83,6 @@ TEST(VersionInfo, FilesWithoutVersionGiveEmptyResults)
     }
 }
 
-TEST(VersionInfo, NothingLoadedAnswersEmpty)
-{
-    CVersionInfo info;
-    EXPECT_EQ(FileVersionOf(info), "");
-    EXPECT_EQ(StringOf(info, "FileDescription"), "");
-}
-
 TEST(VersionInfo, FailedLoadForgetsTheEarlierFile)
 {
     CVersionInfo info;
