@@ -21,3 +21,7 @@ set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
 
 # The same for zlib: find libz.a, not the import library of zlib1.dll.
 set(ZLIB_USE_STATIC_LIBS ON)
+# Trees configured before this line was added cached the import library.
+if(ZLIB_LIBRARY_RELEASE MATCHES "\\.dll\\.a$")
+  unset(ZLIB_LIBRARY_RELEASE CACHE)
+endif()
