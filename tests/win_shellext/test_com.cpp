@@ -4,6 +4,9 @@
 
 #include <shlobj.h>
 
+#include <cstring>
+#include <string>
+
 #include "TestSupport.h"
 #include "shellext/ShellExtGuid.h"
 
@@ -197,4 +200,34 @@ TEST(ShellExt, RefusesOtherInterfaces)
         EXPECT_EQ(p, nullptr) << "interface " << i;
     }
     EXPECT_EQ(RefCount(menu.get()), 1u);
+}
+
+// reg query shows the data; the stored length must include the terminator.
+TEST(Registration, ValuesAreStringsStoredWithTheirTerminator)
+{
+    const std::string clsidKey = std::string("CLSID\\") + kShellExtClsidString;
+    const struct {
+        HKEY hRoot;
+        std::string key;
+        const char* value;
+    } rows[] = {
+        {HKEY_CLASSES_ROOT, clsidKey, nullptr},
+        {HKEY_CLASSES_ROOT, clsidKey + "\\InProcServer32", nullptr},
+        {HKEY_CLASSES_ROOT, clsidKey + "\\InProcServer32", "ThreadingModel"},
+        {HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\Kestrin", nullptr},
+        {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
+         kShellExtClsidString},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.key);
+        HKEY hKey = nullptr;
+        ASSERT_EQ(RegOpenKeyExA(r.hRoot, r.key.c_str(), 0, KEY_READ, &hKey), ERROR_SUCCESS);
+        char data[MAX_PATH] = {};
+        DWORD type = 0, cb = sizeof(data);
+        EXPECT_EQ(RegQueryValueExA(hKey, r.value, nullptr, &type, reinterpret_cast<BYTE*>(data), &cb), ERROR_SUCCESS);
+        RegCloseKey(hKey);
+        EXPECT_EQ(type, DWORD(REG_SZ));
+        EXPECT_GT(cb, 1u);
+        EXPECT_EQ(cb, std::strlen(data) + 1);
+    }
 }
