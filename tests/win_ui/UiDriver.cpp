@@ -48,7 +48,7 @@ std::wstring Widen(const std::string& s)
 }
 
 // A Linux path of the build tree as Wine's Z: drive shows it.
-std::string WinePath(std::string path)
+[[maybe_unused]] std::string WinePath(std::string path)
 {
     if (!path.empty() && path[0] == '/')
         path = "Z:" + path;
@@ -57,6 +57,7 @@ std::string WinePath(std::string path)
 }
 }  // namespace
 
+#ifdef KESTRIN_DLL_PATH
 CKestrin& CKestrin::Get()
 {
     static CKestrin s_instance;
@@ -75,6 +76,8 @@ CKestrin::CKestrin()
     if (!pfn || FAILED(pfn(CLSID_ShellExt, IID_IClassFactory, reinterpret_cast<void**>(&m_pFactory))))
         throw std::runtime_error("no class factory");
 }
+
+#endif
 
 IDataObject* MakeDataObject(const std::vector<std::string>& paths)
 {
@@ -104,6 +107,7 @@ IDataObject* MakeDataObject(const std::vector<std::string>& paths)
     return pData;
 }
 
+#ifdef KESTRIN_DLL_PATH
 IContextMenu* CKestrin::CreateMenuFor(const std::vector<std::string>& paths)
 {
     IShellExtInit* pInit = nullptr;
@@ -124,6 +128,7 @@ IContextMenu* CKestrin::CreateMenuFor(const std::vector<std::string>& paths)
     DestroyMenu(hMenu);
     return pMenu;
 }
+#endif
 
 // ---------------------------------------------------------------- owner window
 
