@@ -1,0 +1,37 @@
+# Encrypts a binary file with each method using the built tool, decrypts the
+# container in another folder and compares. Runs the tool through the
+# emulator in the Windows tree. Arguments: -DTOOL= -DEMULATOR= -DSAMPLE= -DWORK=
+file(REMOVE_RECURSE "${WORK}")
+file(MAKE_DIRECTORY "${WORK}/out")
+file(COPY "${SAMPLE}" DESTINATION "${WORK}")
+get_filename_component(name "${SAMPLE}" NAME)
+file(WRITE "${WORK}/pw" "round trip\n")
+file(SHA256 "${SAMPLE}" want)
+
+function(kestrin)
+  execute_process(COMMAND ${EMULATOR} "${TOOL}" ${ARGN} WORKING_DIRECTORY "${WORK}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "kestrin ${ARGN}: exit ${rc}\n${out}${err}")
+  endif()
+  set(out "${out}" PARENT_SCOPE)
+endfunction()
+
+foreach(method sapphire des des-cbc blowfish)
+  kestrin(encrypt -q -m ${method} --password-file pw "${name}")
+  file(GLOB made "${WORK}/*._*")
+  list(LENGTH made n)
+  if(NOT n EQUAL 1)
+    message(FATAL_ERROR "${method}: expected one container, got ${made}")
+  endif()
+  get_filename_component(box "${made}" NAME)
+  file(RENAME "${made}" "${WORK}/out/${box}")
+  kestrin(decrypt -q -m ${method} --password-file pw "out/${box}")
+  file(SHA256 "${WORK}/out/${name}" got)
+  if(NOT got STREQUAL want)
+    message(FATAL_ERROR "${method}: restored file differs")
+  endif()
+  file(REMOVE "${WORK}/out/${name}" "${WORK}/out/${box}")
+  message(STATUS "${method}: restored bit for bit")
+endforeach()
+file(REMOVE_RECURSE "${WORK}")
