@@ -1,5 +1,6 @@
 // The kestrin tool as a user runs it: outputs, messages, exit codes.
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -39,7 +40,7 @@ protected:
     void SetUp() override
     {
         const auto* pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
-        m_dir = fs::temp_directory_path() / (std::string("kestrin-cli-") + pInfo->name());
+        m_dir = fs::temp_directory_path() / (std::string("kestrin-cli-") + pInfo->name() + "-" + std::to_string(getpid()));
         fs::remove_all(m_dir);
         fs::create_directories(m_dir);
         Spit(m_dir / "pw", "open sesame\n");

@@ -4,14 +4,22 @@
 #include <atomic>
 #include <cstdio>
 
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
+
 namespace fs = std::filesystem;
 
 void ScratchTest::SetUp()
 {
     static std::atomic<int> s_nNext{0};
     const ::testing::TestInfo* pInfo = ::testing::UnitTest::GetInstance()->current_test_info();
+    // The process id keeps apart trees tested at the same time on one machine.
     std::string strLeaf = std::string("kestrin-") + pInfo->test_suite_name() + "-" + pInfo->name() + "-" +
-                          std::to_string(s_nNext++);
+                          std::to_string(getpid()) + "-" + std::to_string(s_nNext++);
     std::replace(strLeaf.begin(), strLeaf.end(), '/', '_');
     m_dir = fs::temp_directory_path() / strLeaf;
     fs::remove_all(m_dir);

@@ -320,7 +320,10 @@ TEST(Wiping, ProcessorBuffersAreClearedOnDestruction)
 {
     alignas(CFileProcessor) unsigned char storage[sizeof(CFileProcessor)];
     CFileProcessor* pProcessor = new (storage) CFileProcessor;
-    const std::string strPath = (std::filesystem::temp_directory_path() / "kestrin-wipe.txt").string();
+    static int s_nMarker;  // its address tells this process's file from another's
+    const std::string strPath = (std::filesystem::temp_directory_path() /
+                                 ("kestrin-wipe-" + std::to_string(reinterpret_cast<uintptr_t>(&s_nMarker)) + ".txt"))
+                                    .string();
     Bytes plain;
     while (plain.size() < 5000)
         plain.insert(plain.end(), {'S', 'E', 'C', 'R', 'E', 'T', '!', '?'});
