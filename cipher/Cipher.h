@@ -6,7 +6,7 @@
 
 class CCipherKey {
 public:
-    virtual ~CCipherKey();
+    virtual ~CCipherKey();  // wipes the key buffer
     // Derives all 128 key bytes from the password with the Sapphire II hash.
     virtual void SetPassword(const char* pszPassword);
     virtual CCipherKey& CopyFrom(const CCipherKey& other);
