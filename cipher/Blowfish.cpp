@@ -58,6 +58,53 @@ KESTRIN_FORCE_INLINE void Decrypt(const uint32_t* P, const uint32_t* S, uint32_t
     right = L ^ P[1];
 }
 
+// The buffer loops take blocks two at a time, interleaved so that the S-box
+// reads of one block overlap the dependency chain of the other.
+template <bool kEncrypt>
+KESTRIN_FORCE_INLINE void TwoBlocks(const uint32_t* P, const uint32_t* S, uint8_t* p)
+{
+    uint32_t L0 = LoadLE(p), R0 = LoadLE(p + 4), L1 = LoadLE(p + 8), R1 = LoadLE(p + 12);
+    if (kEncrypt) {
+        for (int i = 0; i < 16; i += 2) {
+            TwoRounds(S, L0, R0, P[i], P[i + 1]);
+            TwoRounds(S, L1, R1, P[i], P[i + 1]);
+        }
+        StoreLE(p, R0 ^ P[17]);
+        StoreLE(p + 4, L0 ^ P[16]);
+        StoreLE(p + 8, R1 ^ P[17]);
+        StoreLE(p + 12, L1 ^ P[16]);
+    } else {
+        for (int i = 17; i > 1; i -= 2) {
+            TwoRounds(S, L0, R0, P[i], P[i - 1]);
+            TwoRounds(S, L1, R1, P[i], P[i - 1]);
+        }
+        StoreLE(p, R0 ^ P[0]);
+        StoreLE(p + 4, L0 ^ P[1]);
+        StoreLE(p + 8, R1 ^ P[0]);
+        StoreLE(p + 12, L1 ^ P[1]);
+    }
+}
+
+template <bool kEncrypt>
+int ProcessBuffer(const uint32_t* P, const uint32_t* S, uint8_t* pBuffer, uint32_t nLength)
+{
+    if (nLength % 8 != 0 || (nLength && !pBuffer))
+        return 0;
+    uint8_t* p = pBuffer;
+    for (; nLength >= 16; p += 16, nLength -= 16)
+        TwoBlocks<kEncrypt>(P, S, p);
+    if (nLength) {
+        uint32_t L = LoadLE(p), R = LoadLE(p + 4);
+        if (kEncrypt)
+            Encrypt(P, S, L, R);
+        else
+            Decrypt(P, S, L, R);
+        StoreLE(p, L);
+        StoreLE(p + 4, R);
+    }
+    return 1;
+}
+
 }  // namespace
 
 CBlowfish::CBlowfish(const uint8_t* pKey, int16_t nKeyLength)
@@ -106,28 +153,12 @@ void CBlowfish::DecryptBlock(uint32_t& left, uint32_t& right) const
 
 int CBlowfish::EncryptBuffer(uint8_t* pBuffer, uint32_t nLength) const
 {
-    if (nLength % 8 != 0 || (nLength && !pBuffer))
-        return 0;
-    for (uint8_t* p = pBuffer; nLength; p += 8, nLength -= 8) {
-        uint32_t L = LoadLE(p), R = LoadLE(p + 4);
-        Encrypt(m_P, m_S, L, R);
-        StoreLE(p, L);
-        StoreLE(p + 4, R);
-    }
-    return 1;
+    return ProcessBuffer<true>(m_P, m_S, pBuffer, nLength);
 }
 
 int CBlowfish::DecryptBuffer(uint8_t* pBuffer, uint32_t nLength) const
 {
-    if (nLength % 8 != 0 || (nLength && !pBuffer))
-        return 0;
-    for (uint8_t* p = pBuffer; nLength; p += 8, nLength -= 8) {
-        uint32_t L = LoadLE(p), R = LoadLE(p + 4);
-        Decrypt(m_P, m_S, L, R);
-        StoreLE(p, L);
-        StoreLE(p + 4, R);
-    }
-    return 1;
+    return ProcessBuffer<false>(m_P, m_S, pBuffer, nLength);
 }
 
 CBlowfishCipher::~CBlowfishCipher()

@@ -28,6 +28,8 @@ public:
     void ProcessBlock(const uint8_t* pIn, uint8_t* pOut) override;
     void ProcessBlock(uint8_t* pBuf) override;
     int BlockSize() const override { return 8; }
+    // nBlocks consecutive blocks in place, each on its own (the ECB loop).
+    void ProcessBlocks(uint8_t* pBuf, uint32_t nBlocks) const;
 
 private:
     uint32_t m_nKeys;   // round-key words: 2 per round
