@@ -42,6 +42,15 @@ make_sample() {  # folder
     head -c 400000 /dev/urandom > "$1/photo.raw"
 }
 
+# Debian's wine64 does not offer its own fonts to a prefix: dialogs asking
+# for "MS Sans Serif" would get a wider substitute and cut their labels.
+add_wine_fonts() {  # prefix
+    local fonts=/usr/share/wine/fonts
+    [ -d "$fonts" ] || return 0
+    cp -n "$fonts"/*.ttf "$fonts"/*.fon "$1/drive_c/windows/Fonts/" 2>/dev/null || true
+    wineserver -k 2>/dev/null || true
+}
+
 driver=null
 slow=()
 if [ -n "${DISPLAY:-}" ]; then
@@ -51,6 +60,7 @@ fi
 PREFIX="$TREE/demo-prefix"
 echo "== fresh Wine prefix ($driver display driver): $PREFIX"
 fresh_wine_prefix "$PREFIX" "$driver"
+add_wine_fonts "$PREFIX"
 echo "== register: wine64 regsvr32 $DLL"
 wine64 regsvr32 "$DLL"
 
@@ -81,16 +91,23 @@ if [ $SHOTS -eq 1 ]; then
     mkdir -p "$OUT"
     rm -rf "$SHOTDIR"
     mkdir -p "$SHOTDIR"
-    make_sample "$SAMPLE"
-    rm -f "$SAMPLE/photo.raw" "$SAMPLE/figures.csv"
     echo "== screenshots under Xvfb with Wine's X11 driver -> $OUT"
-    export SAMPLE SHOTDIR OUT DEMO DLL PREFIX_X11="$TREE/demo-prefix-x11" ROOT
-    xvfb-run -a -s "-screen 0 1024x768x24" bash -c '
+    export SHOTDIR OUT DEMO DLL PREFIX_X11="$TREE/demo-prefix-x11" ROOT
+    # xvfb-run is a POSIX shell script, which drops exported functions.
+    xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f make_sample add_wine_fonts)"'
         source "$ROOT/scripts/common.sh"
         winpath() { echo "Z:$1" | tr / "\\\\"; }
         fresh_wine_prefix "$PREFIX_X11" x11
+        add_wine_fonts "$PREFIX_X11"
+        # No window manager runs under Xvfb: Wine draws the frames itself.
+        wine64 reg add "HKCU\\Software\\Wine\\X11 Driver" /v Decorated /d N /f >/dev/null
+        wineserver -k 2>/dev/null || true
         wine64 regsvr32 /s "$DLL"
-        wine64 "$DEMO" shots "$(winpath "$SAMPLE")" "$(winpath "$SHOTDIR")" &
+        # A folder where a Windows user keeps documents.
+        docs="$PREFIX_X11/drive_c/users/$(whoami)/Documents/Kestrin sample"
+        make_sample "$docs"
+        rm -f "$docs/photo.raw" "$docs/figures.csv"
+        wine64 "$DEMO" shots "C:\\users\\$(whoami)\\Documents\\Kestrin sample" "$(winpath "$SHOTDIR")" &
         demo=$!
         for name in menu settings about busy; do
             for _ in $(seq 1 1200); do

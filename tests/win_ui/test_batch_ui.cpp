@@ -319,6 +319,11 @@ TEST_F(BatchUi, CancelInTheBusyDialogStopsTheLargeFileAndTheBatch)
         AnswerSettings(u, "pass", 3, true);
         HWND hBusy = u.WaitWindow(kBusyCaption);
         EXPECT_EQ("Processing file 1 of 2", ControlText(hBusy, kCount));
+        EXPECT_NE(nullptr, reinterpret_cast<HICON>(SendMessageA(GetDlgItem(hBusy, 1038), STM_GETICON, 0, 0)))
+            << "the animation shows a frame";
+        RECT rcIcon{};
+        GetWindowRect(GetDlgItem(hBusy, 1038), &rcIcon);
+        EXPECT_GE(rcIcon.right - rcIcon.left, 20) << "the animated icon has its template size";
         for (DWORD t = GetTickCount(); SendMessageA(GetDlgItem(hBusy, kFileBar), PBM_GETPOS, 0, 0) < 1;) {
             if (GetTickCount() - t > 30000)
                 throw Timeout("the file bar never moved");
