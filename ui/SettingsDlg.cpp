@@ -31,6 +31,7 @@ void CSettingsDlg::DoDataExchange(CDataExchange* pDX)
 BOOL CSettingsDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    CenterWindow();  // the template places it at its owner's corner
     if (!m_bConfirm)
         ::EnableWindow(::GetDlgItem(m_hWnd, IDC_CONFIRM), FALSE);
     return TRUE;  // the focus goes to the first tab stop, OK
@@ -97,5 +98,6 @@ BOOL CAboutDlg::OnInitDialog()
         strVersion += " " + strSpecial;
     m_strVersion = CString("Kestrin") + ", Version " + strVersion;
     UpdateData(FALSE);
+    CenterWindow();
     return TRUE;
 }

@@ -222,7 +222,7 @@ RECT WindowRect(HWND h)
 // Lets the script take its picture of rc, then returns.
 void Shot(const char* pszName, const RECT& rc)
 {
-    const int kMargin = 12;
+    const int kMargin = 0;
     std::string ready = g_shotDir + "\\ready-" + pszName + ".txt", done = g_shotDir + "\\done-" + pszName + ".txt";
     Pause(400);  // the last paint
     WriteFile(ready, std::to_string(std::max(0L, rc.left - kMargin)) + " " +
