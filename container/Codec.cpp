@@ -26,6 +26,30 @@ int CFileProcessor::WriteProtected(const uint8_t* pData, uint32_t nCount, CCiphe
     }
 }
 
+void CFieldEncryptor::ResetTo(const CFieldEncryptor& keyed)
+{
+    std::memcpy(m_state.cards.Data(), keyed.m_state.cards.Data(), m_state.cards.Size());
+    m_state.rotor = keyed.m_state.rotor;
+    m_state.ratchet = keyed.m_state.ratchet;
+    m_state.avalanche = keyed.m_state.avalanche;
+    m_state.last_plain = keyed.m_state.last_plain;
+    m_state.last_cipher = keyed.m_state.last_cipher;
+}
+
+int CFileProcessor::WriteProtected(const uint8_t* pData, uint32_t nCount, const CFieldEncryptor& keyed,
+                                   CFieldEncryptor& scratch, FILE* pOut)
+{
+    uint8_t abField[16];
+    if (nCount > sizeof abField)
+        return WR_WRITE_ERROR;
+    std::memcpy(abField, pData, nCount);
+    scratch.ResetTo(keyed);
+    scratch.ProcessString(abField, nCount);
+    const bool bShort = std::fwrite(abField, 1, nCount, pOut) < nCount;
+    SecureZero(abField, sizeof abField);
+    return bShort ? WR_WRITE_ERROR : WR_OK;
+}
+
 int CFileProcessor::ReadProtected(uint8_t* pBuffer, uint32_t nCount, CCipher& cipher, FILE* pIn)
 {
     if (std::fread(pBuffer, 1, nCount, pIn) < nCount)

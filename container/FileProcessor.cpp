@@ -116,6 +116,9 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
 int CFileProcessor::WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut,
                                 uint64_t nSize, bool& bCancelled)
 {
+    const CCipherKey* pKey = cipher.GetKey();
+    const CFieldEncryptor keyed(pKey->Data(), pKey->Length());
+    CFieldEncryptor scratch(pKey->Data(), pKey->Length());
     uint64_t nRead = 0;
     ClearBuffers();
     size_t n = std::fread(m_abPlain, 1, kChunkSize, pIn);
@@ -144,7 +147,7 @@ int CFileProcessor::WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FIL
 
         const uint8_t abHeader[6] = {uint8_t(n),       uint8_t(n >> 8),       uint8_t(nStored),
                                      uint8_t(nStored >> 8), uint8_t(nPacked), uint8_t(nPacked >> 8)};
-        int nResult = WriteProtected(abHeader, 6, cipher, pOut);
+        int nResult = WriteProtected(abHeader, 6, keyed, scratch, pOut);
         if (nResult != WR_OK)
             return nResult;
         if (std::fwrite(m_abPacked, 1, size_t(nStored), pOut) < nStored)

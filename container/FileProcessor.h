@@ -10,7 +10,17 @@
 
 #include "batch/WorkItem.h"
 #include "cipher/Cipher.h"
+#include "cipher/Sapphire.h"
 #include "framework/afxstr.h"
+
+// A Sapphire II encryptor keyed once per file; each protected field then
+// starts from a copy of that state, which is exactly the state a new key
+// schedule would give, without paying for the schedule on every block.
+class CFieldEncryptor : public CSapphireEncryptor {
+public:
+    CFieldEncryptor(const uint8_t* pKey, int nKeyLength) : CSapphireEncryptor(pKey, nKeyLength) {}
+    void ResetTo(const CFieldEncryptor& keyed);
+};
 
 class CFileProcessor {
 public:
@@ -40,6 +50,9 @@ public:
     // The header codec. Each protected field starts a fresh Sapphire II
     // stream keyed with the cipher's key bytes.
     static int WriteProtected(const uint8_t* pData, uint32_t nCount, CCipher& cipher, FILE* pOut);
+    // The same bytes as above, from a copy of a stream keyed with the cipher's key.
+    static int WriteProtected(const uint8_t* pData, uint32_t nCount, const CFieldEncryptor& keyed,
+                              CFieldEncryptor& scratch, FILE* pOut);
     static int ReadProtected(uint8_t* pBuffer, uint32_t nCount, CCipher& cipher, FILE* pIn);
     static int WriteNameHeader(const CString& strName, FILE* pOut, CCipher& cipher, uint32_t& nWritten);
     static int ReadNameHeader(CString& strName, FILE* pIn, CCipher& cipher, uint32_t& nRead);
