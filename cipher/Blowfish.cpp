@@ -163,14 +163,12 @@ int CBlowfish::DecryptBuffer(uint8_t* pBuffer, uint32_t nLength) const
 
 CBlowfishCipher::~CBlowfishCipher()
 {
-    delete m_pEngine;
-    m_pEngine = nullptr;
+    DeleteEngines(m_pEngine);
 }
 
 int CBlowfishCipher::Prepare()
 {
-    delete m_pEngine;
-    m_pEngine = nullptr;
+    DeleteEngines(m_pEngine);
     m_pEngine = TryNew<CBlowfish>(m_key.Data(), static_cast<int16_t>(m_key.Length()));
     return 1;
 }

@@ -172,18 +172,12 @@ void CDes::ProcessBlocks(uint8_t* pBuf, uint32_t nBlocks) const
 
 CDesCipher::~CDesCipher()
 {
-    delete m_pEncryptor;
-    delete m_pDecryptor;
-    m_pEncryptor = nullptr;
-    m_pDecryptor = nullptr;
+    DeleteEngines(m_pEncryptor, m_pDecryptor);
 }
 
 int CDesCipher::Prepare()
 {
-    delete m_pEncryptor;
-    delete m_pDecryptor;
-    m_pEncryptor = nullptr;
-    m_pDecryptor = nullptr;
+    DeleteEngines(m_pEncryptor, m_pDecryptor);
     m_pEncryptor = TryNew<CDesEncryptor>(m_key.Data());
     m_pDecryptor = TryNew<CDesDecryptor>(m_key.Data());
     return 1;

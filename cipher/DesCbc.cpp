@@ -37,7 +37,7 @@ inline void XorInto(uint8_t* dst, const uint8_t* src, uint32_t n)
 
 }  // namespace
 
-CCbcEncryptor::CCbcEncryptor(CBlockTransform* pCipher, const uint8_t* pIV)
+CCbcMode::CCbcMode(CBlockTransform* pCipher, const uint8_t* pIV)
     : m_pCipher(pCipher),
       m_nBlockSize(static_cast<int>(BlockBytes(pCipher))),
       m_register(BlockBytes(pCipher)),
@@ -58,16 +58,6 @@ void CCbcEncryptor::ProcessBlock(const uint8_t* pIn, uint8_t* pOut)
 void CCbcEncryptor::ProcessBlock(uint8_t* pBuf)
 {
     ProcessBlock(pBuf, pBuf);
-}
-
-CCbcDecryptor::CCbcDecryptor(CBlockTransform* pCipher, const uint8_t* pIV)
-    : m_pCipher(pCipher),
-      m_nBlockSize(static_cast<int>(BlockBytes(pCipher))),
-      m_register(BlockBytes(pCipher)),
-      m_scratch(BlockBytes(pCipher))
-{
-    InitRegister(m_register, pIV);
-    std::memset(m_scratch.Data(), 0, m_scratch.Size());
 }
 
 void CCbcDecryptor::DecryptApart(const uint8_t* pIn, uint8_t* pOut)
@@ -99,14 +89,7 @@ CDesCbcCipher::~CDesCbcCipher()
 // The chaining objects go first: they point at the DES engines.
 void CDesCbcCipher::Release()
 {
-    delete m_pCbcEncryptor;
-    delete m_pCbcDecryptor;
-    delete m_pDesEncryptor;
-    delete m_pDesDecryptor;
-    m_pCbcEncryptor = nullptr;
-    m_pCbcDecryptor = nullptr;
-    m_pDesEncryptor = nullptr;
-    m_pDesDecryptor = nullptr;
+    DeleteEngines(m_pCbcEncryptor, m_pCbcDecryptor, m_pDesEncryptor, m_pDesDecryptor);
 }
 
 int CDesCbcCipher::Prepare()

@@ -7,45 +7,44 @@
 #include "cipher/Des.h"
 #include "container/SecureBuffer.h"
 
-// Chains over an encrypting transform. The transform is not owned and must
-// outlive this object.
-class CCbcEncryptor final : public CBlockTransform {
+// What both chaining directions hold: the transform (not owned; it must
+// outlive this object), the chaining register and a scratch block, both of
+// BlockSize() bytes and wiped when they go.
+class CCbcMode : public CBlockTransform {
 public:
-    // pIV: BlockSize() bytes of the initial chaining value; null means zeros.
-    CCbcEncryptor(CBlockTransform* pCipher, const uint8_t* pIV);
-    ~CCbcEncryptor() override = default;  // the buffers wipe themselves
-
-    void ProcessBlock(const uint8_t* pIn, uint8_t* pOut) override;
-    void ProcessBlock(uint8_t* pBuf) override;
     int BlockSize() const override { return m_nBlockSize; }
     const uint8_t* Register() const { return m_register.Data(); }
 
-private:
+protected:
+    // pIV: BlockSize() bytes of the initial chaining value; null means zeros.
+    CCbcMode(CBlockTransform* pCipher, const uint8_t* pIV);
+
     CBlockTransform* m_pCipher;
     int m_nBlockSize;
     CSecureBuffer m_register;
     CSecureBuffer m_scratch;
 };
 
-// Chains over a decrypting transform; the register follows the ciphertext.
-class CCbcDecryptor final : public CBlockTransform {
+// Chains over an encrypting transform.
+class CCbcEncryptor final : public CCbcMode {
 public:
-    CCbcDecryptor(CBlockTransform* pCipher, const uint8_t* pIV);
-    ~CCbcDecryptor() override = default;
+    CCbcEncryptor(CBlockTransform* pCipher, const uint8_t* pIV) : CCbcMode(pCipher, pIV) {}
+
+    void ProcessBlock(const uint8_t* pIn, uint8_t* pOut) override;
+    void ProcessBlock(uint8_t* pBuf) override;
+};
+
+// Chains over a decrypting transform; the register follows the ciphertext.
+class CCbcDecryptor final : public CCbcMode {
+public:
+    CCbcDecryptor(CBlockTransform* pCipher, const uint8_t* pIV) : CCbcMode(pCipher, pIV) {}
 
     // Also safe with pIn == pOut: the ciphertext is saved before it is overwritten.
     void ProcessBlock(const uint8_t* pIn, uint8_t* pOut) override;
     void ProcessBlock(uint8_t* pBuf) override;
-    int BlockSize() const override { return m_nBlockSize; }
-    const uint8_t* Register() const { return m_register.Data(); }
 
 private:
     void DecryptApart(const uint8_t* pIn, uint8_t* pOut);
-
-    CBlockTransform* m_pCipher;
-    int m_nBlockSize;
-    CSecureBuffer m_register;
-    CSecureBuffer m_scratch;
 };
 
 class CDesCbcCipher : public CCipher {

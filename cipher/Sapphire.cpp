@@ -132,6 +132,16 @@ SapphireState::SapphireState() : cards(kDeckSize)
 {
 }
 
+void SapphireState::CopyFrom(const SapphireState& other)
+{
+    std::memcpy(cards.Data(), other.cards.Data(), cards.Size());
+    rotor = other.rotor;
+    ratchet = other.ratchet;
+    avalanche = other.avalanche;
+    last_plain = other.last_plain;
+    last_cipher = other.last_cipher;
+}
+
 SapphireState::~SapphireState()
 {
     SecureZero(&rotor, 1);
@@ -239,18 +249,12 @@ void CSapphireHash::FinalBytes(uint8_t* pOut, uint32_t n)
 
 CSapphireCipher::~CSapphireCipher()
 {
-    delete m_pEncryptor;
-    delete m_pDecryptor;
-    m_pEncryptor = nullptr;
-    m_pDecryptor = nullptr;
+    DeleteEngines(m_pEncryptor, m_pDecryptor);
 }
 
 int CSapphireCipher::Prepare()
 {
-    delete m_pEncryptor;
-    delete m_pDecryptor;
-    m_pEncryptor = nullptr;
-    m_pDecryptor = nullptr;
+    DeleteEngines(m_pEncryptor, m_pDecryptor);
     m_pEncryptor = TryNew<CSapphireEncryptor>(m_key.Data(), m_key.Length());
     m_pDecryptor = TryNew<CSapphireDecryptor>(m_key.Data(), m_key.Length());
     return 1;

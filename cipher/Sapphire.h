@@ -9,6 +9,12 @@
 struct SapphireState {
     SapphireState();   // allocates the 256-byte deck; sets nothing else
     ~SapphireState();  // clears the index bytes; the deck wipes itself
+    SapphireState(const SapphireState&) = delete;
+    SapphireState& operator=(const SapphireState&) = delete;
+
+    // Takes over another stream's whole state: a keyed state copied this way
+    // runs exactly as a fresh key schedule with the same key would.
+    void CopyFrom(const SapphireState& other);
 
     CSecureBuffer cards;
     uint8_t rotor = 0, ratchet = 0, avalanche = 0, last_plain = 0, last_cipher = 0;

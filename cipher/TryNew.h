@@ -16,3 +16,11 @@ T* TryNew(Args&&... args)
         return nullptr;
     }
 }
+
+// Deletes engines in the order given and leaves each pointer empty, so that
+// Prepare may run again and the destructor after a failed Prepare is safe.
+template <class... T>
+void DeleteEngines(T*&... pEngines)
+{
+    ((delete pEngines, pEngines = nullptr), ...);
+}

@@ -28,12 +28,7 @@ int CFileProcessor::WriteProtected(const uint8_t* pData, uint32_t nCount, CCiphe
 
 void CFieldEncryptor::ResetTo(const CFieldEncryptor& keyed)
 {
-    std::memcpy(m_state.cards.Data(), keyed.m_state.cards.Data(), m_state.cards.Size());
-    m_state.rotor = keyed.m_state.rotor;
-    m_state.ratchet = keyed.m_state.ratchet;
-    m_state.avalanche = keyed.m_state.avalanche;
-    m_state.last_plain = keyed.m_state.last_plain;
-    m_state.last_cipher = keyed.m_state.last_cipher;
+    m_state.CopyFrom(keyed.m_state);
 }
 
 int CFileProcessor::WriteProtected(const uint8_t* pData, uint32_t nCount, const CFieldEncryptor& keyed,

@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "tests/common/WinePath.h"
+
 namespace {
 
 int HexDigit(char c)
@@ -18,16 +20,9 @@ int HexDigit(char c)
     return -1;
 }
 
-// Wine maps an absolute Unix path to the current drive; name the drive that
-// holds the Unix root explicitly so that the working directory does not matter.
 std::string DataPath(const char* pszName)
 {
-    std::string path = KESTRIN_TEST_DATA;
-#ifdef _WIN32
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-#endif
-    return path + "/" + pszName;
+    return WinePath(std::string(KESTRIN_TEST_DATA) + "/" + pszName);
 }
 
 bool ReadFile(const std::string& path, std::string& text)

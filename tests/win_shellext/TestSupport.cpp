@@ -5,19 +5,10 @@
 #include <cstring>
 #include <fstream>
 
-std::string WinPath(const std::string& unixPath)
-{
-    std::string path = "Z:" + unixPath;
-    for (char& ch : path)
-        if (ch == '/')
-            ch = '\\';
-    return path;
-}
-
 std::string ScratchDir()
 {
     static const std::string dir = [] {
-        std::string d = WinPath(KESTRIN_TEST_SCRATCH);
+        std::string d = WinePath(KESTRIN_TEST_SCRATCH);
         CreateDirectoryA(d.c_str(), nullptr);
         return d;
     }();

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/WinePath.h"
+
 // COM releases on scope exit; Attach takes over a reference.
 template <typename T>
 class CComRef {
@@ -37,8 +39,6 @@ private:
     T* m_p = nullptr;
 };
 
-// A Linux path as a Windows program under Wine names it (Z:\...).
-std::string WinPath(const std::string& unixPath);
 
 // The directory for this test program's files, created on first use.
 std::string ScratchDir();

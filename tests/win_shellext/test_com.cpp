@@ -51,7 +51,7 @@ TEST_F(ClassFactory, ComesFromTheRegisteredModuleFile)
 {
     char path[MAX_PATH] = {};
     GetModuleFileNameA(KestrinModule(), path, MAX_PATH);
-    EXPECT_STRCASEEQ(path, WinPath(KESTRIN_DLL).c_str());
+    EXPECT_STRCASEEQ(path, WinePath(KESTRIN_DLL).c_str());
 }
 
 TEST_F(ClassFactory, ModuleStaysWhileTheFactoryLives)

@@ -31,7 +31,7 @@ std::string FileVersionOf(const CVersionInfo& info)
 TEST(VersionInfo, ModuleCarriesItsVersionAndStrings)
 {
     CVersionInfo info;
-    ASSERT_TRUE(info.Load(WinPath(KESTRIN_DLL).c_str()));
+    ASSERT_TRUE(info.Load(WinePath(KESTRIN_DLL).c_str()));
     EXPECT_EQ(info.m_dwLangCharset, 0x040904B0u);
     EXPECT_EQ(FileVersionOf(info), "1.0.1.0");
     EXPECT_EQ(StringOf(info, "SpecialBuild"), "");
@@ -86,7 +86,7 @@ TEST(VersionInfo, FilesWithoutVersionGiveEmptyResults)
 TEST(VersionInfo, FailedLoadForgetsTheEarlierFile)
 {
     CVersionInfo info;
-    ASSERT_TRUE(info.Load(WinPath(KESTRIN_DLL).c_str()));
+    ASSERT_TRUE(info.Load(WinePath(KESTRIN_DLL).c_str()));
     EXPECT_FALSE(info.Load((ScratchDir() + "\\does-not-exist.dll").c_str()));
     EXPECT_EQ(FileVersionOf(info), "");
     ASSERT_TRUE(info.Load(OwnPath().c_str()));

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "shellext/ShellExtGuid.h"
+#include "tests/common/WinePath.h"
 
 namespace ui {
 
@@ -47,14 +48,6 @@ std::wstring Widen(const std::string& s)
     return w;
 }
 
-// A Linux path of the build tree as Wine's Z: drive shows it.
-[[maybe_unused]] std::string WinePath(std::string path)
-{
-    if (!path.empty() && path[0] == '/')
-        path = "Z:" + path;
-    std::replace(path.begin(), path.end(), '/', '\\');
-    return path;
-}
 }  // namespace
 
 #ifdef KESTRIN_DLL_PATH
@@ -107,13 +100,15 @@ IDataObject* MakeDataObject(const std::vector<std::string>& paths)
     return pData;
 }
 
-#ifdef KESTRIN_DLL_PATH
-IContextMenu* CKestrin::CreateMenuFor(const std::vector<std::string>& paths)
+IContextMenu* TakeSelection(IShellExtInit* pInit, const std::vector<std::string>& paths)
 {
-    IShellExtInit* pInit = nullptr;
-    if (FAILED(m_pFactory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&pInit))))
-        throw std::runtime_error("CreateInstance failed");
-    IDataObject* pData = MakeDataObject(paths);
+    IDataObject* pData = nullptr;
+    try {
+        pData = MakeDataObject(paths);
+    } catch (...) {
+        pInit->Release();
+        throw;
+    }
     HRESULT hr = pInit->Initialize(nullptr, pData, nullptr);
     pData->Release();
     IContextMenu* pMenu = nullptr;
@@ -121,7 +116,17 @@ IContextMenu* CKestrin::CreateMenuFor(const std::vector<std::string>& paths)
         hr = pInit->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&pMenu));
     pInit->Release();
     if (FAILED(hr))
-        throw std::runtime_error("Initialize failed");
+        throw std::runtime_error("the handler did not take the selection");
+    return pMenu;
+}
+
+#ifdef KESTRIN_DLL_PATH
+IContextMenu* CKestrin::CreateMenuFor(const std::vector<std::string>& paths)
+{
+    IShellExtInit* pInit = nullptr;
+    if (FAILED(m_pFactory->CreateInstance(nullptr, IID_IShellExtInit, reinterpret_cast<void**>(&pInit))))
+        throw std::runtime_error("CreateInstance failed");
+    IContextMenu* pMenu = TakeSelection(pInit, paths);
     // As the shell does before it invokes anything.
     HMENU hMenu = CreatePopupMenu();
     pMenu->QueryContextMenu(hMenu, 0, 1, 0x7FFF, CMF_NORMAL);

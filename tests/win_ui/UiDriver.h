@@ -46,6 +46,10 @@ private:
 // The shell's data object for real files (CF_HDROP as Explorer offers it).
 IDataObject* MakeDataObject(const std::vector<std::string>& paths);
 
+// Hands a new handler the selection as the shell does and returns its
+// context menu; takes over (releases) pInit. Throws what it could not do.
+IContextMenu* TakeSelection(IShellExtInit* pInit, const std::vector<std::string>& paths);
+
 // What the shell's owner window received while a command ran.
 struct OwnerLog {
     std::vector<WPARAM> enables;  // wParam of each WM_ENABLE, in order

@@ -32,16 +32,7 @@ IContextMenu* CreateHandler(const std::vector<std::string>& paths)
                                   reinterpret_cast<void**>(&pInit));
     if (FAILED(hr))
         throw std::runtime_error("Kestrin is not registered (CoCreateInstance failed)");
-    IDataObject* pData = MakeDataObject(paths);
-    hr = pInit->Initialize(nullptr, pData, nullptr);
-    pData->Release();
-    IContextMenu* pMenu = nullptr;
-    if (SUCCEEDED(hr))
-        hr = pInit->QueryInterface(IID_IContextMenu, reinterpret_cast<void**>(&pMenu));
-    pInit->Release();
-    if (FAILED(hr))
-        throw std::runtime_error("the handler did not take the selection");
-    return pMenu;
+    return TakeSelection(pInit, paths);
 }
 
 std::vector<std::string> FilesIn(const std::string& folder)
