@@ -191,48 +191,6 @@ TEST_F(PathFiles, UniqueNames)
     }
 }
 
-TEST_F(PathFiles, ExclusiveOpenNeverTouchesAnExistingFile)
-{
-    WriteFileBytes(PathOf("keep.txt"), {9, 9, 9});
-    errno = 0;
-    EXPECT_EQ(OpenExclusive(PathOf("keep.txt")), nullptr);
-    EXPECT_EQ(errno, EEXIST);
-    EXPECT_EQ(ReadFileBytes(PathOf("keep.txt")), Bytes({9, 9, 9}));
-
-    FILE* pFile = OpenExclusive(PathOf("new.txt"));
-    ASSERT_NE(pFile, nullptr);
-    std::fputs("a\nb", pFile);
-    std::fclose(pFile);
-    EXPECT_EQ(ReadFileBytes(PathOf("new.txt")), Bytes({'a', '\n', 'b'}));  // binary, no translation
-}
-
-// Another process takes each chosen name between the test and the create.
-TEST_F(PathFiles, CreateMovesOnWhenTheNameIsTakenMeanwhile)
-{
-    WriteFileBytes(PathOf("report.txt"), {1});
-    int nRaces = 0;
-    CString strPath;
-    FILE* pFile = CreateUniqueFile(CString(m_dir.string()), "report.txt", strPath, [&](const CString& strChosen) {
-        if (nRaces < 2) {
-            ++nRaces;
-            WriteFileBytes(strChosen, {2});
-        }
-    });
-    ASSERT_NE(pFile, nullptr);
-    std::fclose(pFile);
-    EXPECT_EQ(strPath, PathOf("report3.txt"));
-    EXPECT_EQ(ReadFileBytes(PathOf("report1.txt")), Bytes({2}));
-    EXPECT_EQ(ReadFileBytes(PathOf("report2.txt")), Bytes({2}));
-    EXPECT_EQ(ReadFileBytes(PathOf("report.txt")), Bytes({1}));
-}
-
-TEST_F(PathFiles, CreateInAMissingFolderFails)
-{
-    CString strPath;
-    EXPECT_EQ(CreateUniqueFile(PathOf("nowhere"), "x.txt", strPath), nullptr);
-    EXPECT_EQ(strPath, PathOf("nowhere") + kPathSeparator + "x.txt");
-}
-
 TEST(ModulePath, NamesThisProgram)
 {
     CString strPath = GetModulePath();
