@@ -17,11 +17,17 @@
 
 namespace {
 
-// The last separator of either kind. A path mixing both (C:\Users\me/docs/a.txt)
-// must still split at its real last folder, or outputs land in a parent folder.
+// On Windows the last separator of either kind: a path mixing both
+// (C:\Users\me/docs/a.txt) must still split at its real last folder. On
+// POSIX a backslash is an ordinary character of a file name: splitting there
+// would put a\b.txt's output into a folder "a", or wherever a link "a" leads.
 int LastSeparator(const CString& strPath)
 {
+#ifdef _WIN32
     return std::max(strPath.ReverseFind('\\'), strPath.ReverseFind('/'));
+#else
+    return strPath.ReverseFind('/');
+#endif
 }
 
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }

@@ -1,5 +1,5 @@
 // Path splitting, file tests and output naming. Paths are narrow strings;
-// "\" and "/" both separate folders.
+// on Windows "\" and "/" both separate folders, on POSIX only "/" does.
 #pragma once
 
 #include <cstdint>
@@ -41,8 +41,10 @@ CString MakeUniquePath(const CString& strDirectory, const CString& strName);
 CString MakeEncryptedName(const CString& strSource);
 
 // A stored file name reduced to something safe to create in the container's
-// folder: its last component, before any ':' stream suffix (a leading drive
-// letter is dropped), without control characters and trailing dots or
-// blanks, and a device name such as CON or com1.txt prefixed with '_'. When
-// nothing is left, the fallback: the container's own file name plus ".out".
+// folder: its last component, without control characters (NUL included).
+// On Windows also before any ':' stream suffix (a leading drive letter is
+// dropped), without trailing dots or blanks, and a device name such as CON
+// or com1.txt prefixed with '_'. On POSIX, where those are ordinary names,
+// only "." and ".." are refused. When nothing is left, the fallback: the
+// container's own file name plus ".out".
 CString MakeSafeFileName(const CString& strStored, const CString& strContainerPath);
