@@ -5,6 +5,8 @@
 #include "container/FileGuards.h"
 #include "container/FileProcessor.h"
 #include "container/PathUtils.h"
+#include "container/StoredName.h"
+#include "framework/afxconv.h"
 
 namespace {
 
@@ -15,7 +17,7 @@ uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
 {
     const CString strSource = LockedCopy(item.m_strSource);
-    KeyCipher(item, cipher);
+    KeyCipher(item, cipher, true, 0);
     const CString strDest = LockedCopy(item.m_strDest);
     if (!IsRegularFile(strSource))
         return WR_READ_ERROR;
@@ -33,6 +35,11 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     CString strName;
     uint32_t nHeader = 0;
     int nResult = ReadNameHeader(strName, in.Get(), cipher, nHeader);
+    // A password typed on the other platform, or in the other form: the
+    // name check tells which key the writer used.
+    if (nResult == WR_DECRYPT_ERROR && std::fseek(in.Get(), 4, SEEK_SET) == 0 &&
+        KeyCipher(item, cipher, true, 1))
+        nResult = ReadNameHeader(strName, in.Get(), cipher, nHeader);
     if (nResult != WR_OK)
         return nResult;
     const uint64_t nConsumed = 4 + uint64_t(nHeader);
@@ -41,7 +48,7 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
         return ReadBlocks(item, cipher, in.Get(), nullptr, nSize, nConsumed, bCancelled);
 
     CString strOut;
-    FILE* pOut = CreateUniqueFile(GetOutputDirectory(strDest), MakeSafeFileName(strName, strSource), strOut,
+    FILE* pOut = CreateUniqueFile(GetOutputDirectory(strDest), MakeSafeFileName(DecodeStoredName(strName, GetLegacyCodePage()), strSource), strOut,
                                   [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
     if (!pOut)
         return WR_WRITE_ERROR;

@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include "framework/afxfile.h"
 #include "framework/afxstr.h"
 
 // Room for 16 chunks per system call instead of one.
@@ -13,7 +14,7 @@ const size_t kStreamBufferSize = 64 * 1024;
 
 class CInputFile {
 public:
-    explicit CInputFile(const char* pszPath) : m_pFile(std::fopen(pszPath, "rb"))
+    explicit CInputFile(const char* pszPath) : m_pFile(AfxOpenFile(pszPath, "rb"))
     {
         if (m_pFile)
             std::setvbuf(m_pFile, nullptr, _IOFBF, kStreamBufferSize);
@@ -39,7 +40,7 @@ public:
     {
         Close();
         if (!m_bKeep)
-            std::remove(m_strPath);
+            AfxRemoveFile(m_strPath);
     }
     COutputFile(const COutputFile&) = delete;
     COutputFile& operator=(const COutputFile&) = delete;

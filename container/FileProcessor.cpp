@@ -6,6 +6,8 @@
 #include "container/FileGuards.h"
 #include "container/PathUtils.h"
 #include "container/SecureBuffer.h"
+#include "container/StoredName.h"
+#include "framework/afxconv.h"
 
 CFileProcessor::CFileProcessor()
 {
@@ -58,12 +60,17 @@ int CFileProcessor::Verify(CWorkItem& item, CCipher& cipher)
     }
 }
 
-void CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher)
+bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading, int nForm)
 {
-    CString strPassword = LockedCopy(item.m_strPassword);
-    CWipeOnExit wipe(strPassword);
-    cipher.GetKey()->SetPassword(strPassword);
+    CString strPassword = LockedCopy(item.m_strPassword), strFirst, strSecond;
+    CWipeOnExit wipe(strPassword), wipeFirst(strFirst), wipeSecond(strSecond);
+    GetPasswordForms(strPassword, GetLegacyCodePage(), bReading, strFirst, strSecond);
+    const CString& strForm = nForm == 0 ? strFirst : strSecond;
+    if (strForm.IsEmpty())
+        return false;
+    cipher.GetKey()->SetPassword(strForm);
     cipher.Prepare();
+    return true;
 }
 
 int CFileProcessor::Percent(uint64_t nDone, uint64_t nTotal)
@@ -76,7 +83,7 @@ int CFileProcessor::Percent(uint64_t nDone, uint64_t nTotal)
 int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
 {
     const CString strSource = LockedCopy(item.m_strSource);
-    KeyCipher(item, cipher);
+    KeyCipher(item, cipher, false, 0);
     const CString strWanted = LockedCopy(item.m_strDest);
     if (!IsRegularFile(strSource))
         return WR_READ_ERROR;
@@ -102,7 +109,8 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     uint32_t nHeader = 0;
     int nResult = std::fwrite(kContainerMagic, 1, 4, pOut) < 4 ? WR_WRITE_ERROR : WR_OK;
     if (nResult == WR_OK)
-        nResult = WriteNameHeader(GetFileNamePart(strSource), pOut, cipher, nHeader);
+        nResult = WriteNameHeader(EncodeStoredName(GetFileNamePart(strSource), GetLegacyCodePage()), pOut,
+                                  cipher, nHeader);
     if (nResult == WR_OK)
         nResult = WriteBlocks(item, cipher, in.Get(), pOut, nSize, bCancelled);
     if (!out.Close() && nResult == WR_OK)

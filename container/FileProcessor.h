@@ -66,8 +66,10 @@ private:
                    uint64_t nConsumed, bool& bCancelled);
     int ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed);
     void ClearBuffers();
-    // Keys and prepares the cipher from the item's password; the copy is wiped.
-    static void KeyCipher(CWorkItem& item, CCipher& cipher);
+    // Keys and prepares the cipher from the item's password in its nForm-th
+    // key form (GetPasswordForms); false when it has no such form. The
+    // copies are wiped.
+    static bool KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading, int nForm);
     // (done x 100) / total, or 0 when the total is unknown.
     static int Percent(uint64_t nDone, uint64_t nTotal);
 

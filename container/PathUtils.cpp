@@ -4,16 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-
-#ifdef _WIN32
-#include <io.h>
-#include "framework/afxdefs.h"
-#else
-#include <unistd.h>
-#endif
+#include "framework/afxfile.h"
 
 namespace {
 
@@ -61,29 +52,17 @@ CString GetOutputDirectory(const CString& strPath)
 
 bool PathExists(const CString& strPath)
 {
-#ifdef _WIN32
-    return GetFileAttributesA(strPath) != INVALID_FILE_ATTRIBUTES;
-#else
-    // lstat: a dangling link is an entry too, and an exclusive create fails on it.
-    struct stat st;
-    return lstat(strPath, &st) == 0;
-#endif
+    return AfxGetFileKind(strPath) != FileKind::kMissing;
 }
 
 bool IsRegularFile(const CString& strPath)
 {
-#ifdef _WIN32
-    struct _stat64 st;
-    return _stat64(strPath, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
-#else
-    struct stat st;
-    return stat(strPath, &st) == 0 && S_ISREG(st.st_mode);
-#endif
+    return AfxGetFileKind(strPath) == FileKind::kFile;
 }
 
 uint64_t GetFileSize64(const CString& strPath)
 {
-    FILE* pFile = std::fopen(strPath, "rb");
+    FILE* pFile = AfxOpenFile(strPath, "rb");
     if (!pFile)
         return UINT64_MAX;
 #ifdef _WIN32
@@ -138,30 +117,7 @@ CString MakeEncryptedName(const CString& strSource)
 
 FILE* OpenExclusive(const CString& strPath)
 {
-#ifdef _WIN32
-    int fd = _open(strPath, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
-        return nullptr;
-    FILE* pFile = _fdopen(fd, "wb");
-    if (!pFile) {
-        int nErr = errno;
-        _close(fd);
-        _unlink(strPath);
-        errno = nErr;
-    }
-#else
-    int fd = open(strPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return nullptr;
-    FILE* pFile = fdopen(fd, "wb");
-    if (!pFile) {
-        int nErr = errno;
-        close(fd);
-        unlink(strPath);
-        errno = nErr;
-    }
-#endif
-    return pFile;
+    return AfxCreateNewFile(strPath);
 }
 
 FILE* CreateUniqueFile(const CString& strDirectory, const CString& strName, CString& strPath,
