@@ -7,10 +7,12 @@
 
 #include "batch/Messages.h"
 #include "batch/Worker.h"
+#include "cli/Console.h"
 #include "cli/Options.h"
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "container/PathUtils.h"
+#include "framework/afxconv.h"
 
 #ifndef KESTRIN_VERSION
 #define KESTRIN_VERSION "0"
@@ -60,20 +62,20 @@ int RunFiles(const Options& options, const CString& strPassword)
         CString strOutput;
         const int nResult = ProcessFile(options, strPassword, strFile, strOutput);
         if (g_bInterrupted) {
-            std::fprintf(stderr, "kestrin: interrupted while processing %s; its partial output was removed\n",
-                         strFile.GetString());
+            PrintText(stderr, "kestrin: interrupted while processing %s; its partial output was removed\n",
+                      strFile.GetString());
             return kExitInterrupted;
         }
         if (nResult == WR_OK) {
             if (options.command == Command::kVerify)
-                std::printf("%s: OK\n", strFile.GetString());
+                PrintText(stdout, "%s: OK\n", strFile.GetString());
             else
-                std::printf("%s -> %s\n", strFile.GetString(), strOutput.GetString());
+                PrintText(stdout, "%s -> %s\n", strFile.GetString(), strOutput.GetString());
             std::fflush(stdout);
             continue;
         }
         const CString& strShown = nResult == WR_WRITE_ERROR ? strOutput : strFile;
-        std::fprintf(stderr, "%s\n", FormatResultMessage(nResult, strShown, false).GetString());
+        PrintText(stderr, "%s\n", FormatResultMessage(nResult, strShown, false).GetString());
         if (nExit == 0)
             nExit = nResult;
     }
@@ -82,7 +84,7 @@ int RunFiles(const Options& options, const CString& strPassword)
 
 int Usage(const std::string& strError, bool bSynopsis)
 {
-    std::fprintf(stderr, "kestrin: %s\n%s", strError.c_str(), bSynopsis ? kSynopsis : "");
+    PrintText(stderr, "kestrin: %s\n%s", strError.c_str(), bSynopsis ? kSynopsis : "");
     return kExitUsage;
 }
 
@@ -90,10 +92,18 @@ int Usage(const std::string& strError, bool bSynopsis)
 
 int main(int argc, char** argv)
 {
+    std::vector<std::string> args = GetArguments(argc, argv);
+    std::vector<char*> argvUtf8;
+    for (std::string& s : args)
+        argvUtf8.push_back(&s[0]);
+    argvUtf8.push_back(nullptr);
     Options options;
     std::string strError;
-    if (!ParseOptions(argc, argv, options, strError))
+    if (!ParseOptions(int(args.size()), argvUtf8.data(), options, strError))
         return Usage(strError, true);
+    options.files = ExpandWildcards(options.files);
+    if (options.nCodePage)
+        SetLegacyCodePage(options.nCodePage);
     if (options.command == Command::kHelp) {
         std::printf("%s\n%s", kSynopsis, kDetails);
         return 0;

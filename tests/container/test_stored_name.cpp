@@ -57,8 +57,9 @@ TEST(StoredName, EncodeTable)
         EXPECT_EQ(c.strStored, strStored.str());
         EXPECT_LE(strStored.GetLength(), 260);
         // What was not cut comes back exactly, whichever encoding it took.
-        if (!c.bCut)
+        if (!c.bCut) {
             EXPECT_EQ(c.strName, DecodeStoredName(strStored, kCodePageWestern).str());
+        }
     }
 }
 

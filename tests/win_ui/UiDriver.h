@@ -121,8 +121,10 @@ void Pause(DWORD dwMs);
 // The usual answer to the settings dialog; the dialog must go away.
 void AnswerSettings(CUser& user, const char* pszPassword, int nEncType, bool bBatch, bool bConfirm = true);
 
-// Files.
+// Files, by UTF-8 path of any length.
 std::string TempFolder(const char* pszTag);  // a fresh empty folder
+void MakeFolder(const std::string& path);
+void RemoveFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);
