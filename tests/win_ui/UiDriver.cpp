@@ -89,13 +89,88 @@ CKestrin::CKestrin()
 
 #endif
 
+namespace {
+
+// CF_HDROP alone, as Explorer offers it for any selection. Wine 8's shell
+// cannot name an item deeper than MAX_PATH (SHParseDisplayName fails), so
+// such selections are handed over in this form, which is what the handler
+// reads from the shell's object too.
+class CDropDataObject final : public IDataObject {
+public:
+    explicit CDropDataObject(const std::vector<std::string>& paths)
+    {
+        std::wstring list;
+        for (const std::string& p : paths)
+            list += Widen(p) + L'\0';
+        list += L'\0';
+        m_data.resize(sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
+        DROPFILES df{};
+        df.pFiles = sizeof(DROPFILES);
+        df.fWide = TRUE;
+        std::memcpy(&m_data[0], &df, sizeof df);
+        std::memcpy(&m_data[sizeof df], list.data(), list.size() * sizeof(wchar_t));
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : nullptr;
+        if (!*ppv)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        ULONG n = --m_cRef;
+        if (n == 0)
+            delete this;
+        return n;
+    }
+    STDMETHODIMP GetData(FORMATETC* pFmt, STGMEDIUM* pMedium) override
+    {
+        if (QueryGetData(pFmt) != S_OK)
+            return DV_E_FORMATETC;
+        HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, m_data.size());
+        if (!h)
+            return E_OUTOFMEMORY;
+        std::memcpy(GlobalLock(h), m_data.data(), m_data.size());
+        GlobalUnlock(h);
+        pMedium->tymed = TYMED_HGLOBAL;
+        pMedium->hGlobal = h;
+        pMedium->pUnkForRelease = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP QueryGetData(FORMATETC* pFmt) override
+    {
+        return pFmt && pFmt->cfFormat == CF_HDROP && (pFmt->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+    }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+private:
+    ULONG m_cRef = 1;
+    std::vector<char> m_data;
+};
+
+}  // namespace
+
 IDataObject* MakeDataObject(const std::vector<std::string>& paths)
 {
     std::vector<PIDLIST_ABSOLUTE> full;
     for (const std::string& p : paths) {
         PIDLIST_ABSOLUTE pidl = nullptr;
-        if (FAILED(SHParseDisplayName(Widen(p).c_str(), nullptr, &pidl, 0, nullptr)))
+        if (FAILED(SHParseDisplayName(Widen(p).c_str(), nullptr, &pidl, 0, nullptr))) {
+            for (PIDLIST_ABSOLUTE q : full)
+                CoTaskMemFree(q);
+            if (Widen(p).size() >= MAX_PATH)
+                return new CDropDataObject(paths);
             throw std::runtime_error("SHParseDisplayName failed for " + p);
+        }
         full.push_back(pidl);
     }
     IShellFolder* pFolder = nullptr;

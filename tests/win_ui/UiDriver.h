@@ -43,7 +43,9 @@ private:
     IClassFactory* m_pFactory = nullptr;
 };
 
-// The shell's data object for real files (CF_HDROP as Explorer offers it).
+// The shell's data object for real files (CF_HDROP as Explorer offers it);
+// for a path Wine's shell cannot parse (deeper than MAX_PATH), an object
+// offering the same CF_HDROP list.
 IDataObject* MakeDataObject(const std::vector<std::string>& paths);
 
 // Hands a new handler the selection as the shell does and returns its
