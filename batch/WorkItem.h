@@ -18,6 +18,14 @@ enum {
     WR_ENCRYPT_ERROR = 8
 };
 
+// What a file's run left under the name in m_strDest.
+enum {
+    KEPT_NOTHING = 0,    // no output (failed, cancelled, or verify)
+    KEPT_WHOLE = 1,      // the complete output
+    KEPT_PARTIAL = 2,    // a decryption that failed on a damaged block kept what it restored before it
+    KEPT_TEMPORARY = 3   // nothing under a final name, but a temporary file could not be removed
+};
+
 // Guards every field of a CWorkItem in work and the busy dialog's cancel flag.
 // Held for one field access at a time, never across file or cipher work.
 extern CCriticalSection g_csWork;
@@ -37,6 +45,7 @@ struct CWorkItem {
     // when nobody waits on one. The worker signals its own duplicate: the
     // waiting side may close this handle as soon as it sees the flag.
     HANDLE m_hDoneEvent = nullptr;
+    int m_nKept = KEPT_NOTHING;  // written by the file routines before m_bDone
 
     CWorkItem() = default;
     // The password must not outlive the item in freed memory.

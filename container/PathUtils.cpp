@@ -8,11 +8,17 @@
 
 namespace {
 
-// The last separator of either kind. A path mixing both (C:\Users\me/docs/a.txt)
-// must still split at its real last folder, or outputs land in a parent folder.
+// On Windows the last separator of either kind: a path mixing both
+// (C:\Users\me/docs/a.txt) must still split at its real last folder. On
+// POSIX a backslash is an ordinary character of a file name: splitting there
+// would put a\b.txt's output into a folder "a", or wherever a link "a" leads.
 int LastSeparator(const CString& strPath)
 {
+#ifdef _WIN32
     return std::max(strPath.ReverseFind('\\'), strPath.ReverseFind('/'));
+#else
+    return strPath.ReverseFind('/');
+#endif
 }
 
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
@@ -62,16 +68,9 @@ bool IsRegularFile(const CString& strPath)
 
 uint64_t GetFileSize64(const CString& strPath)
 {
-    FILE* pFile = AfxOpenFile(strPath, "rb");
-    if (!pFile)
-        return UINT64_MAX;
-#ifdef _WIN32
-    int64_t nSize = _fseeki64(pFile, 0, SEEK_END) == 0 ? _ftelli64(pFile) : -1;
-#else
-    int64_t nSize = fseeko(pFile, 0, SEEK_END) == 0 ? int64_t(ftello(pFile)) : -1;
-#endif
-    std::fclose(pFile);
-    return nSize < 0 ? UINT64_MAX : uint64_t(nSize);
+    // Status only: opening a FIFO or a device to measure it could block.
+    uint64_t nSize = 0;
+    return AfxGetFileSize(strPath, nSize) ? nSize : UINT64_MAX;
 }
 
 CString MakeUniquePath(const CString& strDirectory, const CString& strName)
@@ -113,29 +112,4 @@ CString MakeEncryptedName(const CString& strSource)
     if (strExt.GetLength() > 1)
         strExt.SetAt(1, '_');
     return GetStemPart(strSource) + strExt;
-}
-
-FILE* OpenExclusive(const CString& strPath)
-{
-    return AfxCreateNewFile(strPath);
-}
-
-FILE* CreateUniqueFile(const CString& strDirectory, const CString& strName, CString& strPath,
-                       const std::function<void(const CString&)>& onChosen)
-{
-    strPath = MakeUniquePath(strDirectory, strName);
-    // Bounded: each retry needs another process to win one more race.
-    for (int nTry = 0; nTry < 1000; ++nTry) {
-        if (onChosen)
-            onChosen(strPath);
-        if (FILE* pFile = OpenExclusive(strPath))
-            return pFile;
-        if (errno != EEXIST)
-            return nullptr;
-        CString strNext = MakeUniquePath(strDirectory, strName);
-        if (strNext == strPath)
-            return nullptr;  // the name test and the create disagree; do not spin
-        strPath = strNext;
-    }
-    return nullptr;
 }

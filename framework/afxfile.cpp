@@ -1,17 +1,11 @@
 #include "framework/afxfile.h"
 
-#include <cerrno>
-
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-
 #ifdef _WIN32
-#include <io.h>
 #include "framework/afxconv.h"
 #include "framework/afxdefs.h"
 #else
-#include <unistd.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #endif
 
 #ifdef _WIN32
@@ -26,30 +20,19 @@ FileKind AfxGetFileKind(const CString& strPath)
     return (dwAttr & FILE_ATTRIBUTE_DEVICE) ? FileKind::kOther : FileKind::kFile;
 }
 
+bool AfxGetFileSize(const CString& strPath, uint64_t& nSize)
+{
+    WIN32_FILE_ATTRIBUTE_DATA fa;
+    if (!::GetFileAttributesExW(Win32Path(strPath).c_str(), GetFileExInfoStandard, &fa) ||
+        (fa.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE)))
+        return false;
+    nSize = (uint64_t(fa.nFileSizeHigh) << 32) | fa.nFileSizeLow;
+    return true;
+}
+
 FILE* AfxOpenFile(const CString& strPath, const char* pszMode)
 {
     return _wfopen(Win32Path(strPath).c_str(), Utf8ToWide(pszMode).c_str());
-}
-
-FILE* AfxCreateNewFile(const CString& strPath)
-{
-    const std::wstring wPath = Win32Path(strPath);
-    int fd = _wopen(wPath.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
-        return nullptr;
-    FILE* pFile = _fdopen(fd, "wb");
-    if (!pFile) {
-        int nErr = errno;
-        _close(fd);
-        _wunlink(wPath.c_str());
-        errno = nErr;
-    }
-    return pFile;
-}
-
-int AfxRemoveFile(const CString& strPath)
-{
-    return _wremove(Win32Path(strPath).c_str());
 }
 
 #else
@@ -67,29 +50,18 @@ FileKind AfxGetFileKind(const CString& strPath)
     return S_ISREG(st.st_mode) ? FileKind::kFile : FileKind::kOther;
 }
 
+bool AfxGetFileSize(const CString& strPath, uint64_t& nSize)
+{
+    struct stat st;
+    if (stat(strPath, &st) != 0 || !S_ISREG(st.st_mode))
+        return false;
+    nSize = uint64_t(st.st_size);
+    return true;
+}
+
 FILE* AfxOpenFile(const CString& strPath, const char* pszMode)
 {
     return std::fopen(strPath, pszMode);
-}
-
-FILE* AfxCreateNewFile(const CString& strPath)
-{
-    int fd = open(strPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return nullptr;
-    FILE* pFile = fdopen(fd, "wb");
-    if (!pFile) {
-        int nErr = errno;
-        close(fd);
-        unlink(strPath);
-        errno = nErr;
-    }
-    return pFile;
-}
-
-int AfxRemoveFile(const CString& strPath)
-{
-    return std::remove(strPath);
 }
 
 #endif

@@ -3,6 +3,7 @@
 // limits which files can be read or written.
 #pragma once
 
+#include <cstdint>
 #include <cstdio>
 
 #include "framework/afxstr.h"
@@ -10,10 +11,7 @@
 enum class FileKind { kMissing, kFile, kDirectory, kOther };
 
 FileKind AfxGetFileKind(const CString& strPath);
+// The size of a regular file, from its status alone; false for anything else.
+bool AfxGetFileSize(const CString& strPath, uint64_t& nSize);
 // A C stream, as fopen with the same mode.
 FILE* AfxOpenFile(const CString& strPath, const char* pszMode);
-// A new file for writing in binary mode; fails (errno EEXIST) when the name
-// is taken, so nothing is ever overwritten.
-FILE* AfxCreateNewFile(const CString& strPath);
-// 0 on success, as remove.
-int AfxRemoveFile(const CString& strPath);
