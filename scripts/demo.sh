@@ -18,8 +18,7 @@ SHOTS=0
 
 DEMO_PACKAGES=(cmake ninja-build googletest g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
                binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64)
-# fonts-droid-fallback: glyphs for the CJK names of the long-path picture.
-[ $SHOTS -eq 1 ] && DEMO_PACKAGES+=(xvfb xauth imagemagick fonts-droid-fallback)
+[ $SHOTS -eq 1 ] && DEMO_PACKAGES+=(xvfb xauth imagemagick)
 ensure_packages "${DEMO_PACKAGES[@]}"
 
 echo "== build: Kestrin.dll and the demo's stand-in for Explorer (mingw-w64)"
