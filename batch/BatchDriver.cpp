@@ -213,6 +213,105 @@ private:
     bool m_bRunning = true;
 };
 
+// What the driver and the batch's worker thread share. It lives until both
+// have let go: the thread may still be on its way out when the batch is over.
+struct CWorkerMailbox {
+    HANDLE hPosted = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    CWorkItem* pItem = nullptr;  // under g_csWork: the next file
+    bool bQuit = false;          // under g_csWork
+    CWorkerMailbox() = default;
+    ~CWorkerMailbox()
+    {
+        if (hPosted)
+            ::CloseHandle(hPosted);
+    }
+    CWorkerMailbox(const CWorkerMailbox&) = delete;
+    CWorkerMailbox& operator=(const CWorkerMailbox&) = delete;
+};
+
+// The batch's worker: each posted item goes through WorkerThreadProc, one at
+// a time, until the driver says quit.
+UINT BatchWorkerProc(LPVOID pParam)
+{
+    std::unique_ptr<std::shared_ptr<CWorkerMailbox>> pHeld(static_cast<std::shared_ptr<CWorkerMailbox>*>(pParam));
+    CWorkerMailbox& box = **pHeld;
+    for (;;) {
+        ::WaitForSingleObject(box.hPosted, INFINITE);
+        CWorkItem* pItem;
+        {
+            CScopedLock lock(g_csWork);
+            if (box.bQuit)
+                return 0;
+            pItem = box.pItem;
+            box.pItem = nullptr;
+        }
+        if (pItem)
+            WorkerThreadProc(pItem);
+    }
+}
+
+// One worker thread for the whole batch, handed the files one at a time:
+// starting a thread costs more than a small file's whole work (under Wine
+// about as much as ten 1 KiB files), and a file's cost should be its own.
+// The thread holds the module until it has gone (CWinThread).
+class CBatchWorker {
+public:
+    CBatchWorker() = default;
+    ~CBatchWorker() { Stop(); }
+    CBatchWorker(const CBatchWorker&) = delete;
+    CBatchWorker& operator=(const CBatchWorker&) = delete;
+
+    // Hands the thread pItem, starting it first when needed. False when no
+    // thread could be started: the item is then untouched.
+    bool Run(CWorkItem* pItem)
+    {
+        if (!m_pBox && !Start())
+            return false;
+        {
+            CScopedLock lock(g_csWork);
+            m_pBox->pItem = pItem;
+        }
+        ::SetEvent(m_pBox->hPosted);
+        return true;
+    }
+
+    // Only once the last item is done.
+    void Stop()
+    {
+        if (!m_pBox)
+            return;
+        {
+            CScopedLock lock(g_csWork);
+            m_pBox->bQuit = true;
+        }
+        ::SetEvent(m_pBox->hPosted);
+        m_pBox.reset();
+    }
+
+private:
+    bool Start()
+    {
+        auto pBox = std::make_shared<CWorkerMailbox>();
+        if (!pBox->hPosted)
+            return false;
+        auto* pParam = new std::shared_ptr<CWorkerMailbox>(pBox);
+        CWinThread* pThread =
+            AfxBeginThread(BatchWorkerProc, pParam, THREAD_PRIORITY_NORMAL, 0, CREATE_SUSPENDED, nullptr);
+        if (pThread && pThread->ResumeThread() == DWORD(-1)) {
+            delete pThread;  // never ran, so it cannot delete itself
+            pThread = nullptr;
+        }
+        if (!pThread) {
+            delete pParam;
+            return false;
+        }
+        m_pBox = pBox;
+        return true;
+    }
+
+    std::shared_ptr<CWorkerMailbox> m_pBox;
+};
+
 // Waits, pumping, until the worker is done; true when the batch is to end
 // (Cancel pressed, or the host ended it).
 bool WaitForWorker(CWorkItem& item, BatchState& st)
@@ -263,7 +362,7 @@ bool ReportResult(CWorkItem& item, const CString& strFile, BatchState& st)
 
 // One file; false when the batch is to end. strFile is a copy: nothing the
 // pump runs can free it.
-bool ProcessFile(BatchState& st, const CString strFile, int nIndex, int nCount)
+bool ProcessFile(BatchState& st, CBatchWorker& worker, const CString strFile, int nIndex, int nCount)
 {
     if (!st.bBatch && !AskSettings(st, strFile))
         return false;
@@ -285,7 +384,7 @@ bool ProcessFile(BatchState& st, const CString strFile, int nIndex, int nCount)
     item.m_hDoneEvent = st.hDone;
     if (st.hDone)
         ::ResetEvent(st.hDone);  // a signal of the previous file seen by polling
-    if (!StartWorker(&item))
+    if (!worker.Run(&item))
         return false;
     if (WaitForWorker(item, st))
         return false;
@@ -296,8 +395,9 @@ void RunFiles(BatchState& st, const CStringArray& files)
 {
     const int nCount = files.GetSize();
     try {
+        CBatchWorker worker;
         for (int i = 0; i < nCount; ++i) {
-            if (!ProcessFile(st, files[i], i, nCount))
+            if (!ProcessFile(st, worker, files[i], i, nCount))
                 break;
         }
     } catch (const std::bad_alloc&) {

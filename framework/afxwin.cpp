@@ -513,10 +513,13 @@ HGDIOBJ CDC::SelectObject(HGDIOBJ hObject) { return ::SelectObject(m_hDC, hObjec
 
 void CDC::FillRect(const RECT* pRect, CBrush* pBrush) { ::FillRect(m_hDC, pRect, *pBrush); }
 
+// An opaque empty text run in the background colour: no brush made and
+// deleted for each of the many bands of a gradient.
 void CDC::FillSolidRect(const RECT* pRect, COLORREF clr)
 {
-    CBrush brush(clr);
-    ::FillRect(m_hDC, pRect, brush);
+    COLORREF clrOld = ::SetBkColor(m_hDC, clr);
+    ::ExtTextOutW(m_hDC, 0, 0, ETO_OPAQUE, pRect, nullptr, 0, nullptr);
+    ::SetBkColor(m_hDC, clrOld);
 }
 
 POINT CDC::SetWindowOrg(int x, int y)
