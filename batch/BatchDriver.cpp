@@ -19,6 +19,7 @@
 #include "batch/Worker.h"
 #include "container/PathUtils.h"
 #include "framework/afxapp.h"
+#include "framework/afxfile.h"
 #include "framework/afxwin.h"
 #include "support/RegistryKey.h"
 #include "support/Settings.h"
@@ -113,13 +114,15 @@ void PumpPending(BatchState& st)
     }
 }
 
-// Blanks what is not a regular file, sorts in descending byte order (blanks
-// last) and drops the blanks.
+// Blanks the folders, sorts in descending byte order (blanks last) and
+// drops the blanks. Anything else the user selected stays, even when it
+// cannot be read: its failure is reported like any other, never skipped
+// in silence.
 void TidyFileList(CStringArray& files)
 {
     CWaitCursor wait;
     for (int i = 0; i < files.GetSize(); ++i) {
-        if (!IsRegularFile(files[i]))
+        if (AfxGetFileKind(files[i]) == FileKind::kDirectory)
             files[i].Empty();
     }
     CString* first = files.GetData();

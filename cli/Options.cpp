@@ -1,14 +1,17 @@
 #include "cli/Options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "cipher/Methods.h"
+#include "framework/afxconv.h"
 
 const char kSynopsis[] =
     "usage: kestrin encrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] FILE...\n"
     "       kestrin decrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] FILE...\n"
     "       kestrin verify  [-m METHOD] [--password-file FILE | --password-stdin] FILE...\n"
-    "       kestrin --help | --version\n";
+    "       kestrin --help | --version\n"
+    "options for all: [--codepage N]\n";
 
 const char kDetails[] =
     "METHOD: sapphire (the default), des, des-cbc, blowfish, or 0..3.\n"
@@ -17,6 +20,8 @@ const char kDetails[] =
     "encrypt writes report._xt beside report.txt; decrypt restores the stored name\n"
     "in the container's folder; verify checks a container without writing.\n"
     "Nothing is ever overwritten: a taken name gets the next free number.\n"
+    "--codepage N: the Windows code page of names and passwords that are not\n"
+    "UTF-8 (default: the system's ANSI code page on Windows, else 1252).\n"
     "Exit status: 0 when every file succeeded, else the result code (1..8) of the\n"
     "first file that failed; 64 for a usage error.\n";
 
@@ -77,6 +82,15 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& strError
             options.strPasswordFile = argv[++i];
         } else if (strArg == "--password-stdin") {
             options.bPasswordStdin = true;
+        } else if (strArg == "--codepage") {
+            if (!bHasValue)
+                return Fail(strError, "--codepage needs a code page number");
+            const std::string strValue = argv[++i];
+            char* pEnd = nullptr;
+            const unsigned long n = std::strtoul(strValue.c_str(), &pEnd, 10);
+            if (strValue.empty() || *pEnd || n == 0 || n > 65535 || !IsKnownCodePage(unsigned(n)))
+                return Fail(strError, "unknown code page: " + strValue);
+            options.nCodePage = unsigned(n);
         } else if (strArg == "-q" || strArg == "--quiet") {
             options.bQuiet = true;
         } else {

@@ -12,6 +12,7 @@ struct Options {
     std::string strPasswordFile;
     bool bPasswordStdin = false;
     bool bQuiet = false;
+    unsigned nCodePage = 0;  // of legacy names and passwords; 0: the system's (1252 off Windows)
     std::vector<std::string> files;
 };
 

@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <new>
+#include <string>
 #include <shellapi.h>
 
 #include "batch/BatchDriver.h"
+#include "framework/afxconv.h"
 #include "framework/afxres.h"
 #include "res/resource.h"
 #include "shellext/Module.h"
@@ -98,17 +100,17 @@ private:
     STGMEDIUM& m_medium;
 };
 
-// One entry of a drop list at its full length (long paths are not cut).
+// One entry of a drop list at its full length, every character kept: the
+// narrow query turns what the code page lacks into '?' and sizes its
+// buffer in UTF-16 units.
 CString DropFileAt(HDROP hDrop, UINT i)
 {
-    UINT cch = DragQueryFileA(hDrop, i, nullptr, 0);
-    CString path;
+    UINT cch = DragQueryFileW(hDrop, i, nullptr, 0);
     if (cch == 0)
-        return path;
-    char* p = path.GetBuffer(int(cch) + 1);
-    UINT got = DragQueryFileA(hDrop, i, p, cch + 1);
-    path.ReleaseBuffer(int(got <= cch ? got : 0));
-    return path;
+        return CString();
+    std::wstring path(size_t(cch) + 1, L'\0');
+    UINT got = DragQueryFileW(hDrop, i, &path[0], cch + 1);
+    return got <= cch ? WideToUtf8(path.c_str(), int(got)) : CString();
 }
 }  // namespace
 
@@ -141,7 +143,7 @@ bool ReadDropFiles(IDataObject* pdtobj, CStringArray& files)
     if (medium.tymed != TYMED_HGLOBAL || !medium.hGlobal)
         return false;
     HDROP hDrop = static_cast<HDROP>(medium.hGlobal);
-    UINT count = DragQueryFileA(hDrop, 0xFFFFFFFF, nullptr, 0);
+    UINT count = DragQueryFileW(hDrop, 0xFFFFFFFF, nullptr, 0);
     files.SetSize(int(count));
     for (UINT i = 0; i < count; ++i)
         files[int(i)] = DropFileAt(hDrop, i);

@@ -43,7 +43,9 @@ private:
     IClassFactory* m_pFactory = nullptr;
 };
 
-// The shell's data object for real files (CF_HDROP as Explorer offers it).
+// The shell's data object for real files (CF_HDROP as Explorer offers it);
+// for a path Wine's shell cannot parse (deeper than MAX_PATH), an object
+// offering the same CF_HDROP list.
 IDataObject* MakeDataObject(const std::vector<std::string>& paths);
 
 // Hands a new handler the selection as the shell does and returns its
@@ -134,8 +136,10 @@ void Pause(DWORD dwMs);
 // The usual answer to the settings dialog; the dialog must go away.
 void AnswerSettings(CUser& user, const char* pszPassword, int nEncType, bool bBatch, bool bConfirm = true);
 
-// Files.
+// Files, by UTF-8 path of any length.
 std::string TempFolder(const char* pszTag);  // a fresh empty folder
+void MakeFolder(const std::string& path);
+void RemoveFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);

@@ -381,6 +381,30 @@ void ShotDialogs(const std::vector<std::string>& files)
     pMenu->Release();
 }
 
+// The settings dialog for a file deep in folders named in several scripts:
+// the path is cut in the middle and its file name stays readable.
+void ShotLongUnicodePath(const std::string& folder)
+{
+    std::string deep = folder;
+    for (const char* psz : {"\xCE\x88\xCE\xB3\xCE\xB3\xCF\x81\xCE\xB1\xCF\x86\xCE\xB1 2026",
+                            "\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB5\xD0\xBA\xD1\x82\xD1\x8B",
+                            "\xE5\xB9\xB4\xE5\xBA\xA6\xE5\xA0\xB1\xE5\x91\x8A Quarterly reports"}) {
+        deep += std::string("\\") + psz;
+        MakeFolder(deep);
+    }
+    const std::string path = deep + "\\R\xC3\xA9sum\xC3\xA9 \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";
+    WriteFile(path, "a file with a long Unicode path\n");
+    IContextMenu* pMenu = CreateHandler({path});
+    InvokeWithUser(pMenu, 0, [](CUser& u) {
+        HWND h = u.WaitWindow(kSettingsCaption);
+        Shot("settings-unicode", WindowRect(h));
+        Press(h, IDCANCEL);
+        u.WaitGone(h);
+    });
+    pMenu->Release();
+    RemoveFolder(folder + "\\" + "\xCE\x88\xCE\xB3\xCE\xB3\xCF\x81\xCE\xB1\xCF\x86\xCE\xB1 2026");
+}
+
 // A file large enough that the busy dialog stays up for a picture.
 void MakeLargeFile(const std::string& path)
 {
@@ -403,6 +427,7 @@ int Shots(const std::string& folder)
     files = FilesIn(folder);
     ShotDialogs(files);
     DeleteFileA(large.c_str());
+    ShotLongUnicodePath(folder);
     return 0;
 }
 
