@@ -1,12 +1,18 @@
 #include "cli/Password.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "container/SecureBuffer.h"
 
 #ifdef _WIN32
 #include <io.h>
 #include "framework/afxdefs.h"
+#define dup _dup
+#define fdopen _fdopen
+#define close _close
 #else
 #include <termios.h>
 #include <unistd.h>
@@ -103,23 +109,58 @@ bool AskOnTerminal(bool bEncrypting, CString& strPassword, std::string& strError
     return false;
 }
 
+// The first line of a password file, of standard input or of a file
+// descriptor the caller opened (ours is a duplicate, so theirs stays open).
+bool ReadPasswordSource(const Options& options, CString& strPassword, std::string& strError)
+{
+    FILE* pFile = stdin;
+    if (!options.strPasswordFile.empty()) {
+        pFile = std::fopen(options.strPasswordFile.c_str(), "rb");
+        if (!pFile) {
+            strError = "cannot open the password file " + options.strPasswordFile + ": " + std::strerror(errno);
+            return false;
+        }
+    } else if (options.nPasswordFd >= 0) {
+        const int fd = dup(options.nPasswordFd);
+        pFile = fd < 0 ? nullptr : fdopen(fd, "rb");
+        if (!pFile) {
+            strError = "cannot read the password from file descriptor " + std::to_string(options.nPasswordFd) +
+                       ": " + std::strerror(errno);
+            if (fd >= 0)
+                close(fd);
+            return false;
+        }
+    }
+    const bool bRead = ReadFirstLine(pFile, strPassword);
+    if (pFile != stdin)
+        std::fclose(pFile);
+    if (!bRead)
+        strError = "cannot read the password";
+    return bRead;
+}
+
+bool ReadPasswordEnv(const std::string& strVariable, CString& strPassword, std::string& strError)
+{
+    const char* psz = std::getenv(strVariable.c_str());
+    if (!psz) {
+        strError = "the environment variable " + strVariable + " is not set";
+        return false;
+    }
+    strPassword = psz;
+    return true;
+}
+
 }  // namespace
 
 bool GetPassword(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
 {
-    if (!options.strPasswordFile.empty() || options.bPasswordStdin) {
-        FILE* pFile = options.bPasswordStdin ? stdin : std::fopen(options.strPasswordFile.c_str(), "rb");
-        if (!pFile) {
-            strError = "cannot open the password file " + options.strPasswordFile;
+    const bool bGiven = !options.strPasswordFile.empty() || options.bPasswordStdin || options.nPasswordFd >= 0 ||
+                        !options.strPasswordEnv.empty();
+    if (bGiven) {
+        const bool bRead = options.strPasswordEnv.empty() ? ReadPasswordSource(options, strPassword, strError)
+                                                          : ReadPasswordEnv(options.strPasswordEnv, strPassword, strError);
+        if (!bRead)
             return false;
-        }
-        bool bRead = ReadFirstLine(pFile, strPassword);
-        if (pFile != stdin)
-            std::fclose(pFile);
-        if (!bRead) {
-            strError = "cannot read the password";
-            return false;
-        }
         if (bEncrypting && strPassword.GetLength() < kMinLength) {
             strPassword.SecureEmpty();
             strError = kTooShort;
@@ -128,7 +169,8 @@ bool GetPassword(const Options& options, bool bEncrypting, CString& strPassword,
         return true;
     }
     if (!StdinIsTerminal()) {
-        strError = "no password: use --password-file or --password-stdin, or run on a terminal";
+        strError = "no password: use --password-file, --password-stdin, --password-env or --password-fd, "
+                   "or run on a terminal";
         return false;
     }
     return AskOnTerminal(bEncrypting, strPassword, strError);

@@ -13,7 +13,8 @@ const size_t kStreamBufferSize = 64 * 1024;
 
 class CInputFile {
 public:
-    explicit CInputFile(const char* pszPath) : m_pFile(std::fopen(pszPath, "rb"))
+    // A null path opens nothing.
+    explicit CInputFile(const char* pszPath) : m_pFile(pszPath ? std::fopen(pszPath, "rb") : nullptr)
     {
         if (m_pFile)
             std::setvbuf(m_pFile, nullptr, _IOFBF, kStreamBufferSize);
@@ -31,14 +32,16 @@ private:
 // return never leaves a half-written file that looks finished.
 class COutputFile {
 public:
-    COutputFile(FILE* pFile, const CString& strPath) : m_pFile(pFile), m_strPath(strPath)
+    // A null file owns nothing: a stream the caller keeps.
+    COutputFile(FILE* pFile, const CString& strPath) : m_pFile(pFile), m_strPath(strPath), m_bKeep(!pFile)
     {
-        std::setvbuf(m_pFile, nullptr, _IOFBF, kStreamBufferSize);
+        if (m_pFile)
+            std::setvbuf(m_pFile, nullptr, _IOFBF, kStreamBufferSize);
     }
     ~COutputFile()
     {
         Close();
-        if (!m_bKeep)
+        if (!m_bKeep && !m_strPath.IsEmpty())
             std::remove(m_strPath);
     }
     COutputFile(const COutputFile&) = delete;
@@ -59,7 +62,7 @@ public:
 private:
     FILE* m_pFile;
     CString m_strPath;
-    bool m_bKeep = false;
+    bool m_bKeep;
 };
 
 class CDeflateGuard {

@@ -58,10 +58,21 @@ int CFileProcessor::Verify(CWorkItem& item, CCipher& cipher)
     }
 }
 
+void CFileProcessor::SetStreams(FILE* pIn, FILE* pOut)
+{
+    m_pStreamIn = pIn;
+    m_pStreamOut = pOut;
+}
+
 void CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher)
 {
     CString strPassword = LockedCopy(item.m_strPassword);
     CWipeOnExit wipe(strPassword);
+    KeyCipher(strPassword, cipher);
+}
+
+void CFileProcessor::KeyCipher(const CString& strPassword, CCipher& cipher)
+{
     cipher.GetKey()->SetPassword(strPassword);
     cipher.Prepare();
 }
@@ -78,7 +89,7 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     const CString strSource = LockedCopy(item.m_strSource);
     KeyCipher(item, cipher);
     const CString strWanted = LockedCopy(item.m_strDest);
-    if (!IsRegularFile(strSource))
+    if (!m_pStreamIn && !IsRegularFile(strSource))
         return WR_READ_ERROR;
 
     // A failed init leaves a stream that deflate refuses: result 7 at the first chunk.
@@ -86,17 +97,20 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     deflateInit(&m_zstream, Z_DEFAULT_COMPRESSION);
     CDeflateGuard deflateGuard(m_zstream);
 
-    const uint64_t nSize = GetFileSize64(strSource);
-    CInputFile in(strSource);
-    if (!in.Get())
+    const uint64_t nSize = m_pStreamIn ? kUnknownSize : GetFileSize64(strSource);
+    CInputFile in(m_pStreamIn ? nullptr : strSource.GetString());
+    FILE* pIn = m_pStreamIn ? m_pStreamIn : in.Get();
+    if (!pIn)
         return WR_READ_ERROR;
 
     CString strOut;
-    FILE* pOut = CreateUniqueFile(GetOutputDirectory(strWanted), GetFileNamePart(strWanted), strOut,
-                                  [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
+    FILE* pOut = m_pStreamOut;
+    if (!pOut)
+        pOut = CreateUniqueFile(GetOutputDirectory(strWanted), GetFileNamePart(strWanted), strOut,
+                                [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
     if (!pOut)
         return WR_WRITE_ERROR;
-    COutputFile out(pOut, strOut);
+    COutputFile out(m_pStreamOut ? nullptr : pOut, strOut);
 
     bool bCancelled = false;
     uint32_t nHeader = 0;
@@ -104,7 +118,9 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     if (nResult == WR_OK)
         nResult = WriteNameHeader(GetFileNamePart(strSource), pOut, cipher, nHeader);
     if (nResult == WR_OK)
-        nResult = WriteBlocks(item, cipher, in.Get(), pOut, nSize, bCancelled);
+        nResult = WriteBlocks(item, cipher, pIn, pOut, nSize, bCancelled);
+    if (m_pStreamOut && std::fflush(pOut) != 0 && nResult == WR_OK)
+        nResult = WR_WRITE_ERROR;
     if (!out.Close() && nResult == WR_OK)
         nResult = WR_WRITE_ERROR;
     // The format has no trailer: a cut-off container would decrypt without
@@ -128,7 +144,7 @@ int CFileProcessor::WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FIL
             return WR_OK;
         }
         nRead += n;
-        if (nSize != 0)
+        if (nSize != 0 && nSize != kUnknownSize)
             LockedSet(item.m_nPercent, Percent(nRead, nSize));
 
         m_zstream.next_in = m_abPlain;
@@ -156,9 +172,17 @@ int CFileProcessor::WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FIL
         // A source that shrank after it was measured ends here too: compare
         // at this exit as well, or a cut-off copy would count as success.
         if (std::feof(pIn))
-            return nRead == nSize ? WR_OK : WR_READ_ERROR;
+            return SourceComplete(pIn, nRead, nSize);
         ClearBuffers();
         n = std::fread(m_abPlain, 1, kChunkSize, pIn);
     }
+    return SourceComplete(pIn, nRead, nSize);
+}
+
+int CFileProcessor::SourceComplete(FILE* pIn, uint64_t nRead, uint64_t nSize)
+{
+    // A stream has no size to hold the count against; its read error is all there is.
+    if (nSize == kUnknownSize)
+        return std::ferror(pIn) ? WR_READ_ERROR : WR_OK;
     return nRead == nSize ? WR_OK : WR_READ_ERROR;
 }

@@ -22,6 +22,18 @@ public:
     void ResetTo(const CFieldEncryptor& keyed);
 };
 
+// What the last reading run learned about a container: the stored name,
+// the whole blocks restored, and where the block in work began, so that a
+// damaged one can be named by its place.
+struct CContainerFacts {
+    CString strName;
+    bool bHeaderPassed = false;
+    uint64_t nBlocks = 0;
+    uint64_t nPlainBytes = 0;
+    uint64_t nBlockOffset = 0;
+    uint64_t nConsumed = 0;
+};
+
 class CFileProcessor {
 public:
     static const int kChunkSize = 4096;
@@ -47,6 +59,20 @@ public:
     // Decrypt's checks over the whole container, writing nothing.
     int Verify(CWorkItem& item, CCipher& cipher);
 
+    // Streams in place of files (the command-line tool's standard input and
+    // output): a run reads pIn instead of opening m_strSource, whose file
+    // name part then only names the stored file, and writes pOut instead of
+    // creating an output. Either may be null; neither is closed. A stream
+    // source has no size, so no percentage is reported.
+    void SetStreams(FILE* pIn, FILE* pOut);
+    const CContainerFacts& Facts() const { return m_facts; }
+
+    // The magic, the name header and the first block, checked with a cipher
+    // keyed by the caller: WR_OK when all three pass (a container without
+    // blocks passes on its header). Reads pIn from where it stands.
+    int Probe(FILE* pIn, CCipher& cipher);
+    static void KeyCipher(const CString& strPassword, CCipher& cipher);
+
     // The header codec. Each protected field starts a fresh Sapphire II
     // stream keyed with the cipher's key bytes.
     static int WriteProtected(const uint8_t* pData, uint32_t nCount, CCipher& cipher, FILE* pOut);
@@ -65,12 +91,20 @@ private:
     int ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                    uint64_t nConsumed, bool& bCancelled);
     int ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed);
+    static const int kNoMoreBlocks = -1;
+    int NextBlockHeader(uint8_t* pHeader, CCipher& cipher, FILE* pIn, uint64_t nConsumed);
     void ClearBuffers();
+    static int SourceComplete(FILE* pIn, uint64_t nRead, uint64_t nSize);
     // Keys and prepares the cipher from the item's password; the copy is wiped.
     static void KeyCipher(CWorkItem& item, CCipher& cipher);
     // (done x 100) / total, or 0 when the total is unknown.
     static int Percent(uint64_t nDone, uint64_t nTotal);
 
+    static const uint64_t kUnknownSize = UINT64_MAX;
+
+    FILE* m_pStreamIn = nullptr;
+    FILE* m_pStreamOut = nullptr;
+    CContainerFacts m_facts;
     uint8_t m_abPlain[kChunkSize];
     uint8_t m_abPacked[kPackedBufferSize];
     z_stream m_zstream;
