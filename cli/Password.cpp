@@ -10,15 +10,22 @@
 #ifdef _WIN32
 #include <io.h>
 #include "framework/afxdefs.h"
-#define dup _dup
-#define fdopen _fdopen
-#define close _close
 #else
 #include <termios.h>
 #include <unistd.h>
 #endif
 
 namespace {
+
+#ifdef _WIN32
+int DupFd(int fd) { return _dup(fd); }
+FILE* OpenFd(int fd) { return _fdopen(fd, "rb"); }
+void CloseFd(int fd) { _close(fd); }
+#else
+int DupFd(int fd) { return dup(fd); }
+FILE* OpenFd(int fd) { return fdopen(fd, "rb"); }
+void CloseFd(int fd) { close(fd); }
+#endif
 
 const int kMinLength = 4;  // as the settings dialog asks
 const char kTooShort[] = "You must choose a password that is at least 4 characters long.";
@@ -121,13 +128,13 @@ bool ReadPasswordSource(const Options& options, CString& strPassword, std::strin
             return false;
         }
     } else if (options.nPasswordFd >= 0) {
-        const int fd = dup(options.nPasswordFd);
-        pFile = fd < 0 ? nullptr : fdopen(fd, "rb");
+        const int fd = DupFd(options.nPasswordFd);
+        pFile = fd < 0 ? nullptr : OpenFd(fd);
         if (!pFile) {
             strError = "cannot read the password from file descriptor " + std::to_string(options.nPasswordFd) +
                        ": " + std::strerror(errno);
             if (fd >= 0)
-                close(fd);
+                CloseFd(fd);
             return false;
         }
     }

@@ -7,6 +7,8 @@
 // Puts standard input and output in byte-exact mode (Windows translates line ends).
 void UseBinaryStdio();
 
+bool StdoutIsTerminal();
+
 // Up to nMax bytes from the start of standard input, read ahead so that the
 // method can be found before the container is processed once.
 std::vector<unsigned char> ReadAhead(size_t nMax);

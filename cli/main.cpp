@@ -159,12 +159,14 @@ int Wait(const CRun& run, CJob& job)
 
 void PrintInfo(const CRun& run, const CContainerFacts& facts)
 {
-    const double dRatio = facts.nPlainBytes ? 100.0 * double(facts.nConsumed) / double(facts.nPlainBytes) : 0.0;
+    char szRatio[32] = "-";  // an empty file has no ratio
+    if (facts.nPlainBytes)
+        std::snprintf(szRatio, sizeof szRatio, "%.1f%%", 100.0 * double(facts.nConsumed) / double(facts.nPlainBytes));
     std::printf("%s\n  name:       %s\n  method:     %s\n  blocks:     %llu\n  plain size: %llu bytes\n"
-                "  container:  %llu bytes (%.1f%% of the plain size)\n",
+                "  container:  %llu bytes\n  ratio:      %s of the plain size\n",
                 run.input.strPath.c_str(), facts.strName.GetString(), GetMethodInfo(run.nEncType)->pszName,
                 static_cast<unsigned long long>(facts.nBlocks), static_cast<unsigned long long>(facts.nPlainBytes),
-                static_cast<unsigned long long>(facts.nConsumed), dRatio);
+                static_cast<unsigned long long>(facts.nConsumed), szRatio);
 }
 
 void PrintSuccess(const CRun& run, const CJob& job)
@@ -267,6 +269,8 @@ int main(int argc, char** argv)
     }
     if (!options.strOutputDir.empty() && options.strOutputDir != "-" && !IsFolder(options.strOutputDir))
         return Usage("the output folder does not exist: " + options.strOutputDir, false);
+    if (options.strOutputDir == "-" && options.command == Command::kEncrypt && StdoutIsTerminal())
+        return Usage("a container is not for the terminal: redirect standard output", false);
 
     UseBinaryStdio();
     CString strPassword;

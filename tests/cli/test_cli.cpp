@@ -265,6 +265,9 @@ TEST_F(Cli, ProgressOnlyOnATerminal)
     // The file, its place, percent, bytes, rate and time left.
     for (const char* pszPart : {"\rbig.bin  1/2 ", "%  ", " MiB of 15.3 MiB  ", " MiB/s  ", " left", "\rreport.txt  2/2 "})
         EXPECT_NE(shown.second.find(pszPart), std::string::npos) << pszPart << " in " << shown.second;
+    auto refused = onTerminal("encrypt --password-file pw --name x -o - - <report.txt");
+    EXPECT_EQ(refused.first, 64);
+    EXPECT_NE(refused.second.find("kestrin: a container is not for the terminal"), std::string::npos) << refused.second;
     auto quiet = onTerminal("encrypt -q -m des --password-file pw big.bin");
     EXPECT_EQ(quiet.second.find('%'), std::string::npos) << quiet.second;
     EXPECT_EQ(Kestrin("encrypt -m des --password-file pw big.bin").strErr, "");
