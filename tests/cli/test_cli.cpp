@@ -337,6 +337,7 @@ const SessionLine kSession[] = {
      "- -> -\n- -> - (Sapphire II)\n- -> -\n- -> - (DES)\n- -> -\n- -> - (DES-CBC)\n- -> -\n- -> - (Blowfish)\n", {}, {"r.txt", "r._xt"}},
     {"cat report.txt | $K encrypt --password-file pw --name=piped.txt -", 0, "- -> ./piped._xt\n", "", {"piped._xt"}, {}},
     {"$K decrypt --password-file pw -o out - <piped._xt", 0, "- -> out/piped.txt (Sapphire II)\n", "", {"out/piped.txt"}, {}},
+    {"{ cat sap._xt; printf ab; } | $K verify --password-file pw -", 1, "", "kestrin: -: damaged at block 9 (byte offset *", {}, {}},
     {"$K encrypt --password-file pw - <report.txt", 64, "", "kestrin: encrypting standard input needs --name NAME*", {}, {}},
     {"$K encrypt --password-stdin --name x - <report.txt", 64, "", "kestrin: standard input cannot hold both*", {}, {}},
     {"$K decrypt --password-file pw -o - sap._xt des._xt", 64, "", "kestrin: -o - writes one output*", {}, {}},
