@@ -53,8 +53,7 @@ int DetectMethod(FILE* pIn, const CString& strPassword, int& nResult, CContainer
         int nTry = WR_OK;
         CFileProcessor processor;
         WithCipher(nEncType, [&](CCipher& cipher) {
-            CFileProcessor::KeyCipher(strPassword, cipher);
-            nTry = processor.Probe(pIn, cipher);
+            nTry = CFileProcessor::KeyCipher(strPassword, cipher) ? processor.Probe(pIn, cipher) : WR_DECRYPT_ERROR;
         });
         if (nTry == WR_OK)
             return nEncType;

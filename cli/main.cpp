@@ -98,6 +98,13 @@ int FindMethod(CRun& run)
         ahead = ReadAhead(kProbeBytes);
         pProbe = OpenMemoryStream(ahead);
     } else {
+        // Only a regular file is opened: a FIFO would wait for a writer.
+        std::error_code ec;
+        const auto status = std::filesystem::status(run.input.strPath, ec);
+        if (ec)
+            return Report(run.input.strPath, "cannot read: " + ec.message(), WR_READ_ERROR);
+        if (!std::filesystem::is_regular_file(status))
+            return Report(run.input.strPath, "cannot read: not a regular file", WR_READ_ERROR);
         pProbe = std::fopen(run.input.strPath.c_str(), "rb");
     }
     if (!pProbe)

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "container/FileGuards.h"
+#include "container/FileStreams.h"
 #include "container/PathUtils.h"
 #include "container/SecureBuffer.h"
 
@@ -64,17 +65,37 @@ void CFileProcessor::SetStreams(FILE* pIn, FILE* pOut)
     m_pStreamOut = pOut;
 }
 
-void CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher)
+bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher)
 {
     CString strPassword = LockedCopy(item.m_strPassword);
     CWipeOnExit wipe(strPassword);
-    KeyCipher(strPassword, cipher);
+    return KeyCipher(strPassword, cipher);
 }
 
-void CFileProcessor::KeyCipher(const CString& strPassword, CCipher& cipher)
+bool CFileProcessor::KeyCipher(const CString& strPassword, CCipher& cipher)
 {
+    // The key ends at the first NUL: "\0secret" would be the empty password.
+    if (std::strlen(strPassword) != size_t(strPassword.GetLength()))
+        return false;
     cipher.GetKey()->SetPassword(strPassword);
     cipher.Prepare();
+    return true;
+}
+
+int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep)
+{
+    if (nKeep != KEPT_NOTHING) {
+        CString strFinal;
+        const int nFinish =
+            out.Finish(strName, strFinal, [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
+        if (nFinish == WR_OK) {
+            LockedSet(item.m_nKept, nKeep);
+            return nResult;
+        }
+        nResult = nFinish;
+    }
+    LockedSet(item.m_nKept, out.Discard() ? KEPT_NOTHING : KEPT_TEMPORARY);
+    return nResult;
 }
 
 int CFileProcessor::Percent(uint64_t nDone, uint64_t nTotal)
@@ -87,45 +108,53 @@ int CFileProcessor::Percent(uint64_t nDone, uint64_t nTotal)
 int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
 {
     const CString strSource = LockedCopy(item.m_strSource);
-    KeyCipher(item, cipher);
+    if (!KeyCipher(item, cipher))
+        return WR_ENCRYPT_ERROR;
     const CString strWanted = LockedCopy(item.m_strDest);
-    if (!m_pStreamIn && !IsRegularFile(strSource))
+    CInputFile in;
+    if (!m_pStreamIn && !in.Open(strSource))
         return WR_READ_ERROR;
+    FILE* pIn = m_pStreamIn ? m_pStreamIn : in.Get();
+    const uint64_t nSize = m_pStreamIn ? kUnknownSize : in.Size();
 
     // A failed init leaves a stream that deflate refuses: result 7 at the first chunk.
     std::memset(&m_zstream, 0, sizeof m_zstream);
     deflateInit(&m_zstream, Z_DEFAULT_COMPRESSION);
     CDeflateGuard deflateGuard(m_zstream);
 
-    const uint64_t nSize = m_pStreamIn ? kUnknownSize : GetFileSize64(strSource);
-    CInputFile in(m_pStreamIn ? nullptr : strSource.GetString());
-    FILE* pIn = m_pStreamIn ? m_pStreamIn : in.Get();
-    if (!pIn)
-        return WR_READ_ERROR;
-
-    CString strOut;
-    FILE* pOut = m_pStreamOut;
-    if (!pOut)
-        pOut = CreateUniqueFile(GetOutputDirectory(strWanted), GetFileNamePart(strWanted), strOut,
-                                [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
-    if (!pOut)
-        return WR_WRITE_ERROR;
-    COutputFile out(m_pStreamOut ? nullptr : pOut, strOut);
-
     bool bCancelled = false;
+    if (m_pStreamOut) {
+        const int nResult = WriteContainer(item, cipher, GetFileNamePart(strSource), pIn, nSize, m_pStreamOut, bCancelled);
+        return FlushStream(m_pStreamOut, nResult);
+    }
+    const CString strDirectory = GetOutputDirectory(strWanted), strName = GetFileNamePart(strWanted);
+    LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
+    COutputFile out;
+    if (!out.Create(strDirectory, in.Mode()))
+        return WR_WRITE_ERROR;
+    const int nResult = WriteContainer(item, cipher, GetFileNamePart(strSource), pIn, nSize, out.Get(), bCancelled);
+    // The format has no trailer: a cut-off container would decrypt without
+    // complaint to a cut-off file. Only a finished one gets a name.
+    return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);
+}
+
+int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName, FILE* pIn,
+                                   uint64_t nSize, FILE* pOut, bool& bCancelled)
+{
+    // The magic goes in last: until then the file is no container, so a
+    // temporary file left by a crash never verifies as one. A stream cannot
+    // be rewound; its reader learns of a failure from the exit status.
+    static const uint8_t kUnfinished[4] = {0, 0, 0, 0};
+    const bool bStream = pOut == m_pStreamOut;
+    int nResult = std::fwrite(bStream ? kContainerMagic : kUnfinished, 1, 4, pOut) < 4 ? WR_WRITE_ERROR : WR_OK;
     uint32_t nHeader = 0;
-    int nResult = std::fwrite(kContainerMagic, 1, 4, pOut) < 4 ? WR_WRITE_ERROR : WR_OK;
     if (nResult == WR_OK)
-        nResult = WriteNameHeader(GetFileNamePart(strSource), pOut, cipher, nHeader);
+        nResult = WriteNameHeader(strStoredName, pOut, cipher, nHeader);
     if (nResult == WR_OK)
         nResult = WriteBlocks(item, cipher, pIn, pOut, nSize, bCancelled);
-    if (m_pStreamOut && std::fflush(pOut) != 0 && nResult == WR_OK)
+    if (nResult == WR_OK && !bCancelled && !bStream &&
+        (std::fseek(pOut, 0, SEEK_SET) != 0 || std::fwrite(kContainerMagic, 1, 4, pOut) < 4))
         nResult = WR_WRITE_ERROR;
-    if (!out.Close() && nResult == WR_OK)
-        nResult = WR_WRITE_ERROR;
-    // The format has no trailer: a cut-off container would decrypt without
-    // complaint to a cut-off file. Only a finished one stays.
-    out.Keep(nResult == WR_OK && !bCancelled);
     return nResult;
 }
 
@@ -185,4 +214,11 @@ int CFileProcessor::SourceComplete(FILE* pIn, uint64_t nRead, uint64_t nSize)
     if (nSize == kUnknownSize)
         return std::ferror(pIn) ? WR_READ_ERROR : WR_OK;
     return nRead == nSize ? WR_OK : WR_READ_ERROR;
+}
+
+int CFileProcessor::FlushStream(FILE* pOut, int nResult)
+{
+    if (std::fflush(pOut) != 0 && nResult == WR_OK)
+        return WR_WRITE_ERROR;
+    return nResult;
 }
