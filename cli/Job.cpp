@@ -1,6 +1,7 @@
 #include "cli/Job.h"
 
 #include <cerrno>
+#include <chrono>
 #include <system_error>
 
 #include "cipher/Methods.h"
@@ -37,9 +38,21 @@ void CJob::Body()
     } catch (...) {
         nResult = WR_NO_MEMORY;
     }
-    CScopedLock lock(g_csWork);
-    item.m_nResult = nResult;
-    item.m_bDone = 1;
+    {
+        CScopedLock lock(g_csWork);
+        item.m_nResult = nResult;
+        item.m_bDone = 1;
+    }
+    // Taking the mutex orders this wake after the waiter's last look at the flag.
+    { std::lock_guard<std::mutex> lock(m_doneMutex); }
+    m_doneSignal.notify_all();
+}
+
+bool CJob::WaitDone(unsigned nMilliseconds)
+{
+    std::unique_lock<std::mutex> lock(m_doneMutex);
+    return m_doneSignal.wait_for(lock, std::chrono::milliseconds(nMilliseconds),
+                                 [this] { return LockedGet(item.m_bDone) != 0; });
 }
 
 int DetectMethod(FILE* pIn, const CString& strPassword, int& nResult, CContainerFacts& facts)

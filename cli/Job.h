@@ -2,7 +2,9 @@
 // files or standard streams and keeping what the run learned of the container.
 #pragma once
 
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <thread>
 
 #include "batch/WorkItem.h"
@@ -20,12 +22,17 @@ struct CJob {
     int nErrno = 0;  // the system's reason for a read or write failure
 
     bool Start();
+    // Waits at most nMilliseconds for the worker to store its result; true
+    // once item.m_bDone is 1. The worker wakes its waiter at once.
+    bool WaitDone(unsigned nMilliseconds);
     // Waits for the worker; call once item.m_bDone is seen, or to give up.
     void Join();
 
 private:
     void Body();
     std::thread m_thread;
+    std::mutex m_doneMutex;
+    std::condition_variable m_doneSignal;
 };
 
 // Finds the method of a container by trying each on its header and first

@@ -30,6 +30,10 @@ void CloseFd(int fd) { close(fd); }
 const int kMinLength = 4;  // as the settings dialog asks
 const char kTooShort[] = "You must choose a password that is at least 4 characters long.";
 const char kMismatch[] = "Confirmation password does not match. Please re-enter both passwords";
+const char kHasNul[] = "the password contains a NUL byte, which would cut the key short; choose another";
+
+// The password passes through the stream's buffer: ours, wiped after reading.
+char g_achStdinBuffer[4096];
 
 // The first line without its line end. A fixed buffer, wiped after, so no
 // copy of the password is left behind by a growing string.
@@ -47,11 +51,16 @@ bool ReadFirstLine(FILE* pFile, CString& strLine)
         }
         ach[n++] = char(c);
     }
+    // A failed read (a signal at the prompt, too) must not pass a cut-off line as the password.
+    if (c == EOF && std::ferror(pFile)) {
+        SecureZero(ach, sizeof ach);
+        return false;
+    }
     if (n > 0 && ach[n - 1] == '\r')
         --n;
     strLine = CString(ach, int(n));
     SecureZero(ach, sizeof ach);
-    return bAny || c == '\n' || !std::ferror(pFile);
+    return bAny || c == '\n';
 }
 
 bool StdinIsTerminal()
@@ -138,9 +147,14 @@ bool ReadPasswordSource(const Options& options, CString& strPassword, std::strin
             return false;
         }
     }
+    // The password passes through the stream's buffer: ours, wiped after reading.
+    char achBuffer[4096];
+    if (pFile != stdin)
+        std::setvbuf(pFile, achBuffer, _IOFBF, sizeof achBuffer);
     const bool bRead = ReadFirstLine(pFile, strPassword);
     if (pFile != stdin)
-        std::fclose(pFile);
+        std::fclose(pFile);  // read only: nothing to lose
+    SecureZero(achBuffer, sizeof achBuffer);
     if (!bRead)
         strError = "cannot read the password";
     return bRead;
@@ -157,28 +171,42 @@ bool ReadPasswordEnv(const std::string& strVariable, CString& strPassword, std::
     return true;
 }
 
+bool ReadPasswordFrom(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
+{
+    const bool bRead = options.strPasswordEnv.empty() ? ReadPasswordSource(options, strPassword, strError)
+                                                      : ReadPasswordEnv(options.strPasswordEnv, strPassword, strError);
+    if (!bRead)
+        return false;
+    if (bEncrypting && strPassword.GetLength() < kMinLength) {
+        strPassword.SecureEmpty();
+        strError = kTooShort;
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool GetPassword(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
 {
+    std::setvbuf(stdin, g_achStdinBuffer, _IOFBF, sizeof g_achStdinBuffer);
     const bool bGiven = !options.strPasswordFile.empty() || options.bPasswordStdin || options.nPasswordFd >= 0 ||
                         !options.strPasswordEnv.empty();
+    bool bOk;
     if (bGiven) {
-        const bool bRead = options.strPasswordEnv.empty() ? ReadPasswordSource(options, strPassword, strError)
-                                                          : ReadPasswordEnv(options.strPasswordEnv, strPassword, strError);
-        if (!bRead)
-            return false;
-        if (bEncrypting && strPassword.GetLength() < kMinLength) {
-            strPassword.SecureEmpty();
-            strError = kTooShort;
-            return false;
-        }
-        return true;
-    }
-    if (!StdinIsTerminal()) {
+        bOk = ReadPasswordFrom(options, bEncrypting, strPassword, strError);
+    } else if (!StdinIsTerminal()) {
         strError = "no password: use --password-file, --password-stdin, --password-env or --password-fd, "
                    "or run on a terminal";
+        bOk = false;
+    } else {
+        bOk = AskOnTerminal(bEncrypting, strPassword, strError);
+    }
+    SecureZero(g_achStdinBuffer, sizeof g_achStdinBuffer);
+    if (bOk && std::strlen(strPassword) != size_t(strPassword.GetLength())) {
+        strPassword.SecureEmpty();
+        strError = kHasNul;
         return false;
     }
-    return AskOnTerminal(bEncrypting, strPassword, strError);
+    return bOk;
 }

@@ -1,12 +1,10 @@
 // kestrin: makes and reads containers from the command line, over the same
 // core as the shell extension, one worker thread per file.
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
-#include <thread>
 
 #include "cipher/Methods.h"
 #include "cli/Inputs.h"
@@ -15,6 +13,7 @@
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "cli/Streams.h"
+#include "container/FileStreams.h"
 #include "container/PathUtils.h"
 
 #ifndef KESTRIN_VERSION
@@ -24,12 +23,29 @@
 namespace {
 
 const int kExitUsage = 64;
+const int kExitSignalBase = 128;
 // Magic, name header with the longest name, one block header and body.
 const size_t kProbeBytes = 4 + 2 + 4 + CFileProcessor::kMaxNameLength + 6 + CFileProcessor::kPackedBufferSize;
 
 volatile std::sig_atomic_t g_nSignal = 0;
 
 extern "C" void OnSignal(int nSignal) { g_nSignal = nSignal; }
+
+// SIGINT, SIGTERM and SIGHUP cancel the file in work. Without SA_RESTART, so
+// that a password prompt's read returns and the terminal's echo comes back.
+void CatchSignals()
+{
+#ifdef _WIN32
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+#else
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(nSignal, &action, nullptr);
+#endif
+}
 
 // What one input needs beyond the options: its streams and its method.
 struct CRun {
@@ -152,11 +168,12 @@ int Wait(const CRun& run, CJob& job)
     const bool bShow = !run.options.bQuiet && CProgressLine::StderrIsTerminal();
     const uint64_t nTotal = run.bStdin ? CProgressLine::kUnknownSize : GetFileSize64(run.input.strPath.c_str());
     CProgressLine progress(bShow, run.input.strPath, run.nIndex, run.nCount, nTotal);
-    while (!LockedGet(job.item.m_bDone)) {
+    // The worker wakes us when it is done; the timeout only paces the
+    // progress line and the look at the signal flag.
+    while (!job.WaitDone(50)) {
         if (g_nSignal)
             LockedSet(job.item.m_bCancel, 1);
         progress.Update(LockedGet(job.item.m_nPercent));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     job.Join();
     progress.Update(LockedGet(job.item.m_nPercent));
@@ -191,6 +208,38 @@ void PrintSuccess(const CRun& run, const CJob& job)
     std::fflush(stdout);
 }
 
+// What a failed file left on disk, when it left anything.
+void ReportKept(const CRun& run, const std::string& strOutput, int nKept)
+{
+    if (nKept == KEPT_PARTIAL)
+        std::fprintf(stderr, "kestrin: %s was only partly restored, up to the damage: %s\n",
+                     run.input.strPath.c_str(), strOutput.c_str());
+    else if (nKept == KEPT_TEMPORARY)
+        std::fprintf(stderr, "kestrin: a temporary file (.kestrin-*%s) could not be removed from %s\n",
+                     kPartialSuffix, GetOutputDirectory(strOutput.c_str()).GetString());
+}
+
+// Says what a signal left of the file in work, and only what is true.
+void ReportSignal(const CRun& run, const CJob& job, int nResult)
+{
+    const char* pszFile = run.input.strPath.c_str();
+    const int nKept = LockedGet(job.item.m_nKept);
+    if (nKept == KEPT_WHOLE && nResult == WR_OK) {
+        PrintSuccess(run, job);  // finished before it saw the cancel
+        std::fprintf(stderr, "kestrin: interrupted after %s\n", pszFile);
+    } else if (nKept == KEPT_TEMPORARY) {
+        std::fprintf(stderr, "kestrin: interrupted while processing %s; a temporary file (.kestrin-*%s) could "
+                     "not be removed from %s\n", pszFile, kPartialSuffix,
+                     GetOutputDirectory(LockedCopy(job.item.m_strDest)).GetString());
+    } else if (run.bStdout) {
+        std::fprintf(stderr, "kestrin: interrupted while processing %s; its output is incomplete\n", pszFile);
+    } else if (run.options.command == Command::kEncrypt || run.options.command == Command::kDecrypt) {
+        std::fprintf(stderr, "kestrin: interrupted while processing %s; its partial output was removed\n", pszFile);
+    } else {
+        std::fprintf(stderr, "kestrin: interrupted while processing %s\n", pszFile);
+    }
+}
+
 bool MakeOutputFolder(const CRun& run)
 {
     if (run.input.strOutputDir.empty() || run.bStdout)
@@ -219,16 +268,19 @@ int RunOne(CRun& run)
     int nResult = job.Start() ? Wait(run, job) : WR_NO_MEMORY;
     if (run.pIn)
         std::fclose(run.pIn);
-    if (g_nSignal)
+    if (g_nSignal) {
+        ReportSignal(run, job, nResult);
         return nResult;
+    }
     if (nResult == WR_OK) {
         PrintSuccess(run, job);
         return nResult;
     }
-    const std::string strShown = nResult == WR_WRITE_ERROR && !run.bStdout
-                                     ? std::string(LockedCopy(job.item.m_strDest).GetString())
-                                     : run.input.strPath;
-    return Report(strShown, Describe(run, nResult, job.facts, job.nErrno), nResult);
+    const std::string strOutput = LockedCopy(job.item.m_strDest).GetString();
+    const std::string strShown = nResult == WR_WRITE_ERROR && !run.bStdout ? strOutput : run.input.strPath;
+    Report(strShown, Describe(run, nResult, job.facts, job.nErrno), nResult);
+    ReportKept(run, strOutput, LockedGet(job.item.m_nKept));
+    return nResult;
 }
 
 int RunAll(const Options& options, const CString& strPassword)
@@ -236,14 +288,13 @@ int RunAll(const Options& options, const CString& strPassword)
     const std::vector<CInput> inputs = ExpandInputs(options);
     int nExit = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
+        if (g_nSignal)
+            return kExitSignalBase + g_nSignal;
         CRun run{options, strPassword, inputs[i], int(i + 1), int(inputs.size()), inputs[i].strPath == "-",
                  options.strOutputDir == "-"};
         const int nResult = RunOne(run);
-        if (g_nSignal) {
-            std::fprintf(stderr, "kestrin: interrupted while processing %s; %s\n", inputs[i].strPath.c_str(),
-                         run.bStdout ? "its output is incomplete" : "its partial output was removed");
-            return 128 + g_nSignal;
-        }
+        if (g_nSignal)
+            return kExitSignalBase + g_nSignal;
         if (nResult != WR_OK && nExit == 0)
             nExit = nResult;
     }
@@ -280,11 +331,15 @@ int main(int argc, char** argv)
         return Usage("a container is not for the terminal: redirect standard output", false);
 
     UseBinaryStdio();
+    CatchSignals();
     CString strPassword;
-    if (!GetPassword(options, options.command == Command::kEncrypt, strPassword, strError))
+    const bool bGot = GetPassword(options, options.command == Command::kEncrypt, strPassword, strError);
+    if (g_nSignal) {
+        strPassword.SecureEmpty();
+        return kExitSignalBase + g_nSignal;
+    }
+    if (!bGot)
         return Usage(strError, false);
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
     const int nExit = RunAll(options, strPassword);
     strPassword.SecureEmpty();
     return nExit;
