@@ -191,6 +191,23 @@ TEST_F(Encrypting, UnreadableSourceCreatesNothing)
 }
 #endif
 
+// The key would end at a NUL: "\0secret" would encrypt with the empty password.
+TEST_F(Encrypting, PasswordWithANulIsRefusedInBothDirections)
+{
+    WriteFileBytes(PathOf("a.txt"), TextBytes(100));
+    for (bool bEncrypt : {true, false}) {
+        CWorkItem item;
+        item.m_strSource = PathOf("a.txt");
+        item.m_strDest = PathOf("a._xt");
+        item.m_strPassword = CString("\0secret", 7);
+        item.m_bEncrypt = bEncrypt;
+        CSapphireCipher cipher;
+        CFileProcessor processor;
+        EXPECT_EQ(processor.Run(item, cipher), bEncrypt ? WR_ENCRYPT_ERROR : WR_DECRYPT_ERROR);
+    }
+    EXPECT_EQ(Listing(), Names({"a.txt"}));
+}
+
 class Decrypting : public ScratchTest {
 protected:
     void MakeContainer(const std::string& strStoredName, const Bytes& plain, int nEncType = 0)
