@@ -1,41 +1,27 @@
 #include "cli/Options.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
 #include "cipher/Methods.h"
 #include "framework/afxconv.h"
 
-const char kSynopsis[] =
-    "usage: kestrin encrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] FILE...\n"
-    "       kestrin decrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] FILE...\n"
-    "       kestrin verify  [-m METHOD] [--password-file FILE | --password-stdin] FILE...\n"
-    "       kestrin --help | --version\n"
-    "options for all: [--codepage N]\n";
-
-const char kDetails[] =
-    "METHOD: sapphire (the default), des, des-cbc, blowfish, or 0..3.\n"
-    "The password is the first line of FILE or of standard input; otherwise it is\n"
-    "asked on the terminal (twice when encrypting, at least 4 characters).\n"
-    "encrypt writes report._xt beside report.txt; decrypt restores the stored name\n"
-    "in the container's folder; verify checks a container without writing.\n"
-    "Nothing is ever overwritten: a taken name gets the next free number.\n"
-    "--codepage N: the Windows code page of names and passwords that are not\n"
-    "UTF-8 (default: the system's ANSI code page on Windows, else 1252).\n"
-    "Exit status: 0 when every file succeeded, else the result code (1..8) of the\n"
-    "first file that failed; 64 for a usage error.\n";
-
 namespace {
+
+struct CommandEntry {
+    const char* pszName;
+    Command command;
+};
+
+const CommandEntry kCommands[] = {
+    {"encrypt", Command::kEncrypt}, {"decrypt", Command::kDecrypt}, {"verify", Command::kVerify},
+    {"info", Command::kInfo},       {"help", Command::kHelp},       {"--help", Command::kHelp},
+    {"-h", Command::kHelp},         {"--version", Command::kVersion}, {"-V", Command::kVersion},
+};
 
 bool ParseCommand(const char* psz, Command& command)
 {
-    static const struct {
-        const char* pszName;
-        Command command;
-    } kCommands[] = {
-        {"encrypt", Command::kEncrypt}, {"decrypt", Command::kDecrypt}, {"verify", Command::kVerify},
-        {"--help", Command::kHelp},     {"-h", Command::kHelp},         {"--version", Command::kVersion},
-    };
     for (const auto& c : kCommands) {
         if (std::strcmp(psz, c.pszName) == 0) {
             command = c.command;
@@ -51,7 +37,164 @@ bool Fail(std::string& strError, const std::string& strWhy)
     return false;
 }
 
+using Apply = bool (*)(Options&, const char* pszValue, std::string& strError);
+
+struct OptionSpec {
+    char chShort;          // 0: long form only
+    const char* pszLong;
+    bool bTakesValue;
+    Apply pfnApply;
+};
+
+bool SetMethod(Options& o, const char* psz, std::string& e)
+{
+    o.bMethodGiven = true;
+    if (std::strcmp(psz, "auto") == 0) {
+        o.nEncType = kMethodAuto;
+        return true;
+    }
+    o.nEncType = ParseMethodName(psz);
+    return o.nEncType >= 0 || Fail(e, std::string("unknown method: ") + psz +
+                                          " (sapphire, des, des-cbc, blowfish or auto)");
+}
+
+bool SetFd(Options& o, const char* psz, std::string& e)
+{
+    char* pEnd = nullptr;
+    errno = 0;
+    const long n = std::strtol(psz, &pEnd, 10);
+    if (errno || !*psz || *pEnd || n < 0 || n > 1 << 20)
+        return Fail(e, std::string("not a file descriptor: ") + psz);
+    o.nPasswordFd = int(n);
+    return true;
+}
+
+bool SetCodePage(Options& o, const char* psz, std::string& e)
+{
+    char* pEnd = nullptr;
+    errno = 0;
+    const unsigned long n = std::strtoul(psz, &pEnd, 10);
+    if (errno || !*psz || *pEnd || n == 0 || n > 65535 || !IsKnownCodePage(unsigned(n)))
+        return Fail(e, std::string("unknown code page: ") + psz);
+    o.nCodePage = unsigned(n);
+    return true;
+}
+
+const OptionSpec kOptions[] = {
+    {'m', "method", true, SetMethod},
+    {'o', "output-dir", true, [](Options& o, const char* p, std::string&) { o.strOutputDir = p; return true; }},
+    {0, "name", true, [](Options& o, const char* p, std::string&) { o.strName = p; return true; }},
+    {'r', "recursive", false, [](Options& o, const char*, std::string&) { o.bRecursive = true; return true; }},
+    {0, "password-file", true, [](Options& o, const char* p, std::string&) { o.strPasswordFile = p; return true; }},
+    {0, "password-stdin", false, [](Options& o, const char*, std::string&) { o.bPasswordStdin = true; return true; }},
+    {0, "password-env", true, [](Options& o, const char* p, std::string&) { o.strPasswordEnv = p; return true; }},
+    {0, "password-fd", true, SetFd},
+    {0, "codepage", true, SetCodePage},
+    {'q', "quiet", false, [](Options& o, const char*, std::string&) { o.bQuiet = true; return true; }},
+    {'h', "help", false, [](Options& o, const char*, std::string&) { o.bHelp = true; return true; }},
+};
+
+const OptionSpec* FindLong(const std::string& strName)
+{
+    for (const auto& spec : kOptions)
+        if (strName == spec.pszLong)
+            return &spec;
+    return nullptr;
+}
+
+const OptionSpec* FindShort(char ch)
+{
+    for (const auto& spec : kOptions)
+        if (spec.chShort && spec.chShort == ch)
+            return &spec;
+    return nullptr;
+}
+
+// "--name value" and "--name=value".
+bool ParseLong(int argc, char** argv, int& i, Options& options, std::string& strError)
+{
+    const std::string strArg = argv[i] + 2;
+    const size_t nEq = strArg.find('=');
+    const std::string strName = strArg.substr(0, nEq);
+    const OptionSpec* pSpec = FindLong(strName);
+    if (!pSpec)
+        return Fail(strError, "unknown option: --" + strName);
+    if (!pSpec->bTakesValue) {
+        if (nEq != std::string::npos)
+            return Fail(strError, "--" + strName + " takes no value");
+        return pSpec->pfnApply(options, nullptr, strError);
+    }
+    if (nEq != std::string::npos)
+        return pSpec->pfnApply(options, argv[i] + 2 + nEq + 1, strError);
+    if (i + 1 >= argc)
+        return Fail(strError, "--" + strName + " needs a value");
+    return pSpec->pfnApply(options, argv[++i], strError);
+}
+
+// "-rq", "-m des", "-mdes".
+bool ParseShort(int argc, char** argv, int& i, Options& options, std::string& strError)
+{
+    for (const char* p = argv[i] + 1; *p; ++p) {
+        const OptionSpec* pSpec = FindShort(*p);
+        if (!pSpec)
+            return Fail(strError, std::string("unknown option: -") + *p);
+        if (!pSpec->bTakesValue) {
+            if (!pSpec->pfnApply(options, nullptr, strError))
+                return false;
+            continue;
+        }
+        if (p[1])
+            return pSpec->pfnApply(options, p + 1, strError);
+        if (i + 1 >= argc)
+            return Fail(strError, std::string("-") + *p + " needs a value");
+        return pSpec->pfnApply(options, argv[++i], strError);
+    }
+    return true;
+}
+
+bool CheckPasswordSources(const Options& o, std::string& strError)
+{
+    const int nSources = !o.strPasswordFile.empty() + o.bPasswordStdin + !o.strPasswordEnv.empty() +
+                         (o.nPasswordFd >= 0);
+    if (nSources > 1)
+        return Fail(strError, "give one password source: --password-file, --password-stdin, --password-env "
+                              "or --password-fd");
+    return true;
+}
+
+bool CheckStreams(const Options& o, std::string& strError)
+{
+    int nStdin = 0;
+    for (const std::string& s : o.files)
+        nStdin += s == "-";
+    if (nStdin > 1)
+        return Fail(strError, "standard input (-) can be read only once");
+    if (nStdin && o.bPasswordStdin)
+        return Fail(strError, "standard input cannot hold both the password and the data");
+    if (nStdin && o.bRecursive)
+        return Fail(strError, "-r needs folders, not standard input");
+    if (nStdin && o.command == Command::kEncrypt && o.strName.empty())
+        return Fail(strError, "encrypting standard input needs --name NAME, the name to store");
+    if (!o.strName.empty() && !nStdin)
+        return Fail(strError, "--name is for standard input (-) only");
+    if (o.strOutputDir == "-") {
+        if (o.files.size() != 1 || o.bRecursive)
+            return Fail(strError, "-o - writes one output: give exactly one input");
+        if (o.command != Command::kEncrypt && o.command != Command::kDecrypt)
+            return Fail(strError, std::string(CommandName(o.command)) + " writes no output file");
+    }
+    return true;
+}
+
 }  // namespace
+
+const char* CommandName(Command command)
+{
+    for (const auto& c : kCommands)
+        if (c.command == command)
+            return c.pszName;
+    return "";
+}
 
 bool ParseOptions(int argc, char** argv, Options& options, std::string& strError)
 {
@@ -59,47 +202,41 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& strError
         return Fail(strError, "no command given");
     if (!ParseCommand(argv[1], options.command))
         return Fail(strError, std::string("unknown command: ") + argv[1]);
-    if (options.command == Command::kHelp || options.command == Command::kVersion)
+    if (options.command == Command::kVersion)
         return argc == 2 || Fail(strError, "nothing may follow " + std::string(argv[1]));
+    if (options.command == Command::kHelp) {
+        if (argc == 2)
+            return true;
+        Command topic = Command::kNone;
+        if (argc > 3 || !ParseCommand(argv[2], topic) || topic == Command::kHelp || topic == Command::kVersion)
+            return Fail(strError, "help takes one command: encrypt, decrypt, verify or info");
+        options.helpTopic = topic;
+        return true;
+    }
 
     bool bOptionsEnd = false;
     for (int i = 2; i < argc; ++i) {
         const std::string strArg = argv[i];
-        const bool bHasValue = i + 1 < argc;
-        if (bOptionsEnd || strArg.empty() || strArg[0] != '-' || strArg == "-") {
+        bool bOk = true;
+        if (bOptionsEnd || strArg.size() < 2 || strArg[0] != '-')
             options.files.push_back(strArg);
-        } else if (strArg == "--") {
+        else if (strArg == "--")
             bOptionsEnd = true;
-        } else if (strArg == "-m" || strArg == "--method") {
-            if (!bHasValue)
-                return Fail(strError, strArg + " needs a method");
-            options.nEncType = ParseMethodName(argv[++i]);
-            if (options.nEncType < 0)
-                return Fail(strError, std::string("unknown method: ") + argv[i]);
-        } else if (strArg == "--password-file") {
-            if (!bHasValue)
-                return Fail(strError, "--password-file needs a file");
-            options.strPasswordFile = argv[++i];
-        } else if (strArg == "--password-stdin") {
-            options.bPasswordStdin = true;
-        } else if (strArg == "--codepage") {
-            if (!bHasValue)
-                return Fail(strError, "--codepage needs a code page number");
-            const std::string strValue = argv[++i];
-            char* pEnd = nullptr;
-            const unsigned long n = std::strtoul(strValue.c_str(), &pEnd, 10);
-            if (strValue.empty() || *pEnd || n == 0 || n > 65535 || !IsKnownCodePage(unsigned(n)))
-                return Fail(strError, "unknown code page: " + strValue);
-            options.nCodePage = unsigned(n);
-        } else if (strArg == "-q" || strArg == "--quiet") {
-            options.bQuiet = true;
-        } else {
-            return Fail(strError, "unknown option: " + strArg);
-        }
+        else if (strArg[1] == '-')
+            bOk = ParseLong(argc, argv, i, options, strError);
+        else
+            bOk = ParseShort(argc, argv, i, options, strError);
+        if (!bOk)
+            return false;
     }
-    if (!options.strPasswordFile.empty() && options.bPasswordStdin)
-        return Fail(strError, "--password-file and --password-stdin exclude each other");
+    if (options.bHelp)
+        return true;
+    if (options.command == Command::kEncrypt && options.nEncType == kMethodAuto) {
+        if (options.bMethodGiven)
+            return Fail(strError, "encrypt needs a method, not auto");
+        options.nEncType = 0;
+    }
     if (options.files.empty())
         return Fail(strError, "no files given");
-    return true;
+    return CheckPasswordSources(options, strError) && CheckStreams(options, strError);
 }

@@ -1,6 +1,8 @@
 #include "cli/Password.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "container/SecureBuffer.h"
@@ -16,6 +18,16 @@
 #endif
 
 namespace {
+
+#ifdef _WIN32
+int DupFd(int fd) { return _dup(fd); }
+FILE* OpenFd(int fd) { return _fdopen(fd, "rb"); }
+void CloseFd(int fd) { _close(fd); }
+#else
+int DupFd(int fd) { return dup(fd); }
+FILE* OpenFd(int fd) { return fdopen(fd, "rb"); }
+void CloseFd(int fd) { close(fd); }
+#endif
 
 const int kMinLength = 4;  // as the settings dialog asks
 const char kTooShort[] = "You must choose a password that is at least 4 characters long.";
@@ -133,28 +145,59 @@ bool AskOnTerminal(bool bEncrypting, CString& strPassword, std::string& strError
     return false;
 }
 
-}  // namespace
-
-namespace {
-
-bool ReadPasswordFrom(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
+// The first line of a password file, of standard input or of a file
+// descriptor the caller opened (ours is a duplicate, so theirs stays open).
+bool ReadPasswordSource(const Options& options, CString& strPassword, std::string& strError)
 {
-    char achBuffer[4096];
-    FILE* pFile = options.bPasswordStdin ? stdin : AfxOpenFile(options.strPasswordFile.c_str(), "rb");
-    if (!pFile) {
-        strError = "cannot open the password file " + options.strPasswordFile;
-        return false;
+    FILE* pFile = stdin;
+    if (!options.strPasswordFile.empty()) {
+        pFile = AfxOpenFile(options.strPasswordFile.c_str(), "rb");
+        if (!pFile) {
+            strError = "cannot open the password file " + options.strPasswordFile + ": " + std::strerror(errno);
+            return false;
+        }
+    } else if (options.nPasswordFd >= 0) {
+        const int fd = DupFd(options.nPasswordFd);
+        pFile = fd < 0 ? nullptr : OpenFd(fd);
+        if (!pFile) {
+            strError = "cannot read the password from file descriptor " + std::to_string(options.nPasswordFd) +
+                       ": " + std::strerror(errno);
+            if (fd >= 0)
+                CloseFd(fd);
+            return false;
+        }
     }
+    // The password passes through the stream's buffer: ours, wiped after reading.
+    char achBuffer[4096];
     if (pFile != stdin)
         std::setvbuf(pFile, achBuffer, _IOFBF, sizeof achBuffer);
-    bool bRead = ReadFirstLine(pFile, strPassword);
+    const bool bRead = ReadFirstLine(pFile, strPassword);
     if (pFile != stdin)
         std::fclose(pFile);  // read only: nothing to lose
     SecureZero(achBuffer, sizeof achBuffer);
-    if (!bRead) {
+    if (!bRead)
         strError = "cannot read the password";
+    return bRead;
+}
+
+bool ReadPasswordEnv(const std::string& strVariable, CString& strPassword, std::string& strError)
+{
+    const char* psz = std::getenv(strVariable.c_str());
+    if (!psz) {
+        strError = "the environment variable " + strVariable + " is not set";
         return false;
     }
+    // Like a password file: a value that is not UTF-8 is in the legacy code page.
+    strPassword = LegacyOrUtf8ToUtf8(CString(psz), GetLegacyCodePage());
+    return true;
+}
+
+bool ReadPasswordFrom(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
+{
+    const bool bRead = options.strPasswordEnv.empty() ? ReadPasswordSource(options, strPassword, strError)
+                                                      : ReadPasswordEnv(options.strPasswordEnv, strPassword, strError);
+    if (!bRead)
+        return false;
     if (bEncrypting && Utf8Length(strPassword) < kMinLength) {
         strPassword.SecureEmpty();
         strError = kTooShort;
@@ -168,11 +211,14 @@ bool ReadPasswordFrom(const Options& options, bool bEncrypting, CString& strPass
 bool GetPassword(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
 {
     std::setvbuf(stdin, g_achStdinBuffer, _IOFBF, sizeof g_achStdinBuffer);
+    const bool bGiven = !options.strPasswordFile.empty() || options.bPasswordStdin || options.nPasswordFd >= 0 ||
+                        !options.strPasswordEnv.empty();
     bool bOk;
-    if (!options.strPasswordFile.empty() || options.bPasswordStdin) {
+    if (bGiven) {
         bOk = ReadPasswordFrom(options, bEncrypting, strPassword, strError);
     } else if (!StdinIsTerminal()) {
-        strError = "no password: use --password-file or --password-stdin, or run on a terminal";
+        strError = "no password: use --password-file, --password-stdin, --password-env or --password-fd, "
+                   "or run on a terminal";
         bOk = false;
     } else {
         bOk = AskOnTerminal(bEncrypting, strPassword, strError);

@@ -2,16 +2,22 @@
 // core as the shell extension, one worker thread per file.
 #include <csignal>
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
 
-#include "batch/Messages.h"
-#include "batch/Worker.h"
+#include "cipher/Methods.h"
 #include "cli/Console.h"
+#include "cli/Inputs.h"
+#include "cli/Job.h"
 #include "cli/Options.h"
 #include "cli/Password.h"
 #include "cli/Progress.h"
+#include "cli/Streams.h"
 #include "container/FileStreams.h"
 #include "container/PathUtils.h"
 #include "framework/afxconv.h"
+#include "framework/afxfile.h"
 
 #ifndef KESTRIN_VERSION
 #define KESTRIN_VERSION "0"
@@ -20,7 +26,9 @@
 namespace {
 
 const int kExitUsage = 64;
-const int kExitSignalBase = 128;  // plus the signal's number, as shells report it
+const int kExitSignalBase = 128;
+// Magic, name header with the longest name, one block header and body.
+const size_t kProbeBytes = 4 + 2 + 4 + CFileProcessor::kMaxNameLength + 6 + CFileProcessor::kPackedBufferSize;
 
 volatile std::sig_atomic_t g_nSignal = 0;
 
@@ -42,97 +50,258 @@ void CatchSignals()
 #endif
 }
 
-// Runs one file on a worker, as the batch driver does: wait for the item,
-// pass on a signal as a cancel request, show the percentage.
-int ProcessFile(const Options& options, const CString& strPassword, const CString& strFile, CString& strOutput,
-                int& nKept)
-{
-    const bool bEncrypt = options.command == Command::kEncrypt;
-    CWorkItem item;
-    item.m_strSource = strFile;
-    item.m_strDest = bEncrypt ? MakeEncryptedName(strFile) : strFile;
-    item.m_strPassword = strPassword;
-    item.m_bEncrypt = bEncrypt;
-    item.m_nEncType = options.nEncType;
+// What one input needs beyond the options: its streams and its method.
+struct CRun {
+    const Options& options;
+    const CString& strPassword;
+    CInput input;
+    int nIndex;
+    int nCount;
+    bool bStdin;
+    bool bStdout;
+    int nEncType = 0;
+    FILE* pIn = nullptr;  // a replay of standard input, closed by us
+};
 
-    CProgressLine progress(!options.bQuiet && CProgressLine::StderrIsTerminal(), GetFileSize64(strFile));
-    if (!StartWorker(&item, options.command == Command::kVerify ? VerifyThreadProc : WorkerThreadProc))
-        return WR_NO_MEMORY;
-    // The worker wakes us when it is done; the timeout only paces the
-    // progress line and the look at the signal flag.
-    while (!WaitForWorkerDone(item, 50)) {
-        if (g_nSignal)
-            LockedSet(item.m_bCancel, 1);
-        progress.Update(LockedGet(item.m_nPercent));
-    }
-    progress.Update(LockedGet(item.m_nPercent));
-    progress.Clear();
-    strOutput = LockedCopy(item.m_strDest);
-    nKept = LockedGet(item.m_nKept);
-    return LockedGet(item.m_nResult);
+std::string Damaged(const CContainerFacts& facts)
+{
+    return "damaged at block " + std::to_string(facts.nBlocks + 1) + " (byte offset " +
+           std::to_string(facts.nBlockOffset) + ")";
 }
 
-void ReportSuccess(const Options& options, const CString& strFile, const CString& strOutput)
+// The reason a file failed, in this tool's words.
+std::string Describe(const CRun& run, int nResult, const CContainerFacts& facts, int nErrno)
 {
-    if (options.command == Command::kVerify)
-        PrintText(stdout, "%s: OK\n", strFile.GetString());
-    else
-        PrintText(stdout, "%s -> %s\n", strFile.GetString(), strOutput.GetString());
+    const std::string strOtherMethod =
+        run.options.bMethodGiven && facts.nBlocks == 0 ? ", or the container was made with another method" : "";
+    switch (nResult) {
+    case WR_READ_ERROR:
+        if (nErrno)
+            return std::string("cannot read: ") + std::strerror(nErrno);
+        return facts.bHeaderPassed ? Damaged(facts) : "cannot read: too short to be a container";
+    case WR_WRITE_ERROR:
+        return std::string("cannot write: ") + std::strerror(nErrno ? nErrno : EIO);
+    case WR_NO_MEMORY:
+        return "out of memory";
+    case WR_BAD_FORMAT:
+        return "not a container (it does not begin with VXJ1)";
+    case WR_DECRYPT_ERROR:
+    case WR_INFLATE_ERROR:
+        if (!facts.bHeaderPassed)
+            return "wrong password, or the container was made with another method";
+        return Damaged(facts) + strOtherMethod;
+    case WR_DEFLATE_ERROR:
+        return "compression failed";
+    case WR_ENCRYPT_ERROR:
+        return "encryption failed";
+    default:
+        return "failed with result " + std::to_string(nResult);
+    }
+}
+
+int Report(const std::string& strFile, const std::string& strWhy, int nResult)
+{
+    PrintText(stderr, "kestrin: %s: %s\n", strFile.c_str(), strWhy.c_str());
+    return nResult;
+}
+
+// Tries each method on a copy of the container's start (standard input) or
+// on the file itself; for standard input, opens the stream the run reads.
+int FindMethod(CRun& run)
+{
+    CContainerFacts facts;
+    int nResult = WR_OK;
+    FILE* pProbe = nullptr;
+    std::vector<unsigned char> ahead;
+    if (run.bStdin) {
+        ahead = ReadAhead(kProbeBytes);
+        pProbe = OpenMemoryStream(ahead);
+    } else {
+        // Only a regular file is opened: a FIFO would wait for a writer.
+        const FileKind kind = AfxGetFileKind(run.input.strPath.c_str());
+        if (kind == FileKind::kMissing)
+            return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(ENOENT), WR_READ_ERROR);
+        if (kind != FileKind::kFile)
+            return Report(run.input.strPath, "cannot read: not a regular file", WR_READ_ERROR);
+        pProbe = AfxOpenFile(run.input.strPath.c_str(), "rb");
+    }
+    if (!pProbe)
+        return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
+    run.nEncType = DetectMethod(pProbe, run.strPassword, nResult, facts);
+    std::fclose(pProbe);
+    if (run.nEncType < 0)
+        return Report(run.input.strPath, Describe(run, nResult, facts, 0), nResult);
+    if (run.bStdin && !(run.pIn = OpenReplayedStdin(ahead)))
+        return Report(run.input.strPath, "cannot read: out of memory", WR_NO_MEMORY);
+    return WR_OK;
+}
+
+// The path whose folder receives the output; the pipelines name the file.
+CString WantedPath(const CRun& run)
+{
+    const bool bEncrypt = run.options.command == Command::kEncrypt;
+    // Standard input has no path: encrypting names it by --name, decrypting by "-".
+    const CString strSource = !run.bStdin ? CString(run.input.strPath.c_str())
+                              : bEncrypt  ? GetFileNamePart(run.options.strName.c_str())
+                                          : CString("-");
+    const CString strBeside = bEncrypt ? MakeEncryptedName(strSource) : strSource;
+    if (run.input.strOutputDir.empty())
+        return strBeside;
+    return CString(run.input.strOutputDir.c_str()) + kPathSeparator + GetFileNamePart(strBeside);
+}
+
+void FillJob(const CRun& run, CJob& job)
+{
+    const Options& o = run.options;
+    job.mode = o.command == Command::kEncrypt || o.command == Command::kDecrypt ? CJob::Mode::kRun
+                                                                               : CJob::Mode::kVerify;
+    job.item.m_strSource = run.bStdin && o.command == Command::kEncrypt ? o.strName.c_str() : run.input.strPath.c_str();
+    job.item.m_strDest = WantedPath(run);
+    job.item.m_strPassword = run.strPassword;
+    job.item.m_bEncrypt = o.command == Command::kEncrypt;
+    job.item.m_nEncType = run.nEncType;
+    job.pIn = run.pIn ? run.pIn : (run.bStdin ? stdin : nullptr);
+    job.pOut = run.bStdout ? stdout : nullptr;
+}
+
+// Polls the worker as the batch driver does, passing on a signal as a cancel request.
+int Wait(const CRun& run, CJob& job)
+{
+    const bool bShow = !run.options.bQuiet && CProgressLine::StderrIsTerminal();
+    const uint64_t nTotal = run.bStdin ? CProgressLine::kUnknownSize : GetFileSize64(run.input.strPath.c_str());
+    CProgressLine progress(bShow, run.input.strPath, run.nIndex, run.nCount, nTotal);
+    // The worker wakes us when it is done; the timeout only paces the
+    // progress line and the look at the signal flag.
+    while (!job.WaitDone(50)) {
+        if (g_nSignal)
+            LockedSet(job.item.m_bCancel, 1);
+        progress.Update(LockedGet(job.item.m_nPercent));
+    }
+    job.Join();
+    progress.Update(LockedGet(job.item.m_nPercent));
+    progress.Clear();
+    return LockedGet(job.item.m_nResult);
+}
+
+void PrintInfo(const CRun& run, const CContainerFacts& facts)
+{
+    char szRatio[32] = "-";  // an empty file has no ratio
+    if (facts.nPlainBytes)
+        std::snprintf(szRatio, sizeof szRatio, "%.1f%%", 100.0 * double(facts.nConsumed) / double(facts.nPlainBytes));
+    PrintText(stdout, "%s\n  name:       %s\n  method:     %s\n  blocks:     %llu\n  plain size: %llu bytes\n"
+                "  container:  %llu bytes\n  ratio:      %s of the plain size\n",
+                run.input.strPath.c_str(), facts.strName.GetString(), GetMethodInfo(run.nEncType)->pszName,
+                static_cast<unsigned long long>(facts.nBlocks), static_cast<unsigned long long>(facts.nPlainBytes),
+                static_cast<unsigned long long>(facts.nConsumed), szRatio);
+}
+
+void PrintSuccess(const CRun& run, const CJob& job)
+{
+    const Options& o = run.options;
+    const std::string strMethod =
+        o.bMethodGiven || o.command == Command::kEncrypt ? "" : std::string(" (") + GetMethodInfo(run.nEncType)->pszName + ")";
+    if (o.command == Command::kInfo)
+        PrintInfo(run, job.facts);
+    else if (o.command == Command::kVerify)
+        PrintText(stdout, "%s: OK%s\n", run.input.strPath.c_str(), strMethod.c_str());
+    else  // the data may be on standard output: the line goes beside the messages
+        PrintText(run.bStdout ? stderr : stdout, "%s -> %s%s\n", run.input.strPath.c_str(),
+                     run.bStdout ? "-" : LockedCopy(job.item.m_strDest).GetString(), strMethod.c_str());
     std::fflush(stdout);
 }
 
-// Says what a signal left of the file in work, and only what is true.
-void ReportSignal(const Options& options, const CString& strFile, const CString& strOutput, int nResult, int nKept)
+// What a failed file left on disk, when it left anything.
+void ReportKept(const CRun& run, const std::string& strOutput, int nKept)
 {
-    if (nKept == KEPT_WHOLE && nResult == WR_OK) {
-        ReportSuccess(options, strFile, strOutput);  // finished before it saw the cancel
-        PrintText(stderr, "kestrin: interrupted after %s\n", strFile.GetString());
-    } else if (nKept == KEPT_TEMPORARY) {
-        PrintText(stderr, "kestrin: interrupted while processing %s; a temporary file (.kestrin-*%s) could "
-                  "not be removed from %s\n", strFile.GetString(), kPartialSuffix,
-                  GetOutputDirectory(strOutput).GetString());
-    } else if (options.command == Command::kVerify) {
-        PrintText(stderr, "kestrin: interrupted while processing %s\n", strFile.GetString());
-    } else {
-        PrintText(stderr, "kestrin: interrupted while processing %s; its partial output was removed\n",
-                  strFile.GetString());
-    }
-}
-
-void ReportFailure(int nResult, const CString& strFile, const CString& strOutput, int nKept)
-{
-    const CString& strShown = nResult == WR_WRITE_ERROR ? strOutput : strFile;
-    PrintText(stderr, "%s\n", FormatResultMessage(nResult, strShown, false).GetString());
     if (nKept == KEPT_PARTIAL)
-        PrintText(stderr, "kestrin: %s was only partly restored, up to the damage: %s\n", strFile.GetString(),
-                  strOutput.GetString());
+        PrintText(stderr, "kestrin: %s was only partly restored, up to the damage: %s\n",
+                     run.input.strPath.c_str(), strOutput.c_str());
     else if (nKept == KEPT_TEMPORARY)
         PrintText(stderr, "kestrin: a temporary file (.kestrin-*%s) could not be removed from %s\n",
-                  kPartialSuffix, GetOutputDirectory(strOutput).GetString());
+                     kPartialSuffix, GetOutputDirectory(strOutput.c_str()).GetString());
 }
 
-int RunFiles(const Options& options, const CString& strPassword)
+// Says what a signal left of the file in work, and only what is true.
+void ReportSignal(const CRun& run, const CJob& job, int nResult)
 {
+    const char* pszFile = run.input.strPath.c_str();
+    const int nKept = LockedGet(job.item.m_nKept);
+    if (nKept == KEPT_WHOLE && nResult == WR_OK) {
+        PrintSuccess(run, job);  // finished before it saw the cancel
+        PrintText(stderr, "kestrin: interrupted after %s\n", pszFile);
+    } else if (nKept == KEPT_TEMPORARY) {
+        PrintText(stderr, "kestrin: interrupted while processing %s; a temporary file (.kestrin-*%s) could "
+                     "not be removed from %s\n", pszFile, kPartialSuffix,
+                     GetOutputDirectory(LockedCopy(job.item.m_strDest)).GetString());
+    } else if (run.bStdout) {
+        PrintText(stderr, "kestrin: interrupted while processing %s; its output is incomplete\n", pszFile);
+    } else if (run.options.command == Command::kEncrypt || run.options.command == Command::kDecrypt) {
+        PrintText(stderr, "kestrin: interrupted while processing %s; its partial output was removed\n", pszFile);
+    } else {
+        PrintText(stderr, "kestrin: interrupted while processing %s\n", pszFile);
+    }
+}
+
+bool MakeOutputFolder(const CRun& run)
+{
+    if (run.input.strOutputDir.empty() || run.bStdout)
+        return true;
+    std::error_code ec;
+    std::filesystem::create_directories(std::filesystem::u8path(run.input.strOutputDir), ec);
+    if (ec)
+        Report(run.input.strOutputDir, "cannot make the folder: " + ec.message(), WR_WRITE_ERROR);
+    return !ec;
+}
+
+int RunOne(CRun& run)
+{
+    if (!run.bStdin && IsFolder(run.input.strPath))
+        return Report(run.input.strPath, "is a folder (-r works on the files below it)", WR_READ_ERROR);
+    run.nEncType = run.options.nEncType;
+    if (run.nEncType == kMethodAuto) {
+        const int nResult = FindMethod(run);
+        if (nResult != WR_OK)
+            return nResult;
+    }
+    if (!MakeOutputFolder(run))
+        return WR_WRITE_ERROR;
+    CJob job;
+    FillJob(run, job);
+    int nResult = job.Start() ? Wait(run, job) : WR_NO_MEMORY;
+    if (run.pIn)
+        std::fclose(run.pIn);
+    if (g_nSignal) {
+        ReportSignal(run, job, nResult);
+        return nResult;
+    }
+    if (nResult == WR_OK) {
+        PrintSuccess(run, job);
+        return nResult;
+    }
+    const std::string strOutput = LockedCopy(job.item.m_strDest).GetString();
+    const std::string strShown = nResult == WR_WRITE_ERROR && !run.bStdout ? strOutput : run.input.strPath;
+    Report(strShown, Describe(run, nResult, job.facts, job.nErrno), nResult);
+    ReportKept(run, strOutput, LockedGet(job.item.m_nKept));
+    return nResult;
+}
+
+int RunAll(const Options& options, const CString& strPassword)
+{
+    const std::vector<CInput> inputs = ExpandInputs(options);
     int nExit = 0;
-    for (const std::string& strName : options.files) {
+    for (size_t i = 0; i < inputs.size(); ++i) {
         if (g_nSignal)
             return kExitSignalBase + g_nSignal;
-        const CString strFile(strName);
-        CString strOutput;
-        int nKept = KEPT_NOTHING;
-        const int nResult = ProcessFile(options, strPassword, strFile, strOutput, nKept);
-        if (g_nSignal) {
-            ReportSignal(options, strFile, strOutput, nResult, nKept);
+        CRun run{options, strPassword, inputs[i], int(i + 1), int(inputs.size()), inputs[i].strPath == "-",
+                 options.strOutputDir == "-"};
+        const int nResult = RunOne(run);
+        if (g_nSignal)
             return kExitSignalBase + g_nSignal;
-        }
-        if (nResult == WR_OK) {
-            ReportSuccess(options, strFile, strOutput);
-            continue;
-        }
-        ReportFailure(nResult, strFile, strOutput, nKept);
-        if (nExit == 0)
+        if (nResult != WR_OK && nExit == 0)
             nExit = nResult;
     }
+    if (inputs.empty())
+        PrintText(stderr, "kestrin: no %s found\n", options.command == Command::kEncrypt ? "files" : "containers");
     return nExit;
 }
 
@@ -158,15 +327,20 @@ int main(int argc, char** argv)
     options.files = ExpandWildcards(options.files);
     if (options.nCodePage)
         SetLegacyCodePage(options.nCodePage);
-    if (options.command == Command::kHelp) {
-        PrintText(stdout, "%s\n%s", kSynopsis, kDetails);
+    if (options.command == Command::kHelp || options.bHelp) {
+        std::fputs(HelpText(options.bHelp ? options.command : options.helpTopic).c_str(), stdout);
         return 0;
     }
     if (options.command == Command::kVersion) {
         std::printf("kestrin %s\n", KESTRIN_VERSION);
         return 0;
     }
+    if (!options.strOutputDir.empty() && options.strOutputDir != "-" && !IsFolder(options.strOutputDir))
+        return Usage("the output folder does not exist: " + options.strOutputDir, false);
+    if (options.strOutputDir == "-" && options.command == Command::kEncrypt && StdoutIsTerminal())
+        return Usage("a container is not for the terminal: redirect standard output", false);
 
+    UseBinaryStdio();
     CatchSignals();
     CString strPassword;
     const bool bGot = GetPassword(options, options.command == Command::kEncrypt, strPassword, strError);
@@ -176,7 +350,7 @@ int main(int argc, char** argv)
     }
     if (!bGot)
         return Usage(strError, false);
-    const int nExit = RunFiles(options, strPassword);
+    const int nExit = RunAll(options, strPassword);
     strPassword.SecureEmpty();
     return nExit;
 }

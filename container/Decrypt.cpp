@@ -27,34 +27,42 @@ bool IsDamage(int nResult)
 
 int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
 {
+    m_facts = CContainerFacts();
     const CString strSource = LockedCopy(item.m_strSource);
     if (!KeyCipher(item, cipher, true, 0))
         return WR_DECRYPT_ERROR;
     const CString strDest = LockedCopy(item.m_strDest);
     CInputFile in;
-    if (!in.Open(strSource))
+    if (!m_pStreamIn && !in.Open(strSource))
         return WR_READ_ERROR;
+    FILE* pIn = m_pStreamIn ? m_pStreamIn : in.Get();
+    const uint64_t nSize = m_pStreamIn ? kUnknownSize : in.Size();
     uint8_t abMagic[4];
-    if (std::fread(abMagic, 1, 4, in.Get()) < 4)
+    if (std::fread(abMagic, 1, 4, pIn) < 4)
         return WR_READ_ERROR;
     if (std::memcmp(abMagic, kContainerMagic, 4) != 0)
         return WR_BAD_FORMAT;
 
     CString strStored;
     uint32_t nHeader = 0;
-    int nResult = ReadNameHeader(strStored, in.Get(), cipher, nHeader);
+    int nResult = ReadNameHeader(strStored, pIn, cipher, nHeader);
     // A password typed on the other platform, or in the other form: the
-    // name check tells which key the writer used.
-    if (nResult == WR_DECRYPT_ERROR && std::fseek(in.Get(), 4, SEEK_SET) == 0 &&
+    // name check tells which key the writer used. A stream cannot go back.
+    if (nResult == WR_DECRYPT_ERROR && !m_pStreamIn && std::fseek(pIn, 4, SEEK_SET) == 0 &&
         KeyCipher(item, cipher, true, 1))
-        nResult = ReadNameHeader(strStored, in.Get(), cipher, nHeader);
+        nResult = ReadNameHeader(strStored, pIn, cipher, nHeader);
     if (nResult != WR_OK)
         return nResult;
+    m_facts.strName = DecodeStoredName(strStored, GetLegacyCodePage());
+    m_facts.bHeaderPassed = true;
     const uint64_t nConsumed = 4 + uint64_t(nHeader);
     bool bCancelled = false;
     uint64_t nRestored = 0;
     if (!bWrite)
-        return ReadBlocks(item, cipher, in.Get(), nullptr, in.Size(), nConsumed, bCancelled, nRestored);
+        return ReadBlocks(item, cipher, pIn, nullptr, nSize, nConsumed, bCancelled, nRestored);
+    if (m_pStreamOut)
+        return FlushStream(m_pStreamOut,
+                           ReadBlocks(item, cipher, pIn, m_pStreamOut, nSize, nConsumed, bCancelled, nRestored));
 
     const CString strDirectory = GetOutputDirectory(strDest);
     const CString strName = MakeSafeFileName(DecodeStoredName(strStored, GetLegacyCodePage()), strSource);
@@ -62,7 +70,7 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     COutputFile out;
     if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;
-    nResult = ReadBlocks(item, cipher, in.Get(), out.Get(), in.Size(), nConsumed, bCancelled, nRestored);
+    nResult = ReadBlocks(item, cipher, pIn, out.Get(), nSize, nConsumed, bCancelled, nRestored);
     int nKeep = KEPT_NOTHING;
     if (!bCancelled && nResult == WR_OK)
         nKeep = KEPT_WHOLE;
@@ -80,29 +88,77 @@ int CFileProcessor::ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE
     CInflateGuard inflateGuard(m_zstream);
 
     uint8_t abHeader[6];
-    int nResult = ReadProtected(abHeader, 6, cipher, pIn);
+    int nResult = NextBlockHeader(abHeader, cipher, pIn, nConsumed);
     while (nResult == WR_OK) {
+        m_facts.nBlockOffset = nConsumed;
         nResult = ReadBlock(cipher, pIn, abHeader, nConsumed);
+        m_facts.nConsumed = nConsumed;
         if (nResult != WR_OK)
             return nResult;
         if (LockedGet(item.m_bCancel)) {
             bCancelled = true;
             return WR_OK;
         }
-        LockedSet(item.m_nPercent, Percent(nConsumed, nSize));
+        if (nSize != kUnknownSize)
+            LockedSet(item.m_nPercent, Percent(nConsumed, nSize));
         const uint32_t nRaw = Le16(abHeader);
         if (pOut && std::fwrite(m_abPlain, 1, nRaw, pOut) < nRaw)
             return WR_WRITE_ERROR;
         ++nRestored;
+        ++m_facts.nBlocks;
+        m_facts.nPlainBytes += nRaw;
         if (inflateReset(&m_zstream) != Z_OK)
             return WR_INFLATE_ERROR;
         if (std::feof(pIn))
             return WR_OK;
-        nResult = ReadProtected(abHeader, 6, cipher, pIn);
+        nResult = NextBlockHeader(abHeader, cipher, pIn, nConsumed);
     }
+    m_facts.nBlockOffset = nConsumed;
     if (nResult == WR_NO_MEMORY)
         return nResult;
-    return nConsumed == nSize ? WR_OK : WR_READ_ERROR;
+    // A stream cannot be measured: it ends cleanly only right after a block.
+    if (nResult == kNoMoreBlocks)
+        return nSize == kUnknownSize || nConsumed == nSize ? WR_OK : WR_READ_ERROR;
+    return nSize != kUnknownSize && nConsumed == nSize ? WR_OK : WR_READ_ERROR;
+}
+
+// The next block header, or kNoMoreBlocks when the input ends before it.
+int CFileProcessor::NextBlockHeader(uint8_t* pHeader, CCipher& cipher, FILE* pIn, uint64_t nConsumed)
+{
+    m_facts.nConsumed = nConsumed;
+    const int c = std::fgetc(pIn);
+    if (c == EOF)
+        return std::ferror(pIn) ? WR_READ_ERROR : kNoMoreBlocks;
+    std::ungetc(c, pIn);
+    return ReadProtected(pHeader, 6, cipher, pIn);
+}
+
+int CFileProcessor::Probe(FILE* pIn, CCipher& cipher)
+{
+    m_facts = CContainerFacts();
+    uint8_t abMagic[4];
+    if (std::fread(abMagic, 1, 4, pIn) < 4)
+        return WR_READ_ERROR;
+    if (std::memcmp(abMagic, kContainerMagic, 4) != 0)
+        return WR_BAD_FORMAT;
+    uint32_t nHeader = 0;
+    CString strStored;
+    int nResult = ReadNameHeader(strStored, pIn, cipher, nHeader);
+    if (nResult != WR_OK)
+        return nResult;
+    m_facts.strName = DecodeStoredName(strStored, GetLegacyCodePage());
+    m_facts.bHeaderPassed = true;
+
+    std::memset(&m_zstream, 0, sizeof m_zstream);
+    inflateInit(&m_zstream);
+    CInflateGuard inflateGuard(m_zstream);
+    uint64_t nConsumed = 4 + uint64_t(nHeader);
+    uint8_t abHeader[6];
+    nResult = NextBlockHeader(abHeader, cipher, pIn, nConsumed);
+    if (nResult == kNoMoreBlocks)
+        return WR_OK;
+    m_facts.nBlockOffset = nConsumed;
+    return nResult == WR_OK ? ReadBlock(cipher, pIn, abHeader, nConsumed) : nResult;
 }
 
 // One block: its header checked against the buffers, its body read,

@@ -61,10 +61,23 @@ int CFileProcessor::Verify(CWorkItem& item, CCipher& cipher)
     }
 }
 
+void CFileProcessor::SetStreams(FILE* pIn, FILE* pOut)
+{
+    m_pStreamIn = pIn;
+    m_pStreamOut = pOut;
+}
+
 bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading, int nForm)
 {
-    CString strPassword = LockedCopy(item.m_strPassword), strFirst, strSecond;
-    CWipeOnExit wipe(strPassword), wipeFirst(strFirst), wipeSecond(strSecond);
+    CString strPassword = LockedCopy(item.m_strPassword);
+    CWipeOnExit wipe(strPassword);
+    return KeyCipher(strPassword, cipher, bReading, nForm);
+}
+
+bool CFileProcessor::KeyCipher(const CString& strPassword, CCipher& cipher, bool bReading, int nForm)
+{
+    CString strFirst, strSecond;
+    CWipeOnExit wipeFirst(strFirst), wipeSecond(strSecond);
     // The key ends at the first NUL: "\0secret" would be the empty password.
     if (std::strlen(strPassword) != size_t(strPassword.GetLength()))
         return false;
@@ -107,40 +120,48 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
         return WR_ENCRYPT_ERROR;
     const CString strWanted = LockedCopy(item.m_strDest);
     CInputFile in;
-    if (!in.Open(strSource))
+    if (!m_pStreamIn && !in.Open(strSource))
         return WR_READ_ERROR;
+    FILE* pIn = m_pStreamIn ? m_pStreamIn : in.Get();
+    const uint64_t nSize = m_pStreamIn ? kUnknownSize : in.Size();
 
     // A failed init leaves a stream that deflate refuses: result 7 at the first chunk.
     std::memset(&m_zstream, 0, sizeof m_zstream);
     deflateInit(&m_zstream, Z_DEFAULT_COMPRESSION);
     CDeflateGuard deflateGuard(m_zstream);
 
+    bool bCancelled = false;
+    const CString strStored = EncodeStoredName(GetFileNamePart(strSource), GetLegacyCodePage());
+    if (m_pStreamOut) {
+        const int nResult = WriteContainer(item, cipher, strStored, pIn, nSize, m_pStreamOut, bCancelled);
+        return FlushStream(m_pStreamOut, nResult);
+    }
     const CString strDirectory = GetOutputDirectory(strWanted), strName = GetFileNamePart(strWanted);
     LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
     if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;
-    bool bCancelled = false;
-    const int nResult = WriteContainer(item, cipher, EncodeStoredName(GetFileNamePart(strSource), GetLegacyCodePage()),
-                                       in, out.Get(), bCancelled);
+    const int nResult = WriteContainer(item, cipher, strStored, pIn, nSize, out.Get(), bCancelled);
     // The format has no trailer: a cut-off container would decrypt without
     // complaint to a cut-off file. Only a finished one gets a name.
     return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);
 }
 
-int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName,
-                                   const CInputFile& in, FILE* pOut, bool& bCancelled)
+int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName, FILE* pIn,
+                                   uint64_t nSize, FILE* pOut, bool& bCancelled)
 {
     // The magic goes in last: until then the file is no container, so a
-    // temporary file left by a crash never verifies as one.
+    // temporary file left by a crash never verifies as one. A stream cannot
+    // be rewound; its reader learns of a failure from the exit status.
     static const uint8_t kUnfinished[4] = {0, 0, 0, 0};
-    int nResult = std::fwrite(kUnfinished, 1, 4, pOut) < 4 ? WR_WRITE_ERROR : WR_OK;
+    const bool bStream = pOut == m_pStreamOut;
+    int nResult = std::fwrite(bStream ? kContainerMagic : kUnfinished, 1, 4, pOut) < 4 ? WR_WRITE_ERROR : WR_OK;
     uint32_t nHeader = 0;
     if (nResult == WR_OK)
         nResult = WriteNameHeader(strStoredName, pOut, cipher, nHeader);
     if (nResult == WR_OK)
-        nResult = WriteBlocks(item, cipher, in.Get(), pOut, in.Size(), bCancelled);
-    if (nResult == WR_OK && !bCancelled &&
+        nResult = WriteBlocks(item, cipher, pIn, pOut, nSize, bCancelled);
+    if (nResult == WR_OK && !bCancelled && !bStream &&
         (std::fseek(pOut, 0, SEEK_SET) != 0 || std::fwrite(kContainerMagic, 1, 4, pOut) < 4))
         nResult = WR_WRITE_ERROR;
     return nResult;
@@ -161,7 +182,7 @@ int CFileProcessor::WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FIL
             return WR_OK;
         }
         nRead += n;
-        if (nSize != 0)
+        if (nSize != 0 && nSize != kUnknownSize)
             LockedSet(item.m_nPercent, Percent(nRead, nSize));
 
         m_zstream.next_in = m_abPlain;
@@ -189,9 +210,24 @@ int CFileProcessor::WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FIL
         // A source that shrank after it was measured ends here too: compare
         // at this exit as well, or a cut-off copy would count as success.
         if (std::feof(pIn))
-            return nRead == nSize ? WR_OK : WR_READ_ERROR;
+            return SourceComplete(pIn, nRead, nSize);
         ClearBuffers();
         n = std::fread(m_abPlain, 1, kChunkSize, pIn);
     }
+    return SourceComplete(pIn, nRead, nSize);
+}
+
+int CFileProcessor::SourceComplete(FILE* pIn, uint64_t nRead, uint64_t nSize)
+{
+    // A stream has no size to hold the count against; its read error is all there is.
+    if (nSize == kUnknownSize)
+        return std::ferror(pIn) ? WR_READ_ERROR : WR_OK;
     return nRead == nSize ? WR_OK : WR_READ_ERROR;
+}
+
+int CFileProcessor::FlushStream(FILE* pOut, int nResult)
+{
+    if (std::fflush(pOut) != 0 && nResult == WR_OK)
+        return WR_WRITE_ERROR;
+    return nResult;
 }

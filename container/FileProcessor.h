@@ -23,6 +23,18 @@ public:
     void ResetTo(const CFieldEncryptor& keyed);
 };
 
+// What the last reading run learned about a container: the stored name,
+// the whole blocks restored, and where the block in work began, so that a
+// damaged one can be named by its place.
+struct CContainerFacts {
+    CString strName;
+    bool bHeaderPassed = false;
+    uint64_t nBlocks = 0;
+    uint64_t nPlainBytes = 0;
+    uint64_t nBlockOffset = 0;
+    uint64_t nConsumed = 0;
+};
+
 class CFileProcessor {
 public:
     static const int kChunkSize = 4096;
@@ -50,6 +62,23 @@ public:
     // Decrypt's checks over the whole container, writing nothing.
     int Verify(CWorkItem& item, CCipher& cipher);
 
+    // Streams in place of files (the command-line tool's standard input and
+    // output): a run reads pIn instead of opening m_strSource, whose file
+    // name part then only names the stored file, and writes pOut as it goes
+    // instead of naming a finished output. Either may be null; neither is
+    // closed. A stream source has no size, so no percentage is reported.
+    void SetStreams(FILE* pIn, FILE* pOut);
+    const CContainerFacts& Facts() const { return m_facts; }
+
+    // The magic, the name header and the first block, checked with a cipher
+    // keyed by the caller: WR_OK when all three pass (a container without
+    // blocks passes on its header). Reads pIn from where it stands.
+    int Probe(FILE* pIn, CCipher& cipher);
+    // Keys and prepares the cipher with the password in its nForm-th key
+    // form (GetPasswordForms). False, keying nothing, when there is no such
+    // form or the password has a NUL in it.
+    static bool KeyCipher(const CString& strPassword, CCipher& cipher, bool bReading = true, int nForm = 0);
+
     // The header codec. Each protected field starts a fresh Sapphire II
     // stream keyed with the cipher's key bytes.
     static int WriteProtected(const uint8_t* pData, uint32_t nCount, CCipher& cipher, FILE* pOut);
@@ -64,18 +93,21 @@ private:
     int EncryptFile(CWorkItem& item, CCipher& cipher);
     int DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite);
     // Everything after the output is open and before it is named.
-    int WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName, const CInputFile& in,
-                       FILE* pOut, bool& bCancelled);
+    int WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName, FILE* pIn,
+                       uint64_t nSize, FILE* pOut, bool& bCancelled);
     int WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                     bool& bCancelled);
     // nRestored counts the blocks written to pOut.
     int ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                    uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored);
     int ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed);
+    static const int kNoMoreBlocks = -1;
+    int NextBlockHeader(uint8_t* pHeader, CCipher& cipher, FILE* pIn, uint64_t nConsumed);
     void ClearBuffers();
-    // Keys and prepares the cipher from the item's password in its nForm-th
-    // key form (GetPasswordForms); the copies are wiped. False, keying
-    // nothing, when there is no such form or the password has a NUL in it.
+    static int SourceComplete(FILE* pIn, uint64_t nRead, uint64_t nSize);
+    // A stream output's last bytes pushed out; nResult, or the write failure.
+    static int FlushStream(FILE* pOut, int nResult);
+    // KeyCipher with the item's password, whose copy is wiped.
     static bool KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading, int nForm);
     // Names the output when nKeep asks for it, else removes it; records in
     // the item what was kept. Returns nResult, or the naming's failure.
@@ -83,6 +115,11 @@ private:
     // (done x 100) / total, or 0 when the total is unknown.
     static int Percent(uint64_t nDone, uint64_t nTotal);
 
+    static const uint64_t kUnknownSize = UINT64_MAX;
+
+    FILE* m_pStreamIn = nullptr;
+    FILE* m_pStreamOut = nullptr;
+    CContainerFacts m_facts;
     uint8_t m_abPlain[kChunkSize];
     uint8_t m_abPacked[kPackedBufferSize];
     z_stream m_zstream;

@@ -31,6 +31,32 @@ cmake --build "$BUILD/windows" -j "$JOBS"
 run_ctest native "native"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan "native, ASan+UBSan"
 
+# The Debian package of the native tool, as a user would get it: built by
+# CPack, unpacked into a scratch root, its tool and manual page run, lintian.
+check_package() {
+    local tree="$BUILD/native" root="$BUILD/native/pkgroot"
+    rm -f "$tree"/kestrin_*.deb
+    (cd "$tree" && cpack -G DEB >/dev/null) || return 1
+    local deb
+    deb="$(ls "$tree"/kestrin_*_amd64.deb)" || return 1
+    rm -rf "$root"
+    dpkg -x "$deb" "$root" || return 1
+    "$root/usr/bin/kestrin" --version | grep -qx "kestrin [0-9.]*" || { echo "installed kestrin --version failed"; return 1; }
+    local warnings
+    warnings="$(MANWIDTH=80 man --warnings -l "$root/usr/share/man/man1/kestrin.1.gz" 2>&1 >/dev/null)"
+    [ -z "$warnings" ] || { echo "man -l: $warnings"; return 1; }
+    MANWIDTH=80 man -l "$root/usr/share/man/man1/kestrin.1.gz" | grep -q "EXIT STATUS" || return 1
+    bash -c "_init_completion() { :; }; source '$root/usr/share/bash-completion/completions/kestrin' && complete -p kestrin" \
+        >/dev/null || { echo "bash completion does not load"; return 1; }
+    local report rc=0
+    report="$(lintian --fail-on error "$deb" 2>&1)" || rc=$?
+    grep -v "running with root privileges" <<<"$report" || true
+    [ $rc -eq 0 ] || { echo "lintian found errors"; return 1; }
+    echo "$(basename "$deb"): installed into a scratch root, --version, man -l and lintian passed"
+}
+echo "== package: Debian"
+check_package || status=1
+
 fresh_wine_prefix "$BUILD/windows/wineprefix" null
 run_ctest windows "windows, under Wine"
 wineserver -k 2>/dev/null || true

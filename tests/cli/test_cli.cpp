@@ -129,6 +129,23 @@ protected:
         return s;
     }
 
+    // The text inside single quotes for bash -c.
+    static std::string Quoted(const std::string& str)
+    {
+        std::string strOut;
+        for (char c : str)
+            strOut += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        return strOut;
+    }
+
+    static void ExpectText(const std::string& strGot, const std::string& strWanted)
+    {
+        if (!strWanted.empty() && strWanted.back() == '*')
+            EXPECT_EQ(strGot.substr(0, strWanted.size() - 1), strWanted.substr(0, strWanted.size() - 1));
+        else
+            EXPECT_EQ(strGot, strWanted);
+    }
+
     fs::path m_dir;
 };
 
@@ -164,7 +181,7 @@ TEST_F(Cli, MethodNamesAndNumbersAreTheSame)
         fs::remove(m_dir / "report._xt");
     }
     ASSERT_EQ(Kestrin("encrypt -m 'Sapphire II' --password-file pw report.txt").nExit, 0);
-    EXPECT_EQ(Kestrin("verify --password-file pw report._xt").strOut, "report._xt: OK\n");
+    EXPECT_EQ(Kestrin("verify --password-file pw report._xt").strOut, "report._xt: OK (Sapphire II)\n");
 }
 
 TEST_F(Cli, TakenNamesAreNumbered)
@@ -174,7 +191,7 @@ TEST_F(Cli, TakenNamesAreNumbered)
     EXPECT_EQ(run.strOut, "report.txt -> ./report1._xt\n");
     EXPECT_EQ(Slurp(m_dir / "report._xt"), "mine");
     run = Kestrin("decrypt --password-file pw report1._xt");
-    EXPECT_EQ(run.strOut, "report1._xt -> ./report1.txt\n");
+    EXPECT_EQ(run.strOut, "report1._xt -> ./report1.txt (Sapphire II)\n");
     EXPECT_EQ(Slurp(m_dir / "report1.txt"), Text(30000));
 }
 
@@ -186,13 +203,13 @@ TEST_F(Cli, FailedFilesReportTheirMessageAndTheFirstCodeIsTheExitStatus)
     EXPECT_EQ(run.nExit, 5);
     EXPECT_EQ(run.strOut, "");
     EXPECT_EQ(run.strErr,
-              "Kestrin was unable to decrypt the file : report._xt.\nThe file format is not recognized.\n"
-              "Kestrin was unable to read the file : missing._xt.\n"
-              "Kestrin was unable to process the file : plain.txt.\nThe file format is not recognized.\n");
+              "kestrin: report._xt: wrong password, or the container was made with another method\n"
+              "kestrin: missing._xt: cannot read: No such file or directory\n"
+              "kestrin: plain.txt: not a container (it does not begin with VXJ1)\n");
 
     run = Kestrin("decrypt --password-file pw missing._xt report._xt");
     EXPECT_EQ(run.nExit, 1);
-    EXPECT_EQ(run.strOut, "report._xt -> ./report1.txt\n");  // goes on after a failure
+    EXPECT_EQ(run.strOut, "report._xt -> ./report1.txt (Sapphire II)\n");  // goes on after a failure
 }
 
 TEST_F(Cli, FoldersInTheWayAreNumberedPast)
@@ -205,7 +222,7 @@ TEST_F(Cli, FoldersInTheWayAreNumberedPast)
     fs::create_directory(m_dir / "ro" / "report1.txt");
     ToolRun run = Kestrin("decrypt --password-file pw ro/report._xt");
     EXPECT_EQ(run.nExit, 0) << "numbered past the folders: " << run.strErr;
-    EXPECT_EQ(run.strOut, "ro/report._xt -> ro/report2.txt\n");
+    EXPECT_EQ(run.strOut, "ro/report._xt -> ro/report2.txt (Sapphire II)\n");
 }
 
 TEST_F(Cli, VerifyWritesNothing)
@@ -285,7 +302,7 @@ TEST_F(Cli, OptionsAfterFilesAndDoubleDash)
 TEST_F(Cli, ProgressOnlyOnATerminal)
 {
     std::string strBig;
-    for (int i = 0; i < 3000000; ++i)
+    for (int i = 0; i < 16000000; ++i)
         strBig += char((i * 2654435761u) >> 11);
     Spit(m_dir / "big.bin", strBig);
     auto onTerminal = [&](const std::string& strArgs) {
@@ -296,11 +313,15 @@ TEST_F(Cli, ProgressOnlyOnATerminal)
         fs::remove(m_dir / ".tty");
         return std::make_pair(WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, strTty);
     };
-    auto shown = onTerminal("encrypt -m des --password-file pw big.bin");
+    auto shown = onTerminal("encrypt -m des --password-file pw big.bin report.txt");
     if (shown.first != 0)
         GTEST_SKIP() << "no pseudo-terminal here: " << shown.second;
-    EXPECT_NE(shown.second.find("100%"), std::string::npos) << shown.second;
-    EXPECT_NE(shown.second.find("MiB"), std::string::npos);
+    // The file, its place, percent, bytes, rate and time left.
+    for (const char* pszPart : {"\rbig.bin  1/2 ", "%  ", " MiB of 15.3 MiB  ", " MiB/s  ", " left", "\rreport.txt  2/2 "})
+        EXPECT_NE(shown.second.find(pszPart), std::string::npos) << pszPart << " in " << shown.second;
+    auto refused = onTerminal("encrypt --password-file pw --name x -o - - <report.txt");
+    EXPECT_EQ(refused.first, 64);
+    EXPECT_NE(refused.second.find("kestrin: a container is not for the terminal"), std::string::npos) << refused.second;
     auto quiet = onTerminal("encrypt -q -m des --password-file pw big.bin");
     EXPECT_EQ(quiet.second.find('%'), std::string::npos) << quiet.second;
     EXPECT_EQ(Kestrin("encrypt -m des --password-file pw big.bin").strErr, "");
@@ -320,6 +341,127 @@ TEST_F(Cli, InterruptRemovesThePartialOutput)
     EXPECT_FALSE(fs::exists(m_dir / "huge._in"));
     EXPECT_TRUE(PartialFiles().empty());
     EXPECT_NE(Slurp(m_dir / ".stderr").find("interrupted"), std::string::npos);
+}
+
+// A user's session, line by line: each command line with its exit status,
+// standard output, standard error (exact, or a prefix when it ends in '*')
+// and the files it must leave, and not leave, behind. Lines build on the
+// files of earlier lines. $K is the tool; sap/des/cbc/bf._xt hold report.txt
+// made with each method.
+struct SessionLine {
+    const char* pszCommand;
+    int nExit;
+    const char* pszOut;
+    const char* pszErr;
+    std::vector<const char*> made;
+    std::vector<const char*> absent;
+};
+
+#define KESTRIN_WRONG_PASSWORD "wrong password, or the container was made with another method\n"
+
+const SessionLine kSession[] = {
+    // output folder
+    {"$K encrypt --password-file pw -o out report.txt", 0, "report.txt -> out/report._xt\n", "", {"out/report._xt"}, {"report._xt"}},
+    {"$K decrypt --password-file=pw --output-dir=out sap._xt", 0, "sap._xt -> out/report.txt (Sapphire II)\n", "", {"out/report.txt"}, {}},
+    {"$K encrypt --password-file pw -o nowhere report.txt", 64, "", "kestrin: the output folder does not exist: nowhere\n", {}, {"nowhere", "report._xt"}},
+    {"$K decrypt --password-file pw -o report.txt sap._xt", 64, "", "kestrin: the output folder does not exist: report.txt\n", {}, {}},
+    // method detection, and a wrong password or method
+    {"$K verify --password-file pw sap._xt des._xt cbc._xt bf._xt", 0,
+     "sap._xt: OK (Sapphire II)\ndes._xt: OK (DES)\ncbc._xt: OK (DES-CBC)\nbf._xt: OK (Blowfish)\n", "", {}, {}},
+    {"$K decrypt --password-file pw -o out cbc._xt", 0, "cbc._xt -> out/report1.txt (DES-CBC)\n", "", {"out/report1.txt"}, {}},
+    {"$K verify --password-stdin sap._xt bf._xt <<<wrong", 5, "",
+     "kestrin: sap._xt: " KESTRIN_WRONG_PASSWORD "kestrin: bf._xt: " KESTRIN_WRONG_PASSWORD, {}, {}},
+    {"$K decrypt --password-stdin -o out bf._xt <<<wrong", 5, "", "kestrin: bf._xt: wrong password*", {}, {"out/report2.txt"}},
+    {"$K verify -m des --password-file pw bf._xt", 6, "",
+     "kestrin: bf._xt: damaged at block 1 (byte offset 20), or the container was made with another method\n", {}, {}},
+    {"head -c 100 des._xt >cut._xt; $K verify --password-file pw cut._xt", 6, "",
+     "kestrin: cut._xt: damaged at block 1 (byte offset 20)\n", {}, {}},
+    {"$K decrypt --password-file pw report.txt missing._xt", 4, "",
+     "kestrin: report.txt: not a container (it does not begin with VXJ1)\n"
+     "kestrin: missing._xt: cannot read: No such file or directory\n", {}, {}},
+    // standard input and output through pipes, every method
+    {"for m in sapphire des des-cbc blowfish; do $K encrypt -m $m --password-file pw --name r.txt -o - - <report.txt |"
+     " $K decrypt --password-file pw -o - - | cmp - report.txt && echo $m; done", 0, "sapphire\ndes\ndes-cbc\nblowfish\n",
+     "- -> -\n- -> - (Sapphire II)\n- -> -\n- -> - (DES)\n- -> -\n- -> - (DES-CBC)\n- -> -\n- -> - (Blowfish)\n", {}, {"r.txt", "r._xt"}},
+    {"cat report.txt | $K encrypt --password-file pw --name=piped.txt -", 0, "- -> ./piped._xt\n", "", {"piped._xt"}, {}},
+    {"$K decrypt --password-file pw -o out - <piped._xt", 0, "- -> out/piped.txt (Sapphire II)\n", "", {"out/piped.txt"}, {}},
+    {"{ cat sap._xt; printf ab; } | $K verify --password-file pw -", 1, "", "kestrin: -: damaged at block 9 (byte offset *", {}, {}},
+    {"$K encrypt --password-file pw - <report.txt", 64, "", "kestrin: encrypting standard input needs --name NAME*", {}, {}},
+    {"$K encrypt --password-stdin --name x - <report.txt", 64, "", "kestrin: standard input cannot hold both*", {}, {}},
+    {"$K decrypt --password-file pw -o - sap._xt des._xt", 64, "", "kestrin: -o - writes one output*", {}, {}},
+    // folders, with a symbolic link that loops back up
+    {"$K encrypt --password-file pw tree", 1, "", "kestrin: tree: is a folder (-r works on the files below it)\n", {}, {}},
+    {"$K encrypt -r --password-file pw tree", 0, "tree/a.txt -> tree/a._xt\ntree/sub/b.dat -> tree/sub/b._at\n", "",
+     {"tree/a._xt", "tree/sub/b._at"}, {}},
+    {"cp des._xt tree/sub/notes; $K verify -rq --password-file pw tree", 0,
+     "tree/a._xt: OK (Sapphire II)\ntree/sub/b._at: OK (Sapphire II)\ntree/sub/notes: OK (DES)\n", "", {}, {}},
+    {"$K decrypt -r --password-file pw -o out tree", 0,
+     "tree/a._xt -> out/tree/a.txt (Sapphire II)\ntree/sub/b._at -> out/tree/sub/b.dat (Sapphire II)\n"
+     "tree/sub/notes -> out/tree/sub/report.txt (DES)\n", "", {"out/tree/a.txt", "out/tree/sub/b.dat", "out/tree/sub/report.txt"}, {"out/tree/sub/loop"}},
+    // info
+    {"$K info --password-file pw bf._xt", 0,
+     "bf._xt\n  name:       report.txt\n  method:     Blowfish\n  blocks:     8\n  plain size: 30000 bytes\n  container:  *", "", {}, {}},
+    // every password source
+    {"$K verify -q --password-fd 3 des._xt 3<pw", 0, "des._xt: OK (DES)\n", "", {}, {}},
+    {"KPW='open sesame' $K verify --password-env KPW des._xt", 0, "des._xt: OK (DES)\n", "", {}, {}},
+    {"$K verify --password-env=NOPE des._xt", 64, "", "kestrin: the environment variable NOPE is not set\n", {}, {}},
+    {"$K verify --password-fd 9 des._xt", 64, "", "kestrin: cannot read the password from file descriptor 9: Bad file descriptor\n", {}, {}},
+    {"$K verify --password-fd=x des._xt", 64, "", "kestrin: not a file descriptor: x\n*", {}, {}},
+    {"$K verify --password-env KPW --password-file pw des._xt", 64, "", "kestrin: give one password source*", {}, {}},
+    // --opt=value and bundled short options
+    {"$K verify --method=des --password-file=pw des._xt", 0, "des._xt: OK\n", "", {}, {}},
+    {"$K verify -qmblowfish --password-file pw bf._xt", 0, "bf._xt: OK\n", "", {}, {}},
+    {"$K encrypt --method=auto --password-file pw report.txt", 64, "", "kestrin: encrypt needs a method, not auto\n*", {}, {"report._xt"}},
+    {"$K verify --quiet=yes --password-file pw des._xt", 64, "", "kestrin: --quiet takes no value\n*", {}, {}},
+};
+
+TEST_F(Cli, Session)
+{
+    for (const char* pszMethod : {"sapphire", "des", "des-cbc", "blowfish"}) {
+        ASSERT_EQ(Kestrin(std::string("encrypt -m ") + pszMethod + " --password-file pw report.txt").nExit, 0);
+        const std::string strShort = std::string(pszMethod) == "sapphire" ? "sap" : std::string(pszMethod) == "des-cbc" ? "cbc"
+                                   : std::string(pszMethod) == "blowfish" ? "bf" : "des";
+        fs::rename(m_dir / "report._xt", m_dir / (strShort + "._xt"));
+    }
+    fs::create_directories(m_dir / "out");
+    fs::create_directories(m_dir / "tree" / "sub");
+    Spit(m_dir / "tree" / "a.txt", "a");
+    Spit(m_dir / "tree" / "sub" / "b.dat", "b");
+    fs::create_directory_symlink("..", m_dir / "tree" / "sub" / "loop");
+    setenv("K", KESTRIN_CLI, 1);
+
+    for (const SessionLine& line : kSession) {
+        SCOPED_TRACE(line.pszCommand);
+        const std::string strCmd = "cd '" + m_dir.string() + "' && bash -c '" + Quoted(line.pszCommand) +
+                                   "' </dev/null >.stdout 2>.stderr";
+        const int nStatus = std::system(strCmd.c_str());
+        EXPECT_EQ(WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, line.nExit);
+        ExpectText(Slurp(m_dir / ".stdout"), line.pszOut);
+        ExpectText(Slurp(m_dir / ".stderr"), line.pszErr);
+        for (const char* pszFile : line.made)
+            EXPECT_TRUE(fs::exists(m_dir / pszFile)) << pszFile;
+        for (const char* pszFile : line.absent)
+            EXPECT_FALSE(fs::exists(m_dir / pszFile)) << pszFile;
+    }
+}
+
+TEST_F(Cli, HelpForEveryCommand)
+{
+    for (const char* pszCommand : {"encrypt", "decrypt", "verify", "info"}) {
+        SCOPED_TRACE(pszCommand);
+        ToolRun help = Kestrin(std::string("help ") + pszCommand);
+        EXPECT_EQ(help.nExit, 0);
+        EXPECT_EQ(help.strOut.rfind(std::string("usage: kestrin ") + pszCommand + " [OPTIONS] FILE...\n", 0), 0u);
+        for (const char* pszPart : {"--password-fd N", "--option=value", "\nExample:\n  kestrin ", "  64 ", "128+N"})
+            EXPECT_NE(help.strOut.find(pszPart), std::string::npos) << pszPart;
+        ToolRun dashed = Kestrin(std::string(pszCommand) + " --help");
+        EXPECT_EQ(dashed.nExit, 0);
+        EXPECT_EQ(dashed.strOut, help.strOut);
+    }
+    ToolRun overview = Kestrin("help");
+    EXPECT_EQ(overview.nExit, 0);
+    EXPECT_NE(overview.strOut.find("  info "), std::string::npos);
+    EXPECT_EQ(Kestrin("help frobnicate").nExit, 64);
 }
 
 // kill -9 leaves at most a temporary file, which is no container; SIGHUP

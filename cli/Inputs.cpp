@@ -1,0 +1,79 @@
+#include "cli/Inputs.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "container/FileProcessor.h"
+#include "framework/afxfile.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string JoinOutput(const std::string& strDir, const fs::path& sub)
+{
+    if (strDir.empty())
+        return std::string();
+    fs::path joined = (fs::u8path(strDir) / sub).lexically_normal();
+    if (!joined.has_filename())  // "out/tree/." normalises to "out/tree/"
+        joined = joined.parent_path();
+    return joined.u8string();
+}
+
+void AddFolder(const Options& options, const std::string& strRoot, std::vector<CInput>& inputs)
+{
+    const bool bWantContainers = options.command != Command::kEncrypt;
+    const fs::path root = fs::u8path(strRoot);  // UTF-8, whatever the code page
+    const fs::path norm = root.lexically_normal();  // "tree/" has no file name, its parent does
+    const fs::path rootName = norm.has_filename() ? norm.filename() : norm.parent_path().filename();
+    std::vector<CInput> found;
+    std::error_code ec;
+    // Without follow_directory_symlink a link to a folder is an entry, not a
+    // way in: a link loop cannot make the walk endless.
+    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
+    for (; !ec && it != end; it.increment(ec)) {
+        std::error_code ecStatus;
+        if (!fs::is_regular_file(it->status(ecStatus)) || ecStatus)
+            continue;
+        const std::string strPath = it->path().u8string();
+        if (bWantContainers && !StartsWithMagic(strPath))
+            continue;
+        const fs::path sub = it->path().parent_path().lexically_relative(root);
+        found.push_back({strPath, JoinOutput(options.strOutputDir, rootName / sub)});
+    }
+    std::sort(found.begin(), found.end(), [](const CInput& a, const CInput& b) { return a.strPath < b.strPath; });
+    inputs.insert(inputs.end(), found.begin(), found.end());
+}
+
+}  // namespace
+
+bool StartsWithMagic(const std::string& strPath)
+{
+    FILE* pFile = AfxOpenFile(strPath.c_str(), "rb");
+    if (!pFile)
+        return false;
+    unsigned char ab[4];
+    const bool bMagic = std::fread(ab, 1, 4, pFile) == 4 && std::memcmp(ab, kContainerMagic, 4) == 0;
+    std::fclose(pFile);
+    return bMagic;
+}
+
+bool IsFolder(const std::string& strPath)
+{
+    return AfxGetFileKind(strPath.c_str()) == FileKind::kDirectory;
+}
+
+std::vector<CInput> ExpandInputs(const Options& options)
+{
+    std::vector<CInput> inputs;
+    for (const std::string& strPath : options.files) {
+        if (options.bRecursive && IsFolder(strPath))
+            AddFolder(options, strPath, inputs);
+        else
+            inputs.push_back({strPath, options.strOutputDir == "-" ? std::string() : options.strOutputDir});
+    }
+    return inputs;
+}

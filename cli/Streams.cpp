@@ -1,0 +1,107 @@
+#include "cli/Streams.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+void UseBinaryStdio()
+{
+#ifdef _WIN32
+    _setmode(_fileno(stdin), _O_BINARY);
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+}
+
+bool StdoutIsTerminal()
+{
+#ifdef _WIN32
+    return _isatty(_fileno(stdout)) != 0;
+#else
+    return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+std::vector<unsigned char> ReadAhead(size_t nMax)
+{
+    std::vector<unsigned char> bytes(nMax);
+    bytes.resize(std::fread(bytes.data(), 1, nMax, stdin));
+    return bytes;
+}
+
+namespace {
+
+// A temporary file holding the bytes, rewound; the system removes it on close.
+FILE* SpoolToTempFile(const std::vector<unsigned char>& bytes, bool bAppendStdin)
+{
+    FILE* pFile = std::tmpfile();
+    if (!pFile)
+        return nullptr;
+    bool bOk = std::fwrite(bytes.data(), 1, bytes.size(), pFile) == bytes.size();
+    char ach[65536];
+    size_t n;
+    while (bOk && bAppendStdin && (n = std::fread(ach, 1, sizeof ach, stdin)) > 0)
+        bOk = std::fwrite(ach, 1, n, pFile) == n;
+    if (!bOk || std::ferror(stdin) || std::fseek(pFile, 0, SEEK_SET) != 0) {
+        std::fclose(pFile);
+        return nullptr;
+    }
+    return pFile;
+}
+
+#ifdef __GLIBC__
+struct Replay {
+    std::vector<unsigned char> ahead;
+    size_t nNext = 0;
+};
+
+ssize_t ReplayRead(void* pCookie, char* pBuffer, size_t nWanted)
+{
+    Replay* pReplay = static_cast<Replay*>(pCookie);
+    if (pReplay->nNext < pReplay->ahead.size()) {
+        const size_t n = std::min(nWanted, pReplay->ahead.size() - pReplay->nNext);
+        std::memcpy(pBuffer, pReplay->ahead.data() + pReplay->nNext, n);
+        pReplay->nNext += n;
+        return ssize_t(n);
+    }
+    const size_t n = std::fread(pBuffer, 1, nWanted, stdin);
+    return n == 0 && std::ferror(stdin) ? -1 : ssize_t(n);
+}
+
+int ReplayClose(void* pCookie)
+{
+    delete static_cast<Replay*>(pCookie);
+    return 0;
+}
+#endif
+
+}  // namespace
+
+FILE* OpenMemoryStream(const std::vector<unsigned char>& bytes)
+{
+    return SpoolToTempFile(bytes, false);
+}
+
+FILE* OpenReplayedStdin(const std::vector<unsigned char>& ahead)
+{
+#ifdef __GLIBC__
+    // Streams on: nothing of a pipe of any length is kept on disk.
+    Replay* pReplay = new (std::nothrow) Replay;
+    if (!pReplay)
+        return nullptr;
+    pReplay->ahead = ahead;
+    cookie_io_functions_t functions = {ReplayRead, nullptr, nullptr, ReplayClose};
+    FILE* pFile = fopencookie(pReplay, "rb", functions);
+    if (!pFile)
+        delete pReplay;
+    return pFile;
+#else
+    return SpoolToTempFile(ahead, true);
+#endif
+}

@@ -1,0 +1,20 @@
+// Standard input and output as the pipelines' source and sink.
+#pragma once
+
+#include <cstdio>
+#include <vector>
+
+// Puts standard input and output in byte-exact mode (Windows translates line ends).
+void UseBinaryStdio();
+
+bool StdoutIsTerminal();
+
+// Up to nMax bytes from the start of standard input, read ahead so that the
+// method can be found before the container is processed once.
+std::vector<unsigned char> ReadAhead(size_t nMax);
+
+// A read-only stream over a copy of the bytes; seekable. Null on failure.
+FILE* OpenMemoryStream(const std::vector<unsigned char>& bytes);
+
+// The bytes read ahead followed by the rest of standard input, as one stream.
+FILE* OpenReplayedStdin(const std::vector<unsigned char>& ahead);
