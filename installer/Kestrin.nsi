@@ -59,13 +59,13 @@ Var CheckPath
 !define MUI_ICON "${SRCDIR}/res/kestrin.ico"
 !define MUI_UNICON "${SRCDIR}/res/kestrin.ico"
 !define MUI_ABORTWARNING
+; The product icon on the welcome and finish pages, drawn from res/kestrin.ico.
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${SRCDIR}/installer/wizard.bmp"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${SRCDIR}/installer/wizard.bmp"
 ; The progress page stays with its details until the user moves on.
 !define MUI_FINISHPAGE_NOAUTOCLOSE
 !define MUI_WELCOMEPAGE_TEXT "This will install ${PRODUCT} ${VERSION}, which adds $\"Encrypt with Kestrin$\" and $\"Decrypt with Kestrin$\" to the context menu of files in Explorer.$\r$\n$\r$\nBy default it is installed for you alone and needs no administrator rights.$\r$\n$\r$\nClick Next to continue."
-!define MUI_FINISHPAGE_TEXT "${PRODUCT} is installed. Right-click any file in Explorer and choose $\"Kestrin$\". On Windows 11 it is under $\"Show more options$\".$\r$\n$\r$\nThe container does not record the method: remember the method along with the password."
-!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\README.md"
-!define MUI_FINISHPAGE_SHOWREADME_TEXT "Show the README"
-!define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
+!define MUI_FINISHPAGE_TEXT "${PRODUCT} is installed. Right-click any file in Explorer and choose $\"Kestrin$\". On Windows 11 it is under $\"Show more options$\".$\r$\n$\r$\nThe container does not record the method: remember the method along with the password.$\r$\n$\r$\nThe README and the uninstaller are in $INSTDIR."
 
 !insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_LICENSE "${SRCDIR}/LICENSE"
