@@ -323,16 +323,18 @@ HRESULT UnregisterUserRows()
         bOk = Gone(RegDeleteKeyA(HKEY_CURRENT_USER, key)) && bOk;
         PruneEmptyKeys(ParentKey(key), ParentKey(classes));
     }
+    // The approval: a value of its own in a key other extensions share.
     for (const CRegistrationRow& row : kRows) {
         if (row.hRoot == HKEY_CLASSES_ROOT)
             continue;
-        CKeyHandle key;
-        LONG code = RegOpenKeyExA(HKEY_CURRENT_USER, row.pszKey, 0, KEY_SET_VALUE, key.Receive());
+        const CString key = ScopeKey(row.hRoot, Expand(row.pszKey, clsid), Scope::User);
+        CKeyHandle hKey;
+        LONG code = RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_SET_VALUE, hKey.Receive());
         if (code == ERROR_SUCCESS)
-            code = RegDeleteValueA(key, Expand(row.pszValueName, clsid));
-        key.Close();
+            code = RegDeleteValueA(hKey, Expand(row.pszValueName, clsid));
+        hKey.Close();
         bOk = Gone(code) && bOk;
-        PruneEmptyKeys(row.pszKey, "Software\\Microsoft\\Windows\\CurrentVersion");
+        PruneEmptyKeys(key, ParentKey(ParentKey(key)));
     }
     return bOk ? S_OK : SELFREG_E_CLASS;
 }
