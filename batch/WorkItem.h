@@ -2,6 +2,7 @@
 // the lock that guards it, and the result codes of the file routines.
 #pragma once
 
+#include "framework/afxdefs.h"
 #include "framework/afxlock.h"
 #include "framework/afxstr.h"
 
@@ -31,6 +32,11 @@ struct CWorkItem {
     int m_bEncrypt = 0;
     int m_nResult = 0;
     int m_nEncType = 0;
+    // Windows: an event the worker sets right after m_bDone = 1, so that the
+    // waiting thread wakes at once; the flag alone carries the result. Null
+    // when nobody waits on one. The worker signals its own duplicate: the
+    // waiting side may close this handle as soon as it sees the flag.
+    HANDLE m_hDoneEvent = nullptr;
 
     CWorkItem() = default;
     // The password must not outlive the item in freed memory.

@@ -1,6 +1,5 @@
 #include "batch/Worker.h"
 
-
 #include "cipher/Methods.h"
 #include "container/FileProcessor.h"
 
@@ -19,12 +18,42 @@ int ProcessItem(CWorkItem& item, Mode mode)
     return nResult;
 }
 
+#ifdef _WIN32
+// Read before the done flag is set, while the waiting side still holds its
+// own handle open.
+HANDLE DuplicateDoneEvent(CWorkItem& item)
+{
+    HANDLE hEvent;
+    {
+        CScopedLock lock(g_csWork);
+        hEvent = item.m_hDoneEvent;
+    }
+    HANDLE hOwn = nullptr;
+    if (hEvent && !::DuplicateHandle(::GetCurrentProcess(), hEvent, ::GetCurrentProcess(), &hOwn, 0, FALSE,
+                                     DUPLICATE_SAME_ACCESS))
+        hOwn = nullptr;  // the waiter still sees the flag at its next poll
+    return hOwn;
+}
+
+void SignalDone(HANDLE hEvent)
+{
+    if (!hEvent)
+        return;
+    ::SetEvent(hEvent);
+    ::CloseHandle(hEvent);
+}
+#else
+HANDLE DuplicateDoneEvent(CWorkItem&) { return nullptr; }
+void SignalDone(HANDLE) {}
+#endif
+
 UINT ThreadBody(LPVOID pParam, Mode mode)
 {
     CWorkItem* pItem = static_cast<CWorkItem*>(pParam);
     if (!pItem)
         return 0;
     LockedSet(pItem->m_bDone, 0);
+    HANDLE hDone = DuplicateDoneEvent(*pItem);
     int nResult;
     // Nothing may leave a thread procedure; allocation is all that throws here.
     try {
@@ -32,10 +61,14 @@ UINT ThreadBody(LPVOID pParam, Mode mode)
     } catch (...) {
         nResult = WR_NO_MEMORY;
     }
-    // The driver reads the result as soon as it sees the flag.
-    CScopedLock lock(g_csWork);
-    pItem->m_nResult = nResult;
-    pItem->m_bDone = 1;
+    // The driver reads the result as soon as it sees the flag, and may
+    // destroy the item at once.
+    {
+        CScopedLock lock(g_csWork);
+        pItem->m_nResult = nResult;
+        pItem->m_bDone = 1;
+    }
+    SignalDone(hDone);
     return 0;
 }
 

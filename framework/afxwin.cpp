@@ -183,10 +183,23 @@ BOOL CWnd::IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
 BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
 CWnd* CWnd::SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
 void CWnd::GetClientRect(LPRECT pRect) const { ::GetClientRect(m_hWnd, pRect); }
-void CWnd::Invalidate(BOOL bErase) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
-void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
+// Without a window these would reach every window of the desktop (a null
+// handle means all of them), or make a timer for the whole thread.
+void CWnd::Invalidate(BOOL bErase)
+{
+    if (m_hWnd)
+        ::InvalidateRect(m_hWnd, nullptr, bErase);
+}
+void CWnd::UpdateWindow()
+{
+    if (m_hWnd)
+        ::UpdateWindow(m_hWnd);
+}
 BOOL CWnd::DestroyWindow() { return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE; }
-UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse) { return ::SetTimer(m_hWnd, nIDEvent, nElapse, nullptr); }
+UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse)
+{
+    return m_hWnd ? ::SetTimer(m_hWnd, nIDEvent, nElapse, nullptr) : 0;
+}
 BOOL CWnd::KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
 HFONT CWnd::GetFont() const { return reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)); }
 
@@ -487,10 +500,13 @@ HGDIOBJ CDC::SelectObject(HGDIOBJ hObject) { return ::SelectObject(m_hDC, hObjec
 
 void CDC::FillRect(const RECT* pRect, CBrush* pBrush) { ::FillRect(m_hDC, pRect, *pBrush); }
 
+// An opaque empty text run in the background colour: no brush made and
+// deleted for each of the many bands of a gradient.
 void CDC::FillSolidRect(const RECT* pRect, COLORREF clr)
 {
-    CBrush brush(clr);
-    ::FillRect(m_hDC, pRect, brush);
+    COLORREF clrOld = ::SetBkColor(m_hDC, clr);
+    ::ExtTextOutW(m_hDC, 0, 0, ETO_OPAQUE, pRect, nullptr, 0, nullptr);
+    ::SetBkColor(m_hDC, clrOld);
 }
 
 POINT CDC::SetWindowOrg(int x, int y)
@@ -530,7 +546,7 @@ bool PreTranslateMessage(MSG& msg)
 }
 }  // namespace
 
-BOOL AfxPumpMessage()
+BOOL AfxPumpMessage(int& nQuitCode)
 {
     MSG msg;
     // Never blocks: a caller that saw a message pending may find it gone
@@ -538,7 +554,7 @@ BOOL AfxPumpMessage()
     if (!::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
         return TRUE;
     if (msg.message == WM_QUIT) {
-        ::PostQuitMessage(int(msg.wParam));
+        nQuitCode = int(msg.wParam);
         return FALSE;
     }
     if (!PreTranslateMessage(msg)) {
@@ -546,4 +562,13 @@ BOOL AfxPumpMessage()
         ::DispatchMessageA(&msg);
     }
     return TRUE;
+}
+
+BOOL AfxPumpMessage()
+{
+    int nQuitCode = 0;
+    if (AfxPumpMessage(nQuitCode))
+        return TRUE;
+    ::PostQuitMessage(nQuitCode);
+    return FALSE;
 }

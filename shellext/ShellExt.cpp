@@ -28,6 +28,26 @@ bool WantsItems(UINT uFlags)
     return (uFlags & 0x0F) == 0 || (uFlags & (CMF_VERBSONLY | CMF_EXPLORE)) != 0;
 }
 
+// The shell hands out identifiers idCmdFirst..idCmdLast, both included;
+// the ones beyond belong to other handlers.
+bool HasRoomForCommands(UINT idCmdFirst, UINT idCmdLast)
+{
+    return idCmdLast >= idCmdFirst && idCmdLast - idCmdFirst >= kCmdCount - 1;
+}
+
+// One image for every handler, loaded on first use and kept as long as the
+// module: a host may destroy its menu after it has released the handler
+// that filled it, and the item must not point at a deleted bitmap then.
+HBITMAP MenuBitmap()
+{
+    struct CMenuBitmap {
+        CBitmap bmp;
+        CMenuBitmap() { bmp.LoadBitmap(AfxGetResourceHandle(), IDB_MENU); }
+    };
+    static CMenuBitmap s_image;
+    return s_image.bmp;
+}
+
 const char* TextFor(UINT_PTR idCmd, bool bHelp)
 {
     if (idCmd >= kCmdCount)
@@ -132,7 +152,6 @@ bool ReadDropFiles(IDataObject* pdtobj, CStringArray& files)
 CShellExt::CShellExt() : m_cRef(0), m_pDataObj(nullptr)
 {
     ModuleObjectCreated();
-    m_bmpMenu.LoadBitmap(AfxGetResourceHandle(), IDB_MENU);
 }
 
 CShellExt::~CShellExt()
@@ -190,9 +209,10 @@ STDMETHODIMP CShellExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY)
     }
 }
 
-STDMETHODIMP CShellExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT, UINT uFlags)
+STDMETHODIMP CShellExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
+                                         UINT uFlags)
 {
-    if (!WantsItems(uFlags))
+    if (!WantsItems(uFlags) || !HasRoomForCommands(idCmdFirst, idCmdLast))
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     HMENU hSubmenu = CreatePopupMenu();
     if (!hSubmenu)
@@ -208,19 +228,29 @@ STDMETHODIMP CShellExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmd
         DestroyMenu(hSubmenu);
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     }
-    SetMenuItemBitmaps(hmenu, position, MF_BYPOSITION, m_bmpMenu, m_bmpMenu);
+    HBITMAP hbmp = MenuBitmap();
+    SetMenuItemBitmaps(hmenu, position, MF_BYPOSITION, hbmp, hbmp);
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, kCmdCount);
 }
 
 STDMETHODIMP CShellExt::InvokeCommand(CMINVOKECOMMANDINFO* pici)
 {
+    // The batch pumps the shell's messages: the shell may release this
+    // handler or hand it a new selection meanwhile. The batch works on its
+    // own copy of the list, and the handler stays until the batch is over.
+    AddRef();
     try {
         int nCommand = CommandFromInvoke(pici);
-        if (nCommand >= 0)
-            RunBatch(m_files, nCommand == int(kCmdEncrypt), pici->hwnd);
+        if (nCommand >= 0) {
+            CStringArray files;
+            for (int i = 0; i < m_files.GetSize(); ++i)
+                files.Add(m_files[i]);
+            RunBatch(files, nCommand == int(kCmdEncrypt), pici->hwnd);
+        }
     } catch (...) {
         // The batch reports its own failures; nothing may reach the shell.
     }
+    Release();
     return S_OK;
 }
 

@@ -100,8 +100,6 @@ void CBusyDlg::OnTimer()
         m_nIconFrame = 0;
 }
 
-void CBusyDlg::PostNcDestroy() { delete this; }
-
 void CBusyDlg::SetTotal(int nTotal)
 {
     m_progTotal.SetRange(0, nTotal);

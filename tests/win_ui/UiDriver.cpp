@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "shellext/ShellExtGuid.h"
@@ -138,6 +139,8 @@ IContextMenu* CKestrin::CreateMenuFor(const std::vector<std::string>& paths)
 // ---------------------------------------------------------------- owner window
 
 namespace {
+const UINT kRunCall = WM_APP + 17;
+
 LRESULT CALLBACK OwnerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_ENABLE) {
@@ -145,11 +148,26 @@ LRESULT CALLBACK OwnerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
             pLog->enables.push_back(wParam);
         return 0;
     }
+    if (msg == kRunCall) {
+        std::unique_ptr<std::function<void()>> pFn(reinterpret_cast<std::function<void()>*>(lParam));
+        (*pFn)();
+        return 0;
+    }
+    if (msg == WM_NCDESTROY) {  // closed by a test while a command runs
+        delete reinterpret_cast<OwnerLog*>(SetWindowLongPtrA(hWnd, GWLP_USERDATA, 0));
+    }
     return DefWindowProcA(hWnd, msg, wParam, lParam);
 }
 }  // namespace
 
-COwnerWindow::COwnerWindow()
+void COwnerWindow::PostCall(HWND hWnd, std::function<void()> fn)
+{
+    auto* pFn = new std::function<void()>(std::move(fn));
+    if (!PostMessageA(hWnd, kRunCall, 0, reinterpret_cast<LPARAM>(pFn)))
+        delete pFn;
+}
+
+COwnerWindow::COwnerWindow(bool bShown)
 {
     WNDCLASSA wc{};
     wc.lpfnWndProc = OwnerProc;
@@ -159,12 +177,15 @@ COwnerWindow::COwnerWindow()
     m_hWnd = CreateWindowA("KestrinTestOwner", "owner", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
                            wc.hInstance, nullptr);
     SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new OwnerLog));
+    if (bShown) {
+        ShowWindow(m_hWnd, SW_SHOW);
+        SetActiveWindow(m_hWnd);
+    }
 }
 
 COwnerWindow::~COwnerWindow()
 {
-    delete reinterpret_cast<OwnerLog*>(GetWindowLongPtrA(m_hWnd, GWLP_USERDATA));
-    DestroyWindow(m_hWnd);
+    DestroyWindow(m_hWnd);  // its WM_NCDESTROY frees the log
 }
 
 OwnerLog COwnerWindow::Collect()
@@ -173,6 +194,8 @@ OwnerLog COwnerWindow::Collect()
     while (PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE))
         DispatchMessageA(&msg);
     auto* pLog = reinterpret_cast<OwnerLog*>(GetWindowLongPtrA(m_hWnd, GWLP_USERDATA));
+    if (!pLog)
+        return OwnerLog();
     OwnerLog log = *pLog;
     pLog->enables.clear();
     return log;
@@ -200,6 +223,7 @@ HRESULT CUser::Invoke(IContextMenu* pMenu, UINT nOffset, HWND hwndOwner)
     ci.lpVerb = MAKEINTRESOURCEA(nOffset);
     ci.nShow = SW_SHOWNORMAL;
     HRESULT hr = pMenu->InvokeCommand(&ci);
+    m_dwReturnedAt = GetTickCount();
     m_bInvokeDone = true;
     m_thread.join();
     return hr;
@@ -213,7 +237,7 @@ void CUser::Run()
         m_strFailure = e.what();
     }
     // The command must end on its own once the script is through.
-    for (DWORD dwStart = GetTickCount(); !m_bInvokeDone && GetTickCount() - dwStart < 30000;)
+    for (DWORD dwStart = GetTickCount(); !m_bInvokeDone && GetTickCount() - dwStart < m_dwPatienceMs;)
         Sleep(20);
     if (!m_bInvokeDone) {
         if (m_strFailure.empty())

@@ -178,6 +178,26 @@ TEST_F(GradientBar, AColumnKeepsItsColourAsTheBarGrows)
     EXPECT_EQ(at40, Painted()->At(60, 6));
 }
 
+// A bar whose window was never made (the busy dialog could not be created)
+// must not repaint the whole desktop: a null window means all of them.
+TEST(GradientBarWithoutWindow, ChangesInvalidateNothing)
+{
+    HWND hOther = CreateWindowA("STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 80, 40, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(hOther, nullptr);
+    UpdateWindow(hOther);
+    ASSERT_FALSE(GetUpdateRect(hOther, nullptr, FALSE));
+    CGradientProgressCtrl bar;
+    bar.SetRange(0, 101);
+    bar.SetStep(1);
+    for (int i = 0; i < 5; ++i) {
+        bar.SetPos(i);
+        bar.StepIt();
+    }
+    EXPECT_FALSE(GetUpdateRect(hOther, nullptr, FALSE));
+    DestroyWindow(hOther);
+}
+
 TEST(MemoryDC, CopiesOnlyTheTargetsClipBoxToTheSamePlace)
 {
     CDibCanvas target(100, 20, kGreen);
