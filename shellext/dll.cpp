@@ -21,6 +21,8 @@
 LONG g_nObjects = 0;
 
 namespace {
+void RemoveMovedAsideCopies();
+
 bool IsWindowsNT()
 {
     OSVERSIONINFOA info = {};
@@ -140,6 +142,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, void** ppv)
     if (!IsEqualCLSID(rclsid, CLSID_ShellExt))
         return CLASS_E_CLASSNOTAVAILABLE;
     try {
+        RemoveMovedAsideCopies();
         CShellExtClassFactory* pFactory = new (std::nothrow) CShellExtClassFactory;
         if (!pFactory)
             return E_OUTOFMEMORY;
@@ -206,10 +209,30 @@ CString Expand(const char* pszPattern, const CString& arg)
     return text;
 }
 
-HRESULT WriteRow(const CRegistrationRow& row, const CString& clsid, const CString& module)
+// Machine rows go where the table says; per-user rows go under
+// HKEY_CURRENT_USER, class rows below Software\Classes, which Windows merges
+// into HKEY_CLASSES_ROOT for that user.
+enum class Scope { Machine, User };
+
+const char kUserClasses[] = "Software\\Classes\\";
+
+HKEY ScopeRoot(HKEY hRoot, Scope scope)
+{
+    return scope == Scope::Machine ? hRoot : HKEY_CURRENT_USER;
+}
+
+CString ScopeKey(HKEY hRoot, const CString& key, Scope scope)
+{
+    if (scope == Scope::User && hRoot == HKEY_CLASSES_ROOT)
+        return CString(kUserClasses) + key;
+    return key;
+}
+
+HRESULT WriteRow(const CRegistrationRow& row, const CString& clsid, const CString& module, Scope scope)
 {
     CKeyHandle key;
-    if (RegCreateKeyExW(row.hRoot, Utf8ToWide(Expand(row.pszKey, clsid)).c_str(), 0, nullptr,
+    if (RegCreateKeyExW(ScopeRoot(row.hRoot, scope),
+                        Utf8ToWide(ScopeKey(row.hRoot, Expand(row.pszKey, clsid), scope)).c_str(), 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
         return SELFREG_E_CLASS;
     const std::wstring data = Utf8ToWide(Expand(row.pszData, row.data == RowData::ModulePath ? module : clsid));
@@ -219,7 +242,7 @@ HRESULT WriteRow(const CRegistrationRow& row, const CString& clsid, const CStrin
     return S_OK;
 }
 
-HRESULT RegisterRows()
+HRESULT RegisterRows(Scope scope)
 {
     const CString clsid = ClsidString();
     const CString module = ModulePath();
@@ -227,7 +250,7 @@ HRESULT RegisterRows()
     for (const CRegistrationRow& row : kRows) {
         if (row.bNTOnly && !bNT)
             continue;
-        if (FAILED(WriteRow(row, clsid, module)))
+        if (FAILED(WriteRow(row, clsid, module, scope)))
             return SELFREG_E_CLASS;
     }
     return S_OK;
@@ -253,6 +276,87 @@ HRESULT UnregisterRows()
     return S_OK;
 }
 
+bool Gone(LONG code)
+{
+    return code == ERROR_SUCCESS || code == ERROR_FILE_NOT_FOUND;
+}
+
+CString ParentKey(const CString& key)
+{
+    const int cut = key.ReverseFind('\\');
+    return cut < 0 ? CString() : key.Left(cut);
+}
+
+// Registering for a user who had none of these keys created their parents
+// too: from key upwards, each key left empty goes, stopping at stop.
+void PruneEmptyKeys(CString key, const CString& stop)
+{
+    for (; key.GetLength() > stop.GetLength(); key = ParentKey(key)) {
+        DWORD nSubKeys = 1, nValues = 1;
+        CKeyHandle hKey;
+        if (RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_READ, hKey.Receive()) != ERROR_SUCCESS ||
+            RegQueryInfoKeyA(hKey, nullptr, nullptr, nullptr, &nSubKeys, nullptr, nullptr, &nValues, nullptr,
+                             nullptr, nullptr, nullptr) != ERROR_SUCCESS ||
+            nSubKeys || nValues)
+            return;
+        hKey.Close();
+        if (RegDeleteKeyA(HKEY_CURRENT_USER, key) != ERROR_SUCCESS)
+            return;
+    }
+}
+
+// The per-user rows, from the same tables. Unlike the machine-wide path this
+// succeeds when the rows are already gone, so an uninstaller may run it twice.
+HRESULT UnregisterUserRows()
+{
+    const CString clsid = ClsidString();
+    const CString classes(kUserClasses);
+    bool bOk = true;
+    for (const char* pszKey : kKeysToDelete) {
+        CString key = ScopeKey(HKEY_CLASSES_ROOT, Expand(pszKey, clsid), Scope::User);
+        bOk = Gone(RegDeleteKeyA(HKEY_CURRENT_USER, key)) && bOk;
+        PruneEmptyKeys(ParentKey(key), ParentKey(classes));
+    }
+    // The approval: a value of its own in a key other extensions share.
+    for (const CRegistrationRow& row : kRows) {
+        if (row.hRoot == HKEY_CLASSES_ROOT)
+            continue;
+        const CString key = ScopeKey(row.hRoot, Expand(row.pszKey, clsid), Scope::User);
+        CKeyHandle hKey;
+        LONG code = RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_SET_VALUE, hKey.Receive());
+        if (code == ERROR_SUCCESS)
+            code = RegDeleteValueA(hKey, Expand(row.pszValueName, clsid));
+        hKey.Close();
+        bOk = Gone(code) && bOk;
+        PruneEmptyKeys(key, ParentKey(ParentKey(key)));
+    }
+    return bOk ? S_OK : SELFREG_E_CLASS;
+}
+
+// An installer that finds this module loaded renames it to "<module>.<n>.old"
+// before it puts the new file in place; the first process that loads the new
+// file removes the ones no process holds any more.
+void RemoveMovedAsideCopies()
+{
+    static LONG s_nDone = 0;
+    if (InterlockedExchange(&s_nDone, 1))
+        return;
+    const CString module = ModulePath();
+    const int cut = module.ReverseFind('\\');
+    if (module.IsEmpty() || cut < 0)
+        return;
+    // Wide calls: the folder may be below a user name outside the code page.
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = FindFirstFileW(Win32Path(module + ".*.old").c_str(), &found);
+    if (hFind == INVALID_HANDLE_VALUE)
+        return;
+    do {
+        // A copy still loaded elsewhere stays.
+        DeleteFileW(Win32Path(module.Left(cut + 1) + WideToUtf8(found.cFileName)).c_str());
+    } while (FindNextFileW(hFind, &found));
+    FindClose(hFind);
+}
+
 // Explorer caches handler lists; tell it they changed.
 void NotifyShell()
 {
@@ -264,7 +368,7 @@ STDAPI DllRegisterServer()
 {
     HRESULT hr = SELFREG_E_CLASS;
     try {
-        hr = RegisterRows();
+        hr = RegisterRows(Scope::Machine);
     } catch (...) {
         hr = SELFREG_E_CLASS;
     }
@@ -277,6 +381,22 @@ STDAPI DllUnregisterServer()
     HRESULT hr = SELFREG_E_CLASS;
     try {
         hr = UnregisterRows();
+    } catch (...) {
+        hr = SELFREG_E_CLASS;
+    }
+    NotifyShell();
+    return hr;
+}
+
+// "user" registers for the calling user only, which needs no administrator:
+//   regsvr32 /n /i:user Kestrin.dll      regsvr32 /u /n /i:user Kestrin.dll
+STDAPI DllInstall(BOOL bInstall, LPCWSTR pszCmdLine)
+{
+    if (!pszCmdLine || lstrcmpiW(pszCmdLine, L"user") != 0)
+        return E_INVALIDARG;
+    HRESULT hr = SELFREG_E_CLASS;
+    try {
+        hr = bInstall ? RegisterRows(Scope::User) : UnregisterUserRows();
     } catch (...) {
         hr = SELFREG_E_CLASS;
     }

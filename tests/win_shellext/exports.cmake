@@ -1,5 +1,6 @@
 # Kestrin.dll must load on a bare system: it may import only system DLLs, and
-# it exports the four server entry points by name at ordinals 2 to 5.
+# it exports the four server entry points by name at ordinals 2 to 5, and
+# DllInstall for per-user registration after them.
 #   cmake -DOBJDUMP=x86_64-w64-mingw32-objdump -DDLL=/path/Kestrin.dll -P exports.cmake
 cmake_minimum_required(VERSION 3.20)
 execute_process(COMMAND ${OBJDUMP} -p ${DLL} RESULT_VARIABLE rc OUTPUT_VARIABLE dump)
@@ -25,7 +26,7 @@ if(NOT base)
   message(FATAL_ERROR "the export ordinals do not start at 2")
 endif()
 set(ordinal 2)
-foreach(name DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer)
+foreach(name DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterServer DllInstall)
   math(EXPR slot "${ordinal} - 2")
   string(REGEX MATCH "\\[ +${slot}\\] ${name}\n" hit "${dump}")
   if(NOT hit)
@@ -35,6 +36,6 @@ foreach(name DllCanUnloadNow DllGetClassObject DllRegisterServer DllUnregisterSe
 endforeach()
 string(REGEX MATCHALL "\\[ +[0-9]+\\] \\+base\\[ +[0-9]+\\]" entries "${dump}")
 list(LENGTH entries count)
-if(NOT count EQUAL 4)
-  message(FATAL_ERROR "expected 4 exports, found ${count}")
+if(NOT count EQUAL 5)
+  message(FATAL_ERROR "expected 5 exports, found ${count}")
 endif()
