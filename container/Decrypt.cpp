@@ -38,7 +38,7 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     const uint64_t nConsumed = 4 + uint64_t(nHeader);
     bool bCancelled = false;
     if (!bWrite)
-        return ReadBlocks(item, cipher, in.Get(), nullptr, nSize, nConsumed, bCancelled);
+        return ReadBody(item, cipher, in.Get(), nullptr, nSize, nConsumed, bCancelled);
 
     CString strOut;
     FILE* pOut = CreateUniqueFile(GetOutputDirectory(strDest), MakeSafeFileName(strName, strSource), strOut,
@@ -48,7 +48,7 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     COutputFile out(pOut, strOut);
     // What was restored before a damaged block is the user's only salvage.
     out.Keep(true);
-    nResult = ReadBlocks(item, cipher, in.Get(), pOut, nSize, nConsumed, bCancelled);
+    nResult = ReadBody(item, cipher, in.Get(), pOut, nSize, nConsumed, bCancelled);
     if (!out.Close() && nResult == WR_OK)
         nResult = WR_WRITE_ERROR;
     out.Keep(!bCancelled);
@@ -63,8 +63,11 @@ int CFileProcessor::ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE
     inflateInit(&m_zstream);
     CInflateGuard inflateGuard(m_zstream);
 
+    const CCipherKey* pKey = cipher.GetKey();
+    const CFieldDecryptor keyed(pKey->Data(), pKey->Length());
+    CFieldDecryptor scratch(pKey->Data(), pKey->Length());
     uint8_t abHeader[6];
-    int nResult = ReadProtected(abHeader, 6, cipher, pIn);
+    int nResult = ReadProtected(abHeader, 6, keyed, scratch, pIn);
     while (nResult == WR_OK) {
         nResult = ReadBlock(cipher, pIn, abHeader, nConsumed);
         if (nResult != WR_OK)
@@ -81,35 +84,43 @@ int CFileProcessor::ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE
             return WR_INFLATE_ERROR;
         if (std::feof(pIn))
             return WR_OK;
-        nResult = ReadProtected(abHeader, 6, cipher, pIn);
+        nResult = ReadProtected(abHeader, 6, keyed, scratch, pIn);
     }
     if (nResult == WR_NO_MEMORY)
         return nResult;
     return nConsumed == nSize ? WR_OK : WR_READ_ERROR;
 }
 
-// One block: its header checked against the buffers, its body read,
-// decrypted and inflated into m_abPlain.
-int CFileProcessor::ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed)
+int CFileProcessor::ReadSealedBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed,
+                                    uint8_t* pPacked)
 {
     const uint32_t nRaw = Le16(pHeader), nStored = Le16(pHeader + 2), nPacked = Le16(pHeader + 4);
     nConsumed += 6;
     if (nRaw == 0 || nRaw > uint32_t(kChunkSize) || nStored > uint32_t(kPackedBufferSize) || nPacked > nStored)
         return WR_DECRYPT_ERROR;
 
-    ClearBuffers();
-    const size_t nBody = std::fread(m_abPacked, 1, nStored, pIn);
+    std::memset(pPacked, 0, kPackedBufferSize);
+    const size_t nBody = std::fread(pPacked, 1, nStored, pIn);
     if (nBody == 0)
         return WR_READ_ERROR;
     nConsumed += nBody;  // a short body is accepted: its missing tail stays zero
-    if (!cipher.Process(m_abPacked, nStored, 0))
+    if (!cipher.Process(pPacked, nStored, 0))
         return WR_DECRYPT_ERROR;
+    return WR_OK;
+}
 
+// One block: read and deciphered as above, then inflated into m_abPlain.
+int CFileProcessor::ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed)
+{
+    ClearBuffers();
+    const int nResult = ReadSealedBlock(cipher, pIn, pHeader, nConsumed, m_abPacked);
+    if (nResult != WR_OK)
+        return nResult;
     m_zstream.next_in = m_abPacked;
-    m_zstream.avail_in = nPacked;
+    m_zstream.avail_in = Le16(pHeader + 4);
     m_zstream.next_out = m_abPlain;
     m_zstream.avail_out = kChunkSize;
-    if (inflate(&m_zstream, Z_FINISH) != Z_STREAM_END || m_zstream.total_out != nRaw)
+    if (inflate(&m_zstream, Z_FINISH) != Z_STREAM_END || m_zstream.total_out != Le16(pHeader))
         return WR_INFLATE_ERROR;
     return WR_OK;
 }

@@ -104,7 +104,7 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     if (nResult == WR_OK)
         nResult = WriteNameHeader(GetFileNamePart(strSource), pOut, cipher, nHeader);
     if (nResult == WR_OK)
-        nResult = WriteBlocks(item, cipher, in.Get(), pOut, nSize, bCancelled);
+        nResult = WriteBody(item, cipher, in.Get(), pOut, nSize, bCancelled);
     if (!out.Close() && nResult == WR_OK)
         nResult = WR_WRITE_ERROR;
     // The format has no trailer: a cut-off container would decrypt without

@@ -22,6 +22,15 @@ public:
     void ResetTo(const CFieldEncryptor& keyed);
 };
 
+// The reading side of the same: each block header from a copy of one keyed state.
+class CFieldDecryptor : public CSapphireDecryptor {
+public:
+    CFieldDecryptor(const uint8_t* pKey, int nKeyLength) : CSapphireDecryptor(pKey, nKeyLength) {}
+    void ResetTo(const CFieldDecryptor& keyed);
+};
+
+class CBlockPool;
+
 class CFileProcessor {
 public:
     static const int kChunkSize = 4096;
@@ -35,6 +44,11 @@ public:
 
     // Encrypt or Decrypt, by the item's m_bEncrypt. Returns a WR_ code.
     virtual int Run(CWorkItem& item, CCipher& cipher);
+
+    // Threads that compress or expand the chunks: 0 takes the process-wide
+    // number (PipelineThreads), 1 keeps all work on the calling thread. The
+    // output is the same byte for byte whatever the number.
+    void SetThreads(int nThreads) { m_nThreads = nThreads; }
 
     // Writes the container beside the item's m_strDest (made unique) and
     // stores the path it created in m_strDest. A cancelled or failed run
@@ -54,17 +68,32 @@ public:
     static int WriteProtected(const uint8_t* pData, uint32_t nCount, const CFieldEncryptor& keyed,
                               CFieldEncryptor& scratch, FILE* pOut);
     static int ReadProtected(uint8_t* pBuffer, uint32_t nCount, CCipher& cipher, FILE* pIn);
+    static int ReadProtected(uint8_t* pBuffer, uint32_t nCount, const CFieldDecryptor& keyed,
+                             CFieldDecryptor& scratch, FILE* pIn);
     static int WriteNameHeader(const CString& strName, FILE* pOut, CCipher& cipher, uint32_t& nWritten);
     static int ReadNameHeader(CString& strName, FILE* pIn, CCipher& cipher, uint32_t& nRead);
 
 private:
     int EncryptFile(CWorkItem& item, CCipher& cipher);
     int DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite);
+    // The serial loops or, with more than one thread, the pooled ones.
+    int WriteBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize, bool& bCancelled);
+    int ReadBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize, uint64_t nConsumed,
+                 bool& bCancelled);
     int WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                     bool& bCancelled);
     int ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                    uint64_t nConsumed, bool& bCancelled);
     int ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed);
+    // A block's header checked, its body read into pPacked (the missing tail
+    // of a short one left zero) and deciphered in place.
+    static int ReadSealedBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed,
+                               uint8_t* pPacked);
+    // ParallelBlocks.cpp
+    int WritePooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,
+                    bool& bCancelled);
+    int ReadPooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,
+                   uint64_t nConsumed, bool& bCancelled);
     void ClearBuffers();
     // Keys and prepares the cipher from the item's password; the copy is wiped.
     static void KeyCipher(CWorkItem& item, CCipher& cipher);
@@ -74,6 +103,7 @@ private:
     uint8_t m_abPlain[kChunkSize];
     uint8_t m_abPacked[kPackedBufferSize];
     z_stream m_zstream;
+    int m_nThreads = 0;
 };
 
 // "VXJ1", without terminator.
