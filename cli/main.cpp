@@ -10,6 +10,7 @@
 #include "cli/Options.h"
 #include "cli/Password.h"
 #include "cli/Progress.h"
+#include "container/BlockPool.h"
 #include "container/PathUtils.h"
 
 #ifndef KESTRIN_VERSION
@@ -106,6 +107,7 @@ int main(int argc, char** argv)
     CString strPassword;
     if (!GetPassword(options, options.command == Command::kEncrypt, strPassword, strError))
         return Usage(strError, false);
+    SetPipelineThreads(options.nThreads);
     std::signal(SIGINT, OnInterrupt);
     std::signal(SIGTERM, OnInterrupt);
     const int nExit = RunFiles(options, strPassword);
