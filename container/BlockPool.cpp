@@ -71,8 +71,13 @@ bool CBlockPool::Start()
     }
     try {
         m_threads.reserve(size_t(m_nHelpers));
-        for (int i = 0; i < m_nHelpers; ++i)
+        for (int i = 0; i < m_nHelpers; ++i) {
+            {
+                std::lock_guard<std::mutex> lock(m_mutex);
+                ++m_nAlive;
+            }
             m_threads.emplace_back(&CBlockPool::HelperMain, this, i);
+        }
     } catch (const std::exception&) {  // std::system_error or std::bad_alloc
         Stop();
         return false;
@@ -119,7 +124,9 @@ CBlockPool::Slot* CBlockPool::WaitOldest()
         return nullptr;
     Slot& slot = m_slots[m_nHead % m_slots.size()];
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_cvDone.wait(lock, [&slot] { return slot.bDone; });
+    m_cvDone.wait(lock, [this, &slot] { return slot.bDone || m_nAlive == 0; });
+    if (!slot.bDone)
+        slot.nResult = WR_NO_MEMORY;  // no helper left to do it
     return &slot;
 }
 
@@ -134,17 +141,38 @@ void CBlockPool::HelperMain(int nIndex)
     // Inside Explorer: the desktop keeps the upper hand over a big file.
     SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
 #endif
-    z_stream& zs = m_streams[size_t(nIndex)];
+    // Nothing may leave a thread procedure. Should the lock itself fail, the
+    // chunk in hand fails, and with the last helper gone every chunk does.
+    Slot* pSlot = nullptr;
+    try {
+        HelperLoop(m_streams[size_t(nIndex)], pSlot);
+    } catch (...) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (pSlot) {
+            pSlot->nResult = WR_NO_MEMORY;
+            pSlot->bDone = true;
+        }
+        --m_nAlive;
+        m_cvDone.notify_one();
+        return;
+    }
+    std::lock_guard<std::mutex> lock(m_mutex);
+    --m_nAlive;
+}
+
+void CBlockPool::HelperLoop(z_stream& zs, Slot*& pSlot)
+{
     std::unique_lock<std::mutex> lock(m_mutex);
     for (;;) {
         m_cvWork.wait(lock, [this] { return m_bStop || m_nNext < m_nTail; });
         if (m_bStop)
             return;
-        Slot& slot = m_slots[m_nNext++ % m_slots.size()];
+        pSlot = &m_slots[m_nNext++ % m_slots.size()];
         lock.unlock();
-        Transform(zs, slot);
+        Transform(zs, *pSlot);
         lock.lock();
-        slot.bDone = true;
+        pSlot->bDone = true;
+        pSlot = nullptr;
         m_cvDone.notify_one();
     }
 }

@@ -52,6 +52,7 @@ public:
 
 private:
     void HelperMain(int nIndex);
+    void HelperLoop(z_stream& zs, Slot*& pSlot);
     void Transform(z_stream& zs, Slot& slot) const;
     void Stop();
 
@@ -68,6 +69,7 @@ private:
     // Sequence numbers: [m_nHead, m_nNext) taken by helpers, [m_nNext, m_nTail) waiting.
     uint64_t m_nHead = 0, m_nNext = 0, m_nTail = 0;
     bool m_bStop = false;
+    int m_nAlive = 0;  // helpers started and not yet returned
 };
 
 // The process-wide number of threads that compress: 0 means every hardware
