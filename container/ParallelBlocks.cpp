@@ -30,15 +30,15 @@ int CFileProcessor::WriteBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE*
 }
 
 int CFileProcessor::ReadBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
-                             uint64_t nConsumed, bool& bCancelled)
+                             uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored)
 {
     const int nThreads = m_nThreads > 0 ? m_nThreads : PipelineThreads();
     if (nThreads > 1) {
         CBlockPool pool(CBlockPool::Kind::kInflate, nThreads);
         if (pool.Start())
-            return ReadPooled(item, cipher, pool, pIn, pOut, nSize, nConsumed, bCancelled);
+            return ReadPooled(item, cipher, pool, pIn, pOut, nSize, nConsumed, bCancelled, nRestored);
     }
-    return ReadBlocks(item, cipher, pIn, pOut, nSize, nConsumed, bCancelled);
+    return ReadBlocks(item, cipher, pIn, pOut, nSize, nConsumed, bCancelled, nRestored);
 }
 
 int CFileProcessor::WritePooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut,
@@ -96,7 +96,7 @@ int CFileProcessor::WritePooled(CWorkItem& item, CCipher& cipher, CBlockPool& po
 }
 
 int CFileProcessor::ReadPooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut,
-                               uint64_t nSize, uint64_t nConsumed, bool& bCancelled)
+                               uint64_t nSize, uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored)
 {
     const CCipherKey* pKey = cipher.GetKey();
     const CFieldDecryptor keyed(pKey->Data(), pKey->Length());
@@ -137,6 +137,7 @@ int CFileProcessor::ReadPooled(CWorkItem& item, CCipher& cipher, CBlockPool& poo
         LockedSet(item.m_nPercent, Percent(pSlot->nMark, nSize));
         if (pOut && std::fwrite(pSlot->abOut, 1, pSlot->nExpect, pOut) < pSlot->nExpect)
             return WR_WRITE_ERROR;
+        ++nRestored;
         pool.Release();
     }
     return nEnd;
