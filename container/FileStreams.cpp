@@ -286,16 +286,6 @@ int RenameNoReplace(const char* pszFrom, const char* pszTo, bool& bLinked)
     return 0;
 }
 
-// So that the new name survives a power loss along with the data.
-void SyncFolder(const CString& strDirectory)
-{
-    int fd = open(strDirectory.IsEmpty() ? "/" : strDirectory.GetString(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;  // the name is given; only its durability is unconfirmed
-    fsync(fd);
-    close(fd);
-}
-
 }  // namespace
 
 bool COutputFile::GiveName(const CString& strName, CString& strFinal,
@@ -319,7 +309,9 @@ bool COutputFile::GiveName(const CString& strName, CString& strFinal,
         if (m_fd >= 0)
             close(m_fd);  // a duplicate with nothing pending: the data is on disk
         m_fd = -1;
-        SyncFolder(m_strDirectory);
+        // The folder is not synced: a power loss may still take the new name
+        // back to the temporary one, but never leaves a short file under it,
+        // and a sync per file would double the cost of many small files.
         return true;
     }
     return false;

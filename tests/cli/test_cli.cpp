@@ -50,15 +50,16 @@ protected:
     void TearDown() override { fs::remove_all(m_dir); }
 
     // Runs the tool in the scratch folder; stdin from /dev/null unless given.
-    ToolRun Kestrin(const std::string& strArgs, const std::string& strStdin = "")
+    // Without bTool, strArgs is the whole command.
+    ToolRun Kestrin(const std::string& strArgs, const std::string& strStdin = "", bool bTool = true)
     {
         std::string strIn = "/dev/null";
         if (!strStdin.empty()) {
             Spit(m_dir / ".stdin", strStdin);
             strIn = ".stdin";
         }
-        const std::string strCmd = "cd '" + m_dir.string() + "' && '" KESTRIN_CLI "' " + strArgs + " <" + strIn +
-                                   " >.stdout 2>.stderr";
+        const std::string strCmd = "cd '" + m_dir.string() + "' && " + (bTool ? "'" KESTRIN_CLI "' " : "") +
+                                   strArgs + " <" + strIn + " >.stdout 2>.stderr";
         const int nStatus = std::system(strCmd.c_str());
         ToolRun run{WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, Slurp(m_dir / ".stdout"), Slurp(m_dir / ".stderr")};
         for (const char* psz : {".stdin", ".stdout", ".stderr"})
@@ -66,11 +67,52 @@ protected:
         return run;
     }
 
-    // The temporary outputs in the scratch folder.
-    std::vector<std::string> PartialFiles() const
+    // Starts the tool in the background; returns its process id. Its exit
+    // status goes to .rc, its output to .stdout and .stderr.
+    std::string Start(const std::string& strArgs)
+    {
+        fs::remove(m_dir / ".rc");
+        const std::string strCmd = "cd '" + m_dir.string() + "' && { sh -c 'echo $$ >.pid; exec \"$0\" \"$@\"' '" KESTRIN_CLI
+                                   "' " + strArgs + " </dev/null >.stdout 2>.stderr; echo $? >.rc; } &";
+        fs::remove(m_dir / ".pid");
+        EXPECT_EQ(std::system(strCmd.c_str()), 0);
+        for (int i = 0; i < 1000 && Slurp(m_dir / ".pid").empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return Slurp(m_dir / ".pid").substr(0, Slurp(m_dir / ".pid").find('\n'));
+    }
+
+    // The exit status of what Start started, or -1 when it does not end.
+    int WaitForExit()
+    {
+        for (int i = 0; i < 3000 && Slurp(m_dir / ".rc").empty(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        const std::string strRc = Slurp(m_dir / ".rc");
+        return strRc.empty() ? -1 : std::atoi(strRc.c_str());
+    }
+
+    bool TemporaryGrownTo(const fs::path& folder, uintmax_t nBytes) const
+    {
+        for (const std::string& strName : PartialFiles(folder)) {
+            std::error_code ec;
+            if (fs::file_size(folder / strName, ec) >= nBytes && !ec)
+                return true;
+        }
+        return false;
+    }
+
+    static std::string Noise(size_t n)
+    {
+        std::string s(n, '\0');
+        for (size_t i = 0; i < n; ++i)
+            s[i] = char((i * 2654435761u) >> 11);
+        return s;
+    }
+
+    // The temporary outputs in a folder (the scratch folder by default).
+    std::vector<std::string> PartialFiles(fs::path folder = fs::path()) const
     {
         std::vector<std::string> names;
-        for (const auto& entry : fs::directory_iterator(m_dir)) {
+        for (const auto& entry : fs::directory_iterator(folder.empty() ? m_dir : folder)) {
             const std::string strName = entry.path().filename().string();
             if (strName.size() > 8 && strName.compare(strName.size() - 8, 8, ".partial") == 0)
                 names.push_back(strName);
@@ -282,23 +324,147 @@ TEST_F(Cli, ProgressOnlyOnATerminal)
 // and the partial container goes.
 TEST_F(Cli, InterruptRemovesThePartialOutput)
 {
-    std::string strBig;
-    for (int i = 0; i < 60000000; ++i)
-        strBig += char((i * 2654435761u) >> 11);
-    Spit(m_dir / "huge.bin", strBig);
-    const std::string strCmd = "cd '" + m_dir.string() + "' && { '" KESTRIN_CLI
-                               "' encrypt -m des --password-file pw huge.bin >.stdout 2>.stderr & echo $! > .pid; }";
-    ASSERT_EQ(std::system(strCmd.c_str()), 0);
+    Spit(m_dir / "huge.bin", Noise(60000000));
+    const std::string strPid = Start("encrypt -m des --password-file pw huge.bin");
     for (int i = 0; i < 500 && PartialFiles().empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     ASSERT_EQ(PartialFiles().size(), 1u);
-    const std::string strPid = Slurp(m_dir / ".pid");
     ASSERT_EQ(std::system(("kill -INT " + strPid).c_str()), 0);
-    for (int i = 0; i < 1000 && std::system(("kill -0 " + strPid + " 2>/dev/null").c_str()) == 0; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(WaitForExit(), 130);
     EXPECT_FALSE(fs::exists(m_dir / "huge._in"));
     EXPECT_TRUE(PartialFiles().empty());
     EXPECT_NE(Slurp(m_dir / ".stderr").find("interrupted"), std::string::npos);
+}
+
+// kill -9 leaves at most a temporary file, which is no container; SIGHUP
+// cancels and cleans up like SIGINT. At two points of either direction.
+TEST_F(Cli, KilledOrHungUpNothingAppearsUnderAFinalName)
+{
+    const std::string strBig = Noise(40000000);
+    Spit(m_dir / "huge.bin", strBig);
+    ASSERT_EQ(Kestrin("encrypt -q -m des --password-file pw huge.bin").nExit, 0);
+    fs::create_directories(m_dir / "box");
+    fs::rename(m_dir / "huge._in", m_dir / "box" / "huge._in");
+    const struct {
+        const char* pszSignal;
+        const char* pszArgs;
+        const char* pszFinal;
+        uintmax_t nGrownTo;  // bytes in the temporary file before the signal
+    } kCases[] = {
+        {"KILL", "encrypt -m des --password-file pw huge.bin", "huge._in", 0},
+        {"KILL", "encrypt -m des --password-file pw huge.bin", "huge._in", 2 << 20},
+        {"HUP", "encrypt -m des --password-file pw huge.bin", "huge._in", 2 << 20},
+        {"KILL", "decrypt -m des --password-file pw box/huge._in", "box/huge.bin", 2 << 20},
+        {"HUP", "decrypt -m des --password-file pw box/huge._in", "box/huge.bin", 0},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(std::string(c.pszSignal) + " " + c.pszArgs);
+        const fs::path folder = fs::path(m_dir / c.pszFinal).parent_path();
+        const std::string strPid = Start(c.pszArgs);
+        for (int i = 0; i < 2000 && !TemporaryGrownTo(folder, c.nGrownTo); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (std::system(("kill -" + std::string(c.pszSignal) + " " + strPid + " 2>/dev/null").c_str()) != 0) {
+            ADD_FAILURE() << "finished before the signal: use a bigger file";
+            continue;
+        }
+        const int nExit = WaitForExit();
+        EXPECT_FALSE(fs::exists(m_dir / c.pszFinal));
+        const std::vector<std::string> partials = PartialFiles(folder);
+        if (std::string(c.pszSignal) == "HUP") {
+            EXPECT_EQ(nExit, 129);
+            EXPECT_TRUE(partials.empty());
+            EXPECT_NE(Slurp(m_dir / ".stderr").find("its partial output was removed"), std::string::npos);
+        } else {
+            ASSERT_EQ(partials.size(), 1u);
+            const fs::path partial = folder / partials[0];
+            EXPECT_NE(Kestrin("verify -m des --password-file pw '" + partial.string() + "'").nExit, 0);
+            fs::remove(partial);
+        }
+    }
+}
+
+TEST_F(Cli, PasswordWithANulByteIsRefused)
+{
+    const std::string strNul("\0abcdefgh\n", 10);
+    Spit(m_dir / "nulpw", strNul);
+    for (const ToolRun& run : {Kestrin("encrypt --password-file nulpw report.txt"),
+                               Kestrin("encrypt --password-stdin report.txt", strNul)}) {
+        EXPECT_EQ(run.nExit, 64);
+        EXPECT_NE(run.strErr.find("NUL byte"), std::string::npos) << run.strErr;
+    }
+    EXPECT_FALSE(fs::exists(m_dir / "report._xt"));
+}
+
+// A FIFO without a writer once hung the tool beyond SIGTERM.
+TEST_F(Cli, SourcesThatAreNoRegularFilesFailAtOnce)
+{
+    ASSERT_EQ(std::system(("mkfifo '" + (m_dir / "fifo").string() + "'").c_str()), 0);
+    for (const char* pszCommand : {"encrypt", "decrypt"}) {
+        for (const char* pszSource : {"fifo", "/dev/zero", "."}) {
+            ToolRun run = Kestrin("timeout 10 '" KESTRIN_CLI "' " + std::string(pszCommand) +
+                                  " --password-file pw " + pszSource, "", false);
+            EXPECT_EQ(run.nExit, 1) << pszCommand << " " << pszSource << ": " << run.strErr;
+        }
+    }
+}
+
+// On POSIX only '/' separates: these are names of files in this folder.
+TEST_F(Cli, BackslashColonAndTrailingDotAreOrdinaryNames)
+{
+    fs::create_directories(m_dir / "elsewhere");
+    fs::create_directory_symlink(m_dir / "elsewhere", m_dir / "k");
+    const struct {
+        const char* pszName;
+        const char* pszContainer;
+    } kCases[] = {
+        {"a\\b.txt", "a\\b._xt"},
+        {"k\\photo.txt", "k\\photo._xt"},
+        {"f\\..\\x.txt", "f\\..\\x._xt"},
+        {"meeting 12:30.txt", "meeting 12:30._xt"},
+        {"notes.", "notes1."},  // the proposal is the source itself, so it is numbered
+    };
+    fs::create_directories(m_dir / "out");
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszName);
+        Spit(m_dir / c.pszName, c.pszName);
+        ToolRun run = Kestrin("encrypt --password-file pw '" + std::string(c.pszName) + "'");
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        EXPECT_EQ(run.strOut, std::string(c.pszName) + " -> ./" + c.pszContainer + "\n");
+        fs::rename(m_dir / c.pszContainer, m_dir / "out" / c.pszContainer);
+        run = Kestrin("decrypt --password-file pw 'out/" + std::string(c.pszContainer) + "'");
+        ASSERT_EQ(run.nExit, 0) << run.strErr;
+        EXPECT_EQ(Slurp(m_dir / "out" / c.pszName), c.pszName);
+    }
+    EXPECT_TRUE(fs::is_empty(m_dir / "elsewhere"));
+}
+
+TEST_F(Cli, DamageAfterTheFirstBlockKeepsTheRestoredPartAndSaysSo)
+{
+    ASSERT_EQ(Kestrin("encrypt --password-file pw report.txt").nExit, 0);
+    std::string strBox = Slurp(m_dir / "report._xt");
+    strBox[strBox.size() - 20] ^= 0x55;
+    fs::create_directories(m_dir / "out");
+    Spit(m_dir / "out" / "report._xt", strBox);
+    ToolRun run = Kestrin("decrypt --password-file pw out/report._xt");
+    EXPECT_NE(run.nExit, 0);
+    EXPECT_NE(run.strErr.find("out/report._xt was only partly restored, up to the damage: out/report.txt"),
+              std::string::npos) << run.strErr;
+    const std::string strRestored = Slurp(m_dir / "out" / "report.txt");
+    EXPECT_GT(strRestored.size(), 0u);
+    EXPECT_EQ(strRestored, Text(30000).substr(0, strRestored.size()));
+}
+
+// Ctrl-C at the password prompt gives the terminal its echo back.
+TEST_F(Cli, InterruptAtThePromptRestoresEcho)
+{
+    const std::string strCmd = "cd '" + m_dir.string() + "' && script -qec \"timeout --foreground -s INT 1 '" KESTRIN_CLI
+                               "' encrypt report.txt; stty -a\" /dev/null </dev/null >.tty 2>&1";
+    if (std::system(strCmd.c_str()) != 0)
+        GTEST_SKIP() << "no pseudo-terminal here";
+    const std::string strTty = Slurp(m_dir / ".tty");
+    EXPECT_NE(strTty.find("Password:"), std::string::npos) << strTty;
+    EXPECT_NE(strTty.find(" echo "), std::string::npos) << strTty;
+    EXPECT_EQ(strTty.find("-echo "), std::string::npos) << strTty;
 }
 
 }  // namespace

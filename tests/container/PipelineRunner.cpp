@@ -28,6 +28,7 @@ Outcome RunOp(Op op, const CString& strSource, const CString& strDest, int nEncT
     EXPECT_TRUE(bMethod);
     outcome.strDest = item.m_strDest;
     outcome.nPercent = item.m_nPercent;
+    outcome.nKept = item.m_nKept;
     return outcome;
 }
 
@@ -62,6 +63,7 @@ Outcome RunWith(CCipher& cipher, bool bEncrypt, const CString& strSource, const 
     outcome.nResult = processor.Run(item, cipher);
     outcome.strDest = item.m_strDest;
     outcome.nPercent = item.m_nPercent;
+    outcome.nKept = item.m_nKept;
     return outcome;
 }
 

@@ -9,6 +9,7 @@ struct Outcome {
     int nResult = -1;
     CString strDest;  // the item's m_strDest afterwards
     int nPercent = -1;
+    int nKept = -1;   // the item's m_nKept afterwards
 };
 
 extern const char kPassword[];
