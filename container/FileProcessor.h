@@ -97,6 +97,7 @@ private:
     static int ReadSealedBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed,
                                uint8_t* pPacked);
     // ParallelBlocks.cpp
+    int PooledThreads(uint64_t nRemaining, uint64_t nOneBlock) const;
     int WritePooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,
                     bool& bCancelled);
     int ReadPooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,

@@ -17,10 +17,19 @@ const int kGoingOn = -1;
 
 }  // namespace
 
+// Helpers pay off from the second block on; a smaller file would only pay
+// for their start. A count set on the processor itself is always obeyed.
+int CFileProcessor::PooledThreads(uint64_t nRemaining, uint64_t nOneBlock) const
+{
+    if (m_nThreads > 0)
+        return m_nThreads;
+    return nRemaining > nOneBlock ? PipelineThreads() : 1;
+}
+
 int CFileProcessor::WriteBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                               bool& bCancelled)
 {
-    const int nThreads = m_nThreads > 0 ? m_nThreads : PipelineThreads();
+    const int nThreads = PooledThreads(nSize, kChunkSize);
     if (nThreads > 1) {
         CBlockPool pool(CBlockPool::Kind::kDeflate, nThreads);
         if (pool.Start())
@@ -32,7 +41,8 @@ int CFileProcessor::WriteBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE*
 int CFileProcessor::ReadBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                              uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored)
 {
-    const int nThreads = m_nThreads > 0 ? m_nThreads : PipelineThreads();
+    const uint64_t nRemaining = nSize > nConsumed ? nSize - nConsumed : 0;
+    const int nThreads = PooledThreads(nRemaining, 6 + uint64_t(kPackedBufferSize));
     if (nThreads > 1) {
         CBlockPool pool(CBlockPool::Kind::kInflate, nThreads);
         if (pool.Start())
