@@ -89,7 +89,8 @@ Corpus& TheCorpus()
     return corpus;
 }
 
-int RunProcessor(int nEncType, bool bEncrypt, const fs::path& source, const fs::path& dest, CString* pOut)
+int RunProcessor(int nEncType, bool bEncrypt, const fs::path& source, const fs::path& dest, CString* pOut,
+                 int nThreads = 1)
 {
     CWorkItem item;
     item.m_strSource = source.string().c_str();
@@ -97,7 +98,11 @@ int RunProcessor(int nEncType, bool bEncrypt, const fs::path& source, const fs::
     item.m_strPassword = kPassword;
     item.m_bEncrypt = bEncrypt;
     int nResult = -1;
-    WithCipher(nEncType, [&](CCipher& cipher) { nResult = CFileProcessor().Run(item, cipher); });
+    WithCipher(nEncType, [&](CCipher& cipher) {
+        CFileProcessor processor;
+        processor.SetThreads(nThreads);
+        nResult = processor.Run(item, cipher);
+    });
     if (pOut)
         *pOut = item.m_strDest;
     return nResult;
@@ -132,13 +137,13 @@ void BM_Encrypt(benchmark::State& state)
     const fs::path dest = corpus.dir / ("enc" + std::to_string(nEncType) + ".bin");
     for (auto _ : state) {
         CString strOut;
-        if (RunProcessor(nEncType, true, corpus.plain, dest, &strOut) != WR_OK)
+        if (RunProcessor(nEncType, true, corpus.plain, dest, &strOut, int(state.range(1))) != WR_OK)
             state.SkipWithError("encrypt failed");
         state.PauseTiming();
         fs::remove(strOut.GetString());
         state.ResumeTiming();
     }
-    state.SetLabel(GetMethodInfo(nEncType)->pszName);
+    state.SetLabel(std::string(GetMethodInfo(nEncType)->pszName) + ", threads " + std::to_string(state.range(1)));
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(corpus.data.size()));
 }
 
@@ -153,13 +158,14 @@ void BM_Decrypt(benchmark::State& state)
         state.SkipWithError("encrypt failed");
     for (auto _ : state) {
         CString strOut;
-        if (RunProcessor(nEncType, false, strContainer.GetString(), strContainer.GetString(), &strOut) != WR_OK)
+        if (RunProcessor(nEncType, false, strContainer.GetString(), strContainer.GetString(), &strOut,
+                         int(state.range(1))) != WR_OK)
             state.SkipWithError("decrypt failed");
         state.PauseTiming();
         fs::remove(strOut.GetString());
         state.ResumeTiming();
     }
-    state.SetLabel(GetMethodInfo(nEncType)->pszName);
+    state.SetLabel(std::string(GetMethodInfo(nEncType)->pszName) + ", threads " + std::to_string(state.range(1)));
     state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(corpus.data.size()));
 }
 
@@ -204,9 +210,10 @@ void BM_PeerDecrypt(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_BareChunkedDeflate)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Encrypt)->DenseRange(0, kMethodCount - 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+// Second argument: the threads that compress (1: the serial loop).
+BENCHMARK(BM_Encrypt)->ArgsProduct({{0, 1, 2, 3}, {1, 2}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeerEncrypt)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Decrypt)->DenseRange(0, kMethodCount - 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Decrypt)->ArgsProduct({{0, 1, 2, 3}, {1, 2}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeerDecrypt)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

@@ -19,7 +19,9 @@ const char kPasswordOptions[] =
     "                        without any of these it is asked on the terminal\n"
     "  --codepage N          the Windows code page of stored names and passwords\n"
     "                        that are not UTF-8 (default 1252; on Windows the\n"
-    "                        system's ANSI code page)\n";
+    "                        system's ANSI code page)\n"
+    "  --threads N           threads that deflate or inflate the blocks (1..64;\n"
+    "                        default one per hardware thread); same output\n";
 
 const char kExitStatus[] =
     "Exit status:\n"

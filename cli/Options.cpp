@@ -31,6 +31,16 @@ bool ParseCommand(const char* psz, Command& command)
     return false;
 }
 
+bool ParseThreads(const char* psz, int& nThreads)
+{
+    char* pEnd = nullptr;
+    const long n = std::strtol(psz, &pEnd, 10);
+    if (!*psz || *pEnd || n < 1 || n > 64)
+        return false;
+    nThreads = int(n);
+    return true;
+}
+
 bool Fail(std::string& strError, const std::string& strWhy)
 {
     strError = strWhy;
@@ -80,6 +90,11 @@ bool SetCodePage(Options& o, const char* psz, std::string& e)
     return true;
 }
 
+bool SetThreads(Options& o, const char* psz, std::string& e)
+{
+    return ParseThreads(psz, o.nThreads) || Fail(e, std::string("--threads takes 1 to 64, not ") + psz);
+}
+
 const OptionSpec kOptions[] = {
     {'m', "method", true, SetMethod},
     {'o', "output-dir", true, [](Options& o, const char* p, std::string&) { o.strOutputDir = p; return true; }},
@@ -90,6 +105,7 @@ const OptionSpec kOptions[] = {
     {0, "password-env", true, [](Options& o, const char* p, std::string&) { o.strPasswordEnv = p; return true; }},
     {0, "password-fd", true, SetFd},
     {0, "codepage", true, SetCodePage},
+    {0, "threads", true, SetThreads},
     {'q', "quiet", false, [](Options& o, const char*, std::string&) { o.bQuiet = true; return true; }},
     {'h', "help", false, [](Options& o, const char*, std::string&) { o.bHelp = true; return true; }},
 };

@@ -24,6 +24,7 @@ struct Options {
     unsigned nCodePage = 0;  // of legacy names and passwords; 0: the system's (1252 off Windows)
     bool bHelp = false;             // COMMAND --help
     Command helpTopic = Command::kNone;  // help COMMAND
+    int nThreads = 0;  // threads that compress; 0: every hardware thread
     std::vector<std::string> files;
 };
 

@@ -34,14 +34,14 @@ _kestrin()
             COMPREPLY=($(compgen -v -- "$cur"))
             return
             ;;
-        --password-fd | --name | --codepage)
+        --password-fd | --name | --codepage | --threads)
             return
             ;;
     esac
     $split && return
 
     if [[ $cur == -* ]]; then
-        local options="--method --password-file --password-stdin --password-env --password-fd --codepage --quiet --help"
+        local options="--method --password-file --password-stdin --password-env --password-fd --codepage --threads --quiet --help"
         case $command in
             encrypt) options+=" --output-dir --recursive --name" ;;
             decrypt) options+=" --output-dir --recursive" ;;

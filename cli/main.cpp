@@ -14,6 +14,7 @@
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "cli/Streams.h"
+#include "container/BlockPool.h"
 #include "container/FileStreams.h"
 #include "container/PathUtils.h"
 #include "framework/afxconv.h"
@@ -350,6 +351,7 @@ int main(int argc, char** argv)
     }
     if (!bGot)
         return Usage(strError, false);
+    SetPipelineThreads(options.nThreads);
     const int nExit = RunAll(options, strPassword);
     strPassword.SecureEmpty();
     return nExit;

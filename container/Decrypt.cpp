@@ -59,10 +59,10 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     bool bCancelled = false;
     uint64_t nRestored = 0;
     if (!bWrite)
-        return ReadBlocks(item, cipher, pIn, nullptr, nSize, nConsumed, bCancelled, nRestored);
+        return ReadBody(item, cipher, pIn, nullptr, nSize, nConsumed, bCancelled, nRestored);
     if (m_pStreamOut)
         return FlushStream(m_pStreamOut,
-                           ReadBlocks(item, cipher, pIn, m_pStreamOut, nSize, nConsumed, bCancelled, nRestored));
+                           ReadBody(item, cipher, pIn, m_pStreamOut, nSize, nConsumed, bCancelled, nRestored));
 
     const CString strDirectory = GetOutputDirectory(strDest);
     const CString strName = MakeSafeFileName(DecodeStoredName(strStored, GetLegacyCodePage()), strSource);
@@ -70,7 +70,7 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     COutputFile out;
     if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;
-    nResult = ReadBlocks(item, cipher, pIn, out.Get(), nSize, nConsumed, bCancelled, nRestored);
+    nResult = ReadBody(item, cipher, pIn, out.Get(), nSize, nConsumed, bCancelled, nRestored);
     int nKeep = KEPT_NOTHING;
     if (!bCancelled && nResult == WR_OK)
         nKeep = KEPT_WHOLE;
@@ -87,8 +87,11 @@ int CFileProcessor::ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE
     inflateInit(&m_zstream);
     CInflateGuard inflateGuard(m_zstream);
 
+    const CCipherKey* pKey = cipher.GetKey();
+    const CFieldDecryptor keyed(pKey->Data(), pKey->Length());
+    CFieldDecryptor scratch(pKey->Data(), pKey->Length());
     uint8_t abHeader[6];
-    int nResult = NextBlockHeader(abHeader, cipher, pIn, nConsumed);
+    int nResult = NextBlockHeader(abHeader, keyed, scratch, pIn, nConsumed);
     while (nResult == WR_OK) {
         m_facts.nBlockOffset = nConsumed;
         nResult = ReadBlock(cipher, pIn, abHeader, nConsumed);
@@ -111,26 +114,34 @@ int CFileProcessor::ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE
             return WR_INFLATE_ERROR;
         if (std::feof(pIn))
             return WR_OK;
-        nResult = NextBlockHeader(abHeader, cipher, pIn, nConsumed);
+        nResult = NextBlockHeader(abHeader, keyed, scratch, pIn, nConsumed);
     }
     m_facts.nBlockOffset = nConsumed;
-    if (nResult == WR_NO_MEMORY)
-        return nResult;
-    // A stream cannot be measured: it ends cleanly only right after a block.
-    if (nResult == kNoMoreBlocks)
+    return EndOfBlocks(nResult, nConsumed, nSize);
+}
+
+// What a missing further block header means: the end, or a cut-off or
+// overlong container. A stream cannot be measured: it ends cleanly only
+// right after a block.
+int CFileProcessor::EndOfBlocks(int nHeaderResult, uint64_t nConsumed, uint64_t nSize)
+{
+    if (nHeaderResult == WR_NO_MEMORY)
+        return nHeaderResult;
+    if (nHeaderResult == kNoMoreBlocks)
         return nSize == kUnknownSize || nConsumed == nSize ? WR_OK : WR_READ_ERROR;
     return nSize != kUnknownSize && nConsumed == nSize ? WR_OK : WR_READ_ERROR;
 }
 
 // The next block header, or kNoMoreBlocks when the input ends before it.
-int CFileProcessor::NextBlockHeader(uint8_t* pHeader, CCipher& cipher, FILE* pIn, uint64_t nConsumed)
+int CFileProcessor::NextBlockHeader(uint8_t* pHeader, const CFieldDecryptor& keyed, CFieldDecryptor& scratch,
+                                    FILE* pIn, uint64_t nConsumed)
 {
     m_facts.nConsumed = nConsumed;
     const int c = std::fgetc(pIn);
     if (c == EOF)
         return std::ferror(pIn) ? WR_READ_ERROR : kNoMoreBlocks;
     std::ungetc(c, pIn);
-    return ReadProtected(pHeader, 6, cipher, pIn);
+    return ReadProtected(pHeader, 6, keyed, scratch, pIn);
 }
 
 int CFileProcessor::Probe(FILE* pIn, CCipher& cipher)
@@ -154,35 +165,46 @@ int CFileProcessor::Probe(FILE* pIn, CCipher& cipher)
     CInflateGuard inflateGuard(m_zstream);
     uint64_t nConsumed = 4 + uint64_t(nHeader);
     uint8_t abHeader[6];
-    nResult = NextBlockHeader(abHeader, cipher, pIn, nConsumed);
+    const CCipherKey* pKey = cipher.GetKey();
+    const CFieldDecryptor keyed(pKey->Data(), pKey->Length());
+    CFieldDecryptor scratch(pKey->Data(), pKey->Length());
+    nResult = NextBlockHeader(abHeader, keyed, scratch, pIn, nConsumed);
     if (nResult == kNoMoreBlocks)
         return WR_OK;
     m_facts.nBlockOffset = nConsumed;
     return nResult == WR_OK ? ReadBlock(cipher, pIn, abHeader, nConsumed) : nResult;
 }
 
-// One block: its header checked against the buffers, its body read,
-// decrypted and inflated into m_abPlain.
-int CFileProcessor::ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed)
+int CFileProcessor::ReadSealedBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed,
+                                    uint8_t* pPacked)
 {
     const uint32_t nRaw = Le16(pHeader), nStored = Le16(pHeader + 2), nPacked = Le16(pHeader + 4);
     nConsumed += 6;
     if (nRaw == 0 || nRaw > uint32_t(kChunkSize) || nStored > uint32_t(kPackedBufferSize) || nPacked > nStored)
         return WR_DECRYPT_ERROR;
 
-    ClearBuffers();
-    const size_t nBody = std::fread(m_abPacked, 1, nStored, pIn);
+    std::memset(pPacked, 0, kPackedBufferSize);
+    const size_t nBody = std::fread(pPacked, 1, nStored, pIn);
     if (nBody == 0)
         return WR_READ_ERROR;
     nConsumed += nBody;  // a short body is accepted: its missing tail stays zero
-    if (!cipher.Process(m_abPacked, nStored, 0))
+    if (!cipher.Process(pPacked, nStored, 0))
         return WR_DECRYPT_ERROR;
+    return WR_OK;
+}
 
+// One block: read and deciphered as above, then inflated into m_abPlain.
+int CFileProcessor::ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed)
+{
+    ClearBuffers();
+    const int nResult = ReadSealedBlock(cipher, pIn, pHeader, nConsumed, m_abPacked);
+    if (nResult != WR_OK)
+        return nResult;
     m_zstream.next_in = m_abPacked;
-    m_zstream.avail_in = nPacked;
+    m_zstream.avail_in = Le16(pHeader + 4);
     m_zstream.next_out = m_abPlain;
     m_zstream.avail_out = kChunkSize;
-    if (inflate(&m_zstream, Z_FINISH) != Z_STREAM_END || m_zstream.total_out != nRaw)
+    if (inflate(&m_zstream, Z_FINISH) != Z_STREAM_END || m_zstream.total_out != Le16(pHeader))
         return WR_INFLATE_ERROR;
     return WR_OK;
 }

@@ -160,7 +160,7 @@ int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CStri
     if (nResult == WR_OK)
         nResult = WriteNameHeader(strStoredName, pOut, cipher, nHeader);
     if (nResult == WR_OK)
-        nResult = WriteBlocks(item, cipher, pIn, pOut, nSize, bCancelled);
+        nResult = WriteBody(item, cipher, pIn, pOut, nSize, bCancelled);
     if (nResult == WR_OK && !bCancelled && !bStream &&
         (std::fseek(pOut, 0, SEEK_SET) != 0 || std::fwrite(kContainerMagic, 1, 4, pOut) < 4))
         nResult = WR_WRITE_ERROR;

@@ -35,6 +35,16 @@ struct CContainerFacts {
     uint64_t nConsumed = 0;
 };
 
+
+// The reading side of the same: each block header from a copy of one keyed state.
+class CFieldDecryptor : public CSapphireDecryptor {
+public:
+    CFieldDecryptor(const uint8_t* pKey, int nKeyLength) : CSapphireDecryptor(pKey, nKeyLength) {}
+    void ResetTo(const CFieldDecryptor& keyed);
+};
+
+class CBlockPool;
+
 class CFileProcessor {
 public:
     static const int kChunkSize = 4096;
@@ -48,6 +58,11 @@ public:
 
     // Encrypt or Decrypt, by the item's m_bEncrypt. Returns a WR_ code.
     virtual int Run(CWorkItem& item, CCipher& cipher);
+
+    // Threads that compress or expand the chunks: 0 takes the process-wide
+    // number (PipelineThreads), 1 keeps all work on the calling thread. The
+    // output is the same byte for byte whatever the number.
+    void SetThreads(int nThreads) { m_nThreads = nThreads; }
 
     // Writes the container beside the item's m_strDest (made unique) and
     // stores its final path in m_strDest and what was kept in m_nKept. The
@@ -86,6 +101,8 @@ public:
     static int WriteProtected(const uint8_t* pData, uint32_t nCount, const CFieldEncryptor& keyed,
                               CFieldEncryptor& scratch, FILE* pOut);
     static int ReadProtected(uint8_t* pBuffer, uint32_t nCount, CCipher& cipher, FILE* pIn);
+    static int ReadProtected(uint8_t* pBuffer, uint32_t nCount, const CFieldDecryptor& keyed,
+                             CFieldDecryptor& scratch, FILE* pIn);
     static int WriteNameHeader(const CString& strName, FILE* pOut, CCipher& cipher, uint32_t& nWritten);
     static int ReadNameHeader(CString& strName, FILE* pIn, CCipher& cipher, uint32_t& nRead);
 
@@ -95,6 +112,10 @@ private:
     // Everything after the output is open and before it is named.
     int WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName, FILE* pIn,
                        uint64_t nSize, FILE* pOut, bool& bCancelled);
+    // The serial loops or, with more than one thread, the pooled ones.
+    int WriteBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize, bool& bCancelled);
+    int ReadBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize, uint64_t nConsumed,
+                 bool& bCancelled, uint64_t& nRestored);
     int WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                     bool& bCancelled);
     // nRestored counts the blocks written to pOut.
@@ -102,7 +123,19 @@ private:
                    uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored);
     int ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed);
     static const int kNoMoreBlocks = -1;
-    int NextBlockHeader(uint8_t* pHeader, CCipher& cipher, FILE* pIn, uint64_t nConsumed);
+    static int EndOfBlocks(int nHeaderResult, uint64_t nConsumed, uint64_t nSize);
+    int NextBlockHeader(uint8_t* pHeader, const CFieldDecryptor& keyed, CFieldDecryptor& scratch, FILE* pIn,
+                        uint64_t nConsumed);
+    // A block's header checked, its body read into pPacked (the missing tail
+    // of a short one left zero) and deciphered in place.
+    static int ReadSealedBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed,
+                               uint8_t* pPacked);
+    // ParallelBlocks.cpp
+    int PooledThreads(uint64_t nRemaining, uint64_t nOneBlock) const;
+    int WritePooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,
+                    bool& bCancelled);
+    int ReadPooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,
+                   uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored);
     void ClearBuffers();
     static int SourceComplete(FILE* pIn, uint64_t nRead, uint64_t nSize);
     // A stream output's last bytes pushed out; nResult, or the write failure.
@@ -123,6 +156,7 @@ private:
     uint8_t m_abPlain[kChunkSize];
     uint8_t m_abPacked[kPackedBufferSize];
     z_stream m_zstream;
+    int m_nThreads = 0;
 };
 
 // "VXJ1", without terminator.
