@@ -17,6 +17,14 @@ enum {
     WR_ENCRYPT_ERROR = 8
 };
 
+// What a file's run left under the name in m_strDest.
+enum {
+    KEPT_NOTHING = 0,    // no output (failed, cancelled, or verify)
+    KEPT_WHOLE = 1,      // the complete output
+    KEPT_PARTIAL = 2,    // a decryption that failed on a damaged block kept what it restored before it
+    KEPT_TEMPORARY = 3   // nothing under a final name, but a temporary file could not be removed
+};
+
 // Guards every field of a CWorkItem in work and the busy dialog's cancel flag.
 // Held for one field access at a time, never across file or cipher work.
 extern CCriticalSection g_csWork;
@@ -31,6 +39,7 @@ struct CWorkItem {
     int m_bEncrypt = 0;
     int m_nResult = 0;
     int m_nEncType = 0;
+    int m_nKept = KEPT_NOTHING;  // written by the file routines before m_bDone
 
     CWorkItem() = default;
     // The password must not outlive the item in freed memory.

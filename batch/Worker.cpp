@@ -1,10 +1,18 @@
 #include "batch/Worker.h"
 
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
 
 #include "cipher/Methods.h"
 #include "container/FileProcessor.h"
 
 namespace {
+
+// Wakes WaitForWorkerDone. The worker never holds it together with g_csWork,
+// so no lock order arises.
+std::mutex s_doneMutex;
+std::condition_variable s_doneSignal;
 
 enum class Mode { kRun, kVerify };
 
@@ -32,10 +40,15 @@ UINT ThreadBody(LPVOID pParam, Mode mode)
     } catch (...) {
         nResult = WR_NO_MEMORY;
     }
-    // The driver reads the result as soon as it sees the flag.
-    CScopedLock lock(g_csWork);
-    pItem->m_nResult = nResult;
-    pItem->m_bDone = 1;
+    {
+        // The driver reads the result as soon as it sees the flag.
+        CScopedLock lock(g_csWork);
+        pItem->m_nResult = nResult;
+        pItem->m_bDone = 1;
+    }
+    // Taking the mutex orders this wake after a waiter's last look at the flag.
+    { std::lock_guard<std::mutex> lock(s_doneMutex); }
+    s_doneSignal.notify_all();
     return 0;
 }
 
@@ -44,6 +57,13 @@ UINT ThreadBody(LPVOID pParam, Mode mode)
 UINT WorkerThreadProc(LPVOID pParam) { return ThreadBody(pParam, Mode::kRun); }
 
 UINT VerifyThreadProc(LPVOID pParam) { return ThreadBody(pParam, Mode::kVerify); }
+
+bool WaitForWorkerDone(CWorkItem& item, unsigned nMilliseconds)
+{
+    std::unique_lock<std::mutex> lock(s_doneMutex);
+    return s_doneSignal.wait_for(lock, std::chrono::milliseconds(nMilliseconds),
+                                 [&item] { return LockedGet(item.m_bDone) != 0; });
+}
 
 bool StartWorker(CWorkItem* pItem, AFX_THREADPROC pfn)
 {

@@ -15,6 +15,11 @@ UINT WorkerThreadProc(LPVOID pParam);
 // (the command-line tool's verify).
 UINT VerifyThreadProc(LPVOID pParam);
 
+// Waits at most nMilliseconds for the worker on item to store its result;
+// true once m_bDone is 1. The worker wakes its waiter as soon as the result
+// is stored, so a file costs no polling delay.
+bool WaitForWorkerDone(CWorkItem& item, unsigned nMilliseconds);
+
 // Starts pfn on pItem: created suspended at normal priority, then resumed;
 // the thread object deletes itself. False when the thread could not be
 // created or resumed (the item is then untouched by any thread).

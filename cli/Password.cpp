@@ -1,6 +1,7 @@
 #include "cli/Password.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "container/SecureBuffer.h"
 
@@ -17,6 +18,10 @@ namespace {
 const int kMinLength = 4;  // as the settings dialog asks
 const char kTooShort[] = "You must choose a password that is at least 4 characters long.";
 const char kMismatch[] = "Confirmation password does not match. Please re-enter both passwords";
+const char kHasNul[] = "the password contains a NUL byte, which would cut the key short; choose another";
+
+// The password passes through the stream's buffer: ours, wiped after reading.
+char g_achStdinBuffer[4096];
 
 // The first line without its line end. A fixed buffer, wiped after, so no
 // copy of the password is left behind by a growing string.
@@ -34,11 +39,16 @@ bool ReadFirstLine(FILE* pFile, CString& strLine)
         }
         ach[n++] = char(c);
     }
+    // A failed read (a signal at the prompt, too) must not pass a cut-off line as the password.
+    if (c == EOF && std::ferror(pFile)) {
+        SecureZero(ach, sizeof ach);
+        return false;
+    }
     if (n > 0 && ach[n - 1] == '\r')
         --n;
     strLine = CString(ach, int(n));
     SecureZero(ach, sizeof ach);
-    return bAny || c == '\n' || !std::ferror(pFile);
+    return bAny || c == '\n';
 }
 
 bool StdinIsTerminal()
@@ -105,31 +115,53 @@ bool AskOnTerminal(bool bEncrypting, CString& strPassword, std::string& strError
 
 }  // namespace
 
-bool GetPassword(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
+namespace {
+
+bool ReadPasswordFrom(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
 {
-    if (!options.strPasswordFile.empty() || options.bPasswordStdin) {
-        FILE* pFile = options.bPasswordStdin ? stdin : std::fopen(options.strPasswordFile.c_str(), "rb");
-        if (!pFile) {
-            strError = "cannot open the password file " + options.strPasswordFile;
-            return false;
-        }
-        bool bRead = ReadFirstLine(pFile, strPassword);
-        if (pFile != stdin)
-            std::fclose(pFile);
-        if (!bRead) {
-            strError = "cannot read the password";
-            return false;
-        }
-        if (bEncrypting && strPassword.GetLength() < kMinLength) {
-            strPassword.SecureEmpty();
-            strError = kTooShort;
-            return false;
-        }
-        return true;
-    }
-    if (!StdinIsTerminal()) {
-        strError = "no password: use --password-file or --password-stdin, or run on a terminal";
+    char achBuffer[4096];
+    FILE* pFile = options.bPasswordStdin ? stdin : std::fopen(options.strPasswordFile.c_str(), "rb");
+    if (!pFile) {
+        strError = "cannot open the password file " + options.strPasswordFile;
         return false;
     }
-    return AskOnTerminal(bEncrypting, strPassword, strError);
+    if (pFile != stdin)
+        std::setvbuf(pFile, achBuffer, _IOFBF, sizeof achBuffer);
+    bool bRead = ReadFirstLine(pFile, strPassword);
+    if (pFile != stdin)
+        std::fclose(pFile);  // read only: nothing to lose
+    SecureZero(achBuffer, sizeof achBuffer);
+    if (!bRead) {
+        strError = "cannot read the password";
+        return false;
+    }
+    if (bEncrypting && strPassword.GetLength() < kMinLength) {
+        strPassword.SecureEmpty();
+        strError = kTooShort;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool GetPassword(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
+{
+    std::setvbuf(stdin, g_achStdinBuffer, _IOFBF, sizeof g_achStdinBuffer);
+    bool bOk;
+    if (!options.strPasswordFile.empty() || options.bPasswordStdin) {
+        bOk = ReadPasswordFrom(options, bEncrypting, strPassword, strError);
+    } else if (!StdinIsTerminal()) {
+        strError = "no password: use --password-file or --password-stdin, or run on a terminal";
+        bOk = false;
+    } else {
+        bOk = AskOnTerminal(bEncrypting, strPassword, strError);
+    }
+    SecureZero(g_achStdinBuffer, sizeof g_achStdinBuffer);
+    if (bOk && std::strlen(strPassword) != size_t(strPassword.GetLength())) {
+        strPassword.SecureEmpty();
+        strError = kHasNul;
+        return false;
+    }
+    return bOk;
 }

@@ -1,15 +1,14 @@
 // kestrin: makes and reads containers from the command line, over the same
 // core as the shell extension, one worker thread per file.
-#include <chrono>
 #include <csignal>
 #include <cstdio>
-#include <thread>
 
 #include "batch/Messages.h"
 #include "batch/Worker.h"
 #include "cli/Options.h"
 #include "cli/Password.h"
 #include "cli/Progress.h"
+#include "container/FileStreams.h"
 #include "container/PathUtils.h"
 
 #ifndef KESTRIN_VERSION
@@ -19,15 +18,32 @@
 namespace {
 
 const int kExitUsage = 64;
-const int kExitInterrupted = 130;
+const int kExitSignalBase = 128;  // plus the signal's number, as shells report it
 
-volatile std::sig_atomic_t g_bInterrupted = 0;
+volatile std::sig_atomic_t g_nSignal = 0;
 
-extern "C" void OnInterrupt(int) { g_bInterrupted = 1; }
+extern "C" void OnSignal(int nSignal) { g_nSignal = nSignal; }
 
-// Runs one file on a worker, as the batch driver does: poll the item, pass
-// on an interrupt as a cancel request, show the percentage.
-int ProcessFile(const Options& options, const CString& strPassword, const CString& strFile, CString& strOutput)
+// SIGINT, SIGTERM and SIGHUP cancel the file in work. Without SA_RESTART, so
+// that a password prompt's read returns and the terminal's echo comes back.
+void CatchSignals()
+{
+#ifdef _WIN32
+    std::signal(SIGINT, OnSignal);
+    std::signal(SIGTERM, OnSignal);
+#else
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(nSignal, &action, nullptr);
+#endif
+}
+
+// Runs one file on a worker, as the batch driver does: wait for the item,
+// pass on a signal as a cancel request, show the percentage.
+int ProcessFile(const Options& options, const CString& strPassword, const CString& strFile, CString& strOutput,
+                int& nKept)
 {
     const bool bEncrypt = options.command == Command::kEncrypt;
     CWorkItem item;
@@ -40,40 +56,78 @@ int ProcessFile(const Options& options, const CString& strPassword, const CStrin
     CProgressLine progress(!options.bQuiet && CProgressLine::StderrIsTerminal(), GetFileSize64(strFile));
     if (!StartWorker(&item, options.command == Command::kVerify ? VerifyThreadProc : WorkerThreadProc))
         return WR_NO_MEMORY;
-    while (!LockedGet(item.m_bDone)) {
-        if (g_bInterrupted)
+    // The worker wakes us when it is done; the timeout only paces the
+    // progress line and the look at the signal flag.
+    while (!WaitForWorkerDone(item, 50)) {
+        if (g_nSignal)
             LockedSet(item.m_bCancel, 1);
         progress.Update(LockedGet(item.m_nPercent));
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     progress.Update(LockedGet(item.m_nPercent));
     progress.Clear();
     strOutput = LockedCopy(item.m_strDest);
+    nKept = LockedGet(item.m_nKept);
     return LockedGet(item.m_nResult);
+}
+
+void ReportSuccess(const Options& options, const CString& strFile, const CString& strOutput)
+{
+    if (options.command == Command::kVerify)
+        std::printf("%s: OK\n", strFile.GetString());
+    else
+        std::printf("%s -> %s\n", strFile.GetString(), strOutput.GetString());
+    std::fflush(stdout);
+}
+
+// Says what a signal left of the file in work, and only what is true.
+void ReportSignal(const Options& options, const CString& strFile, const CString& strOutput, int nResult, int nKept)
+{
+    if (nKept == KEPT_WHOLE && nResult == WR_OK) {
+        ReportSuccess(options, strFile, strOutput);  // finished before it saw the cancel
+        std::fprintf(stderr, "kestrin: interrupted after %s\n", strFile.GetString());
+    } else if (nKept == KEPT_TEMPORARY) {
+        std::fprintf(stderr, "kestrin: interrupted while processing %s; a temporary file (.kestrin-*%s) could "
+                     "not be removed from %s\n", strFile.GetString(), kPartialSuffix,
+                     GetOutputDirectory(strOutput).GetString());
+    } else if (options.command == Command::kVerify) {
+        std::fprintf(stderr, "kestrin: interrupted while processing %s\n", strFile.GetString());
+    } else {
+        std::fprintf(stderr, "kestrin: interrupted while processing %s; its partial output was removed\n",
+                     strFile.GetString());
+    }
+}
+
+void ReportFailure(int nResult, const CString& strFile, const CString& strOutput, int nKept)
+{
+    const CString& strShown = nResult == WR_WRITE_ERROR ? strOutput : strFile;
+    std::fprintf(stderr, "%s\n", FormatResultMessage(nResult, strShown, false).GetString());
+    if (nKept == KEPT_PARTIAL)
+        std::fprintf(stderr, "kestrin: %s was only partly restored, up to the damage: %s\n", strFile.GetString(),
+                     strOutput.GetString());
+    else if (nKept == KEPT_TEMPORARY)
+        std::fprintf(stderr, "kestrin: a temporary file (.kestrin-*%s) could not be removed from %s\n",
+                     kPartialSuffix, GetOutputDirectory(strOutput).GetString());
 }
 
 int RunFiles(const Options& options, const CString& strPassword)
 {
     int nExit = 0;
     for (const std::string& strName : options.files) {
+        if (g_nSignal)
+            return kExitSignalBase + g_nSignal;
         const CString strFile(strName);
         CString strOutput;
-        const int nResult = ProcessFile(options, strPassword, strFile, strOutput);
-        if (g_bInterrupted) {
-            std::fprintf(stderr, "kestrin: interrupted while processing %s; its partial output was removed\n",
-                         strFile.GetString());
-            return kExitInterrupted;
+        int nKept = KEPT_NOTHING;
+        const int nResult = ProcessFile(options, strPassword, strFile, strOutput, nKept);
+        if (g_nSignal) {
+            ReportSignal(options, strFile, strOutput, nResult, nKept);
+            return kExitSignalBase + g_nSignal;
         }
         if (nResult == WR_OK) {
-            if (options.command == Command::kVerify)
-                std::printf("%s: OK\n", strFile.GetString());
-            else
-                std::printf("%s -> %s\n", strFile.GetString(), strOutput.GetString());
-            std::fflush(stdout);
+            ReportSuccess(options, strFile, strOutput);
             continue;
         }
-        const CString& strShown = nResult == WR_WRITE_ERROR ? strOutput : strFile;
-        std::fprintf(stderr, "%s\n", FormatResultMessage(nResult, strShown, false).GetString());
+        ReportFailure(nResult, strFile, strOutput, nKept);
         if (nExit == 0)
             nExit = nResult;
     }
@@ -103,11 +157,15 @@ int main(int argc, char** argv)
         return 0;
     }
 
+    CatchSignals();
     CString strPassword;
-    if (!GetPassword(options, options.command == Command::kEncrypt, strPassword, strError))
+    const bool bGot = GetPassword(options, options.command == Command::kEncrypt, strPassword, strError);
+    if (g_nSignal) {
+        strPassword.SecureEmpty();
+        return kExitSignalBase + g_nSignal;
+    }
+    if (!bGot)
         return Usage(strError, false);
-    std::signal(SIGINT, OnInterrupt);
-    std::signal(SIGTERM, OnInterrupt);
     const int nExit = RunFiles(options, strPassword);
     strPassword.SecureEmpty();
     return nExit;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "container/FileGuards.h"
+#include "container/FileStreams.h"
 #include "container/FileProcessor.h"
 #include "container/PathUtils.h"
 
@@ -12,17 +13,24 @@ uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 
 }  // namespace
 
+namespace {
+
+// A damaged container: the restored part before the damage is the user's only salvage.
+bool IsDamage(int nResult)
+{
+    return nResult == WR_READ_ERROR || nResult == WR_DECRYPT_ERROR || nResult == WR_INFLATE_ERROR;
+}
+
+}  // namespace
+
 int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
 {
     const CString strSource = LockedCopy(item.m_strSource);
-    KeyCipher(item, cipher);
+    if (!KeyCipher(item, cipher))
+        return WR_DECRYPT_ERROR;
     const CString strDest = LockedCopy(item.m_strDest);
-    if (!IsRegularFile(strSource))
-        return WR_READ_ERROR;
-
-    const uint64_t nSize = GetFileSize64(strSource);
-    CInputFile in(strSource);
-    if (!in.Get())
+    CInputFile in;
+    if (!in.Open(strSource))
         return WR_READ_ERROR;
     uint8_t abMagic[4];
     if (std::fread(abMagic, 1, 4, in.Get()) < 4)
@@ -30,33 +38,33 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     if (std::memcmp(abMagic, kContainerMagic, 4) != 0)
         return WR_BAD_FORMAT;
 
-    CString strName;
+    CString strStored;
     uint32_t nHeader = 0;
-    int nResult = ReadNameHeader(strName, in.Get(), cipher, nHeader);
+    int nResult = ReadNameHeader(strStored, in.Get(), cipher, nHeader);
     if (nResult != WR_OK)
         return nResult;
     const uint64_t nConsumed = 4 + uint64_t(nHeader);
     bool bCancelled = false;
+    uint64_t nRestored = 0;
     if (!bWrite)
-        return ReadBlocks(item, cipher, in.Get(), nullptr, nSize, nConsumed, bCancelled);
+        return ReadBlocks(item, cipher, in.Get(), nullptr, in.Size(), nConsumed, bCancelled, nRestored);
 
-    CString strOut;
-    FILE* pOut = CreateUniqueFile(GetOutputDirectory(strDest), MakeSafeFileName(strName, strSource), strOut,
-                                  [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
-    if (!pOut)
+    const CString strDirectory = GetOutputDirectory(strDest), strName = MakeSafeFileName(strStored, strSource);
+    LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
+    COutputFile out;
+    if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;
-    COutputFile out(pOut, strOut);
-    // What was restored before a damaged block is the user's only salvage.
-    out.Keep(true);
-    nResult = ReadBlocks(item, cipher, in.Get(), pOut, nSize, nConsumed, bCancelled);
-    if (!out.Close() && nResult == WR_OK)
-        nResult = WR_WRITE_ERROR;
-    out.Keep(!bCancelled);
-    return nResult;
+    nResult = ReadBlocks(item, cipher, in.Get(), out.Get(), in.Size(), nConsumed, bCancelled, nRestored);
+    int nKeep = KEPT_NOTHING;
+    if (!bCancelled && nResult == WR_OK)
+        nKeep = KEPT_WHOLE;
+    else if (!bCancelled && nRestored > 0 && IsDamage(nResult))
+        nKeep = KEPT_PARTIAL;
+    return SettleOutput(item, out, strName, nResult, nKeep);
 }
 
 int CFileProcessor::ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
-                               uint64_t nConsumed, bool& bCancelled)
+                               uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored)
 {
     // A failed init leaves a stream that inflate refuses: result 6 at the first block.
     std::memset(&m_zstream, 0, sizeof m_zstream);
@@ -77,6 +85,7 @@ int CFileProcessor::ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE
         const uint32_t nRaw = Le16(abHeader);
         if (pOut && std::fwrite(m_abPlain, 1, nRaw, pOut) < nRaw)
             return WR_WRITE_ERROR;
+        ++nRestored;
         if (inflateReset(&m_zstream) != Z_OK)
             return WR_INFLATE_ERROR;
         if (std::feof(pIn))

@@ -1,5 +1,5 @@
-// Thin owners for the pipelines: every way out of a file closes its streams,
-// releases the zlib stream and, where asked, removes an unfinished output.
+// Thin owners for the pipelines: every way out releases the zlib stream and
+// wipes the password copy. The files themselves are in FileStreams.h.
 #pragma once
 
 #include <cstdio>
@@ -7,60 +7,6 @@
 #include <zlib.h>
 
 #include "framework/afxstr.h"
-
-// Room for 16 chunks per system call instead of one.
-const size_t kStreamBufferSize = 64 * 1024;
-
-class CInputFile {
-public:
-    explicit CInputFile(const char* pszPath) : m_pFile(std::fopen(pszPath, "rb"))
-    {
-        if (m_pFile)
-            std::setvbuf(m_pFile, nullptr, _IOFBF, kStreamBufferSize);
-    }
-    ~CInputFile() { if (m_pFile) std::fclose(m_pFile); }
-    CInputFile(const CInputFile&) = delete;
-    CInputFile& operator=(const CInputFile&) = delete;
-    FILE* Get() const { return m_pFile; }
-
-private:
-    FILE* m_pFile;
-};
-
-// Removed on destruction unless Keep() was called: an exception or an early
-// return never leaves a half-written file that looks finished.
-class COutputFile {
-public:
-    COutputFile(FILE* pFile, const CString& strPath) : m_pFile(pFile), m_strPath(strPath)
-    {
-        std::setvbuf(m_pFile, nullptr, _IOFBF, kStreamBufferSize);
-    }
-    ~COutputFile()
-    {
-        Close();
-        if (!m_bKeep)
-            std::remove(m_strPath);
-    }
-    COutputFile(const COutputFile&) = delete;
-    COutputFile& operator=(const COutputFile&) = delete;
-
-    FILE* Get() const { return m_pFile; }
-    // False when buffered bytes could not be written out.
-    bool Close()
-    {
-        if (!m_pFile)
-            return true;
-        bool bOk = std::fclose(m_pFile) == 0;
-        m_pFile = nullptr;
-        return bOk;
-    }
-    void Keep(bool bKeep) { m_bKeep = bKeep; }
-
-private:
-    FILE* m_pFile;
-    CString m_strPath;
-    bool m_bKeep = false;
-};
 
 class CDeflateGuard {
 public:

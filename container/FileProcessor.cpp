@@ -4,6 +4,7 @@
 #include <new>
 
 #include "container/FileGuards.h"
+#include "container/FileStreams.h"
 #include "container/PathUtils.h"
 #include "container/SecureBuffer.h"
 
@@ -58,12 +59,32 @@ int CFileProcessor::Verify(CWorkItem& item, CCipher& cipher)
     }
 }
 
-void CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher)
+bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher)
 {
     CString strPassword = LockedCopy(item.m_strPassword);
     CWipeOnExit wipe(strPassword);
+    // The key ends at the first NUL: "\0secret" would be the empty password.
+    if (std::strlen(strPassword) != size_t(strPassword.GetLength()))
+        return false;
     cipher.GetKey()->SetPassword(strPassword);
     cipher.Prepare();
+    return true;
+}
+
+int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep)
+{
+    if (nKeep != KEPT_NOTHING) {
+        CString strFinal;
+        const int nFinish =
+            out.Finish(strName, strFinal, [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
+        if (nFinish == WR_OK) {
+            LockedSet(item.m_nKept, nKeep);
+            return nResult;
+        }
+        nResult = nFinish;
+    }
+    LockedSet(item.m_nKept, out.Discard() ? KEPT_NOTHING : KEPT_TEMPORARY);
+    return nResult;
 }
 
 int CFileProcessor::Percent(uint64_t nDone, uint64_t nTotal)
@@ -76,9 +97,11 @@ int CFileProcessor::Percent(uint64_t nDone, uint64_t nTotal)
 int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
 {
     const CString strSource = LockedCopy(item.m_strSource);
-    KeyCipher(item, cipher);
+    if (!KeyCipher(item, cipher))
+        return WR_ENCRYPT_ERROR;
     const CString strWanted = LockedCopy(item.m_strDest);
-    if (!IsRegularFile(strSource))
+    CInputFile in;
+    if (!in.Open(strSource))
         return WR_READ_ERROR;
 
     // A failed init leaves a stream that deflate refuses: result 7 at the first chunk.
@@ -86,30 +109,33 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     deflateInit(&m_zstream, Z_DEFAULT_COMPRESSION);
     CDeflateGuard deflateGuard(m_zstream);
 
-    const uint64_t nSize = GetFileSize64(strSource);
-    CInputFile in(strSource);
-    if (!in.Get())
-        return WR_READ_ERROR;
-
-    CString strOut;
-    FILE* pOut = CreateUniqueFile(GetOutputDirectory(strWanted), GetFileNamePart(strWanted), strOut,
-                                  [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
-    if (!pOut)
+    const CString strDirectory = GetOutputDirectory(strWanted), strName = GetFileNamePart(strWanted);
+    LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
+    COutputFile out;
+    if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;
-    COutputFile out(pOut, strOut);
-
     bool bCancelled = false;
-    uint32_t nHeader = 0;
-    int nResult = std::fwrite(kContainerMagic, 1, 4, pOut) < 4 ? WR_WRITE_ERROR : WR_OK;
-    if (nResult == WR_OK)
-        nResult = WriteNameHeader(GetFileNamePart(strSource), pOut, cipher, nHeader);
-    if (nResult == WR_OK)
-        nResult = WriteBlocks(item, cipher, in.Get(), pOut, nSize, bCancelled);
-    if (!out.Close() && nResult == WR_OK)
-        nResult = WR_WRITE_ERROR;
+    const int nResult = WriteContainer(item, cipher, GetFileNamePart(strSource), in, out.Get(), bCancelled);
     // The format has no trailer: a cut-off container would decrypt without
-    // complaint to a cut-off file. Only a finished one stays.
-    out.Keep(nResult == WR_OK && !bCancelled);
+    // complaint to a cut-off file. Only a finished one gets a name.
+    return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);
+}
+
+int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName,
+                                   const CInputFile& in, FILE* pOut, bool& bCancelled)
+{
+    // The magic goes in last: until then the file is no container, so a
+    // temporary file left by a crash never verifies as one.
+    static const uint8_t kUnfinished[4] = {0, 0, 0, 0};
+    int nResult = std::fwrite(kUnfinished, 1, 4, pOut) < 4 ? WR_WRITE_ERROR : WR_OK;
+    uint32_t nHeader = 0;
+    if (nResult == WR_OK)
+        nResult = WriteNameHeader(strStoredName, pOut, cipher, nHeader);
+    if (nResult == WR_OK)
+        nResult = WriteBlocks(item, cipher, in.Get(), pOut, in.Size(), bCancelled);
+    if (nResult == WR_OK && !bCancelled &&
+        (std::fseek(pOut, 0, SEEK_SET) != 0 || std::fwrite(kContainerMagic, 1, 4, pOut) < 4))
+        nResult = WR_WRITE_ERROR;
     return nResult;
 }
 

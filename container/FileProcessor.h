@@ -11,6 +11,7 @@
 #include "batch/WorkItem.h"
 #include "cipher/Cipher.h"
 #include "cipher/Sapphire.h"
+#include "container/FileStreams.h"
 #include "framework/afxstr.h"
 
 // A Sapphire II encryptor keyed once per file; each protected field then
@@ -37,12 +38,14 @@ public:
     virtual int Run(CWorkItem& item, CCipher& cipher);
 
     // Writes the container beside the item's m_strDest (made unique) and
-    // stores the path it created in m_strDest. A cancelled or failed run
-    // removes its partial container.
+    // stores its final path in m_strDest and what was kept in m_nKept. The
+    // output is written under a temporary name and named only when whole: a
+    // cancelled or failed run leaves nothing.
     int Encrypt(CWorkItem& item, CCipher& cipher);
-    // Restores the stored name in the folder of m_strDest and stores the
-    // path it created there. A cancelled run removes its partial output; a
-    // damaged block keeps what was restored before it.
+    // Restores the stored name in the folder of m_strDest, the same way. A
+    // damaged block after at least one restored block keeps the restored
+    // part under the final name (KEPT_PARTIAL); any other failure, and a
+    // cancel, leaves nothing.
     int Decrypt(CWorkItem& item, CCipher& cipher);
     // Decrypt's checks over the whole container, writing nothing.
     int Verify(CWorkItem& item, CCipher& cipher);
@@ -60,14 +63,22 @@ public:
 private:
     int EncryptFile(CWorkItem& item, CCipher& cipher);
     int DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite);
+    // Everything after the output is open and before it is named.
+    int WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName, const CInputFile& in,
+                       FILE* pOut, bool& bCancelled);
     int WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                     bool& bCancelled);
+    // nRestored counts the blocks written to pOut.
     int ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
-                   uint64_t nConsumed, bool& bCancelled);
+                   uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored);
     int ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed);
     void ClearBuffers();
-    // Keys and prepares the cipher from the item's password; the copy is wiped.
-    static void KeyCipher(CWorkItem& item, CCipher& cipher);
+    // Keys and prepares the cipher from the item's password; the copy is
+    // wiped. False, keying nothing, for a password with a NUL in it.
+    static bool KeyCipher(CWorkItem& item, CCipher& cipher);
+    // Names the output when nKeep asks for it, else removes it; records in
+    // the item what was kept. Returns nResult, or the naming's failure.
+    static int SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep);
     // (done x 100) / total, or 0 when the total is unknown.
     static int Percent(uint64_t nDone, uint64_t nTotal);
 

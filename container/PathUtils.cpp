@@ -17,11 +17,17 @@
 
 namespace {
 
-// The last separator of either kind. A path mixing both (C:\Users\me/docs/a.txt)
-// must still split at its real last folder, or outputs land in a parent folder.
+// On Windows the last separator of either kind: a path mixing both
+// (C:\Users\me/docs/a.txt) must still split at its real last folder. On
+// POSIX a backslash is an ordinary character of a file name: splitting there
+// would put a\b.txt's output into a folder "a", or wherever a link "a" leads.
 int LastSeparator(const CString& strPath)
 {
+#ifdef _WIN32
     return std::max(strPath.ReverseFind('\\'), strPath.ReverseFind('/'));
+#else
+    return strPath.ReverseFind('/');
+#endif
 }
 
 bool IsAsciiDigit(char c) { return c >= '0' && c <= '9'; }
@@ -83,16 +89,14 @@ bool IsRegularFile(const CString& strPath)
 
 uint64_t GetFileSize64(const CString& strPath)
 {
-    FILE* pFile = std::fopen(strPath, "rb");
-    if (!pFile)
-        return UINT64_MAX;
+    // Status only: opening a FIFO or a device to measure it could block.
 #ifdef _WIN32
-    int64_t nSize = _fseeki64(pFile, 0, SEEK_END) == 0 ? _ftelli64(pFile) : -1;
+    struct _stat64 st;
+    return _stat64(strPath, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG ? uint64_t(st.st_size) : UINT64_MAX;
 #else
-    int64_t nSize = fseeko(pFile, 0, SEEK_END) == 0 ? int64_t(ftello(pFile)) : -1;
+    struct stat st;
+    return stat(strPath, &st) == 0 && S_ISREG(st.st_mode) ? uint64_t(st.st_size) : UINT64_MAX;
 #endif
-    std::fclose(pFile);
-    return nSize < 0 ? UINT64_MAX : uint64_t(nSize);
 }
 
 CString MakeUniquePath(const CString& strDirectory, const CString& strName)
@@ -134,52 +138,4 @@ CString MakeEncryptedName(const CString& strSource)
     if (strExt.GetLength() > 1)
         strExt.SetAt(1, '_');
     return GetStemPart(strSource) + strExt;
-}
-
-FILE* OpenExclusive(const CString& strPath)
-{
-#ifdef _WIN32
-    int fd = _open(strPath, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
-    if (fd < 0)
-        return nullptr;
-    FILE* pFile = _fdopen(fd, "wb");
-    if (!pFile) {
-        int nErr = errno;
-        _close(fd);
-        _unlink(strPath);
-        errno = nErr;
-    }
-#else
-    int fd = open(strPath, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return nullptr;
-    FILE* pFile = fdopen(fd, "wb");
-    if (!pFile) {
-        int nErr = errno;
-        close(fd);
-        unlink(strPath);
-        errno = nErr;
-    }
-#endif
-    return pFile;
-}
-
-FILE* CreateUniqueFile(const CString& strDirectory, const CString& strName, CString& strPath,
-                       const std::function<void(const CString&)>& onChosen)
-{
-    strPath = MakeUniquePath(strDirectory, strName);
-    // Bounded: each retry needs another process to win one more race.
-    for (int nTry = 0; nTry < 1000; ++nTry) {
-        if (onChosen)
-            onChosen(strPath);
-        if (FILE* pFile = OpenExclusive(strPath))
-            return pFile;
-        if (errno != EEXIST)
-            return nullptr;
-        CString strNext = MakeUniquePath(strDirectory, strName);
-        if (strNext == strPath)
-            return nullptr;  // the name test and the create disagree; do not spin
-        strPath = strNext;
-    }
-    return nullptr;
 }

@@ -1,5 +1,5 @@
 // Path splitting, file tests and output naming. Paths are narrow strings;
-// "\" and "/" both separate folders.
+// on Windows "\" and "/" both separate folders, on POSIX only "/" does.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +26,7 @@ CString GetOutputDirectory(const CString& strPath);
 
 bool PathExists(const CString& strPath);
 bool IsRegularFile(const CString& strPath);
-// All bits set when the file cannot be opened.
+// All bits set when there is no regular file at the path.
 uint64_t GetFileSize64(const CString& strPath);
 CString GetModulePath();
 
@@ -40,20 +40,11 @@ CString MakeUniquePath(const CString& strDirectory, const CString& strName);
 // folder and differs from the source.
 CString MakeEncryptedName(const CString& strSource);
 
-// Creates a new file for writing in binary mode, failing when the name is
-// taken: nothing is ever overwritten. The error is in errno.
-FILE* OpenExclusive(const CString& strPath);
-
-// MakeUniquePath, then an exclusive create; when another process takes the
-// chosen name in between, moves on to the next free name. onChosen hears
-// each name just before it is tried. On success strPath holds the created
-// path; on failure the last path tried.
-FILE* CreateUniqueFile(const CString& strDirectory, const CString& strName, CString& strPath,
-                       const std::function<void(const CString&)>& onChosen = nullptr);
-
 // A stored file name reduced to something safe to create in the container's
-// folder: its last component, before any ':' stream suffix (a leading drive
-// letter is dropped), without control characters and trailing dots or
-// blanks, and a device name such as CON or com1.txt prefixed with '_'. When
-// nothing is left, the fallback: the container's own file name plus ".out".
+// folder: its last component, without control characters (NUL included).
+// On Windows also before any ':' stream suffix (a leading drive letter is
+// dropped), without trailing dots or blanks, and a device name such as CON
+// or com1.txt prefixed with '_'. On POSIX, where those are ordinary names,
+// only "." and ".." are refused. When nothing is left, the fallback: the
+// container's own file name plus ".out".
 CString MakeSafeFileName(const CString& strStored, const CString& strContainerPath);

@@ -7,6 +7,7 @@ namespace {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
+#ifdef _WIN32
 bool IsAsciiAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 // CON, NUL.txt, com1.tar.gz, "aux .c": the system's device names, which
@@ -27,14 +28,8 @@ bool IsDeviceName(const CString& strName)
            strBase[3] >= '0' && strBase[3] <= '9';
 }
 
-CString Sanitize(const CString& strIn)
+CString SanitizeForPlatform(CString s)
 {
-    CString s;
-    for (int i = 0; i < strIn.GetLength(); ++i)
-        if (!IsControl(static_cast<unsigned char>(strIn[i])))
-            s += strIn[i];
-    s = GetFileNamePart(s);
-
     int nColon = s.Find(':');
     if (nColon == 1 && IsAsciiAlpha(s[0])) {
         s = s.Mid(2);  // drive-relative "C:name"
@@ -42,10 +37,8 @@ CString Sanitize(const CString& strIn)
     }
     if (nColon >= 0)
         s = s.Left(nColon);  // "name:stream" or "name:stream:$DATA"
-#ifdef _WIN32
     for (const char* p = "<>\"|?*"; *p; ++p)
         s.Replace(*p, '_');
-#endif
     // Windows drops trailing dots and blanks, so "x.txt." would land on x.txt;
     // and "." or ".." must never be a name.
     int n = s.GetLength();
@@ -55,6 +48,19 @@ CString Sanitize(const CString& strIn)
     if (!s.IsEmpty() && IsDeviceName(s))
         s = CString('_') + s;
     return s;
+}
+#else
+// "meeting 12:30.txt", "notes." and "CON" are ordinary names here.
+CString SanitizeForPlatform(const CString& s) { return s == "." || s == ".." ? CString() : s; }
+#endif
+
+CString Sanitize(const CString& strIn)
+{
+    CString s;
+    for (int i = 0; i < strIn.GetLength(); ++i)
+        if (!IsControl(static_cast<unsigned char>(strIn[i])))
+            s += strIn[i];
+    return SanitizeForPlatform(GetFileNamePart(s));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -63,6 +64,18 @@ protected:
         for (const char* psz : {".stdin", ".stdout", ".stderr"})
             fs::remove(m_dir / psz);
         return run;
+    }
+
+    // The temporary outputs in the scratch folder.
+    std::vector<std::string> PartialFiles() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir)) {
+            const std::string strName = entry.path().filename().string();
+            if (strName.size() > 8 && strName.compare(strName.size() - 8, 8, ".partial") == 0)
+                names.push_back(strName);
+        }
+        return names;
     }
 
     static std::string Text(size_t n)
@@ -262,14 +275,15 @@ TEST_F(Cli, InterruptRemovesThePartialOutput)
     const std::string strCmd = "cd '" + m_dir.string() + "' && { '" KESTRIN_CLI
                                "' encrypt -m des --password-file pw huge.bin >.stdout 2>.stderr & echo $! > .pid; }";
     ASSERT_EQ(std::system(strCmd.c_str()), 0);
-    for (int i = 0; i < 500 && !fs::exists(m_dir / "huge._in"); ++i)
+    for (int i = 0; i < 500 && PartialFiles().empty(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    ASSERT_TRUE(fs::exists(m_dir / "huge._in"));
+    ASSERT_EQ(PartialFiles().size(), 1u);
     const std::string strPid = Slurp(m_dir / ".pid");
     ASSERT_EQ(std::system(("kill -INT " + strPid).c_str()), 0);
     for (int i = 0; i < 1000 && std::system(("kill -0 " + strPid + " 2>/dev/null").c_str()) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(fs::exists(m_dir / "huge._in"));
+    EXPECT_TRUE(PartialFiles().empty());
     EXPECT_NE(Slurp(m_dir / ".stderr").find("interrupted"), std::string::npos);
 }
 

@@ -231,12 +231,12 @@ TEST_F(Decrypting, OutputThatCannotBeCreatedReportsTheChosenPath)
     EXPECT_EQ(Listing(), Names({"box._xt"}));
 }
 
-TEST_F(Decrypting, FailingMethodKeepsNothingButTheEmptyStart)
+TEST_F(Decrypting, FailingMethodBeforeAnyBlockLeavesNothing)
 {
     MakeContainer("plain.bin", TextBytes(100));
     CBrokenCipher broken;
     EXPECT_EQ(RunWith(broken, false, PathOf("box._xt"), PathOf("box._xt")).nResult, WR_DECRYPT_ERROR);
-    EXPECT_EQ(ReadFileBytes(PathOf("plain.bin")).size(), 0u);
+    EXPECT_EQ(Listing(), Names({"box._xt"}));
 }
 
 TEST_F(Decrypting, CancelRemovesThePartialOutput)
@@ -253,20 +253,16 @@ TEST_F(Decrypting, MissingContainerCreatesNothing)
 }
 
 #ifndef _WIN32
-TEST_F(Decrypting, ShortWriteKeepsThePartialOutput)
+TEST_F(Decrypting, ShortWriteLeavesNothing)
 {
-    const Bytes plain = RandomBytes(100000);
-    MakeContainer("plain.bin", plain);
+    MakeContainer("plain.bin", RandomBytes(100000));
     Outcome outcome;
     {
         FileSizeLimit limit(30000);  // the container itself is only read
         outcome = RunDecrypt(PathOf("box._xt"), 0);
     }
     EXPECT_EQ(outcome.nResult, WR_WRITE_ERROR);
-    Bytes restored = ReadFileBytes(PathOf("plain.bin"));
-    EXPECT_GT(restored.size(), 0u);
-    EXPECT_LE(restored.size(), 30000u);
-    EXPECT_TRUE(std::equal(restored.begin(), restored.end(), plain.begin()));
+    EXPECT_EQ(Listing(), Names({"box._xt"}));
 }
 #endif
 
@@ -278,14 +274,19 @@ TEST_F(Decrypting, UnsafeStoredNamesStayInTheContainersFolder)
         const char* pszStored;
         const char* pszRestored;
     } kCases[] = {
+#ifdef _WIN32
         {"..\\escape.txt", "escape.txt"},
-        {"../escape.txt", "escape.txt"},
-        {"/etc/escape.txt", "escape.txt"},
         {"C:escape.txt", "escape.txt"},
         {"report.txt:ads", "report.txt"},
-        {"bell\a.txt", "bell.txt"},
         {"CON", "_CON"},
         {"nul.txt", "_nul.txt"},
+#else
+        {"..\\escape.txt", "..\\escape.txt"},  // one name, in this folder
+        {"a\\..\\..\\b.txt", "a\\..\\..\\b.txt"},
+#endif
+        {"../escape.txt", "escape.txt"},
+        {"/etc/escape.txt", "escape.txt"},
+        {"bell\a.txt", "bell.txt"},
         {"..", "box._xt.out"},
         {"", "box._xt.out"},
     };
