@@ -9,6 +9,7 @@
 #include "batch/Messages.h"
 #include "batch/WorkItem.h"
 #include "batch/Worker.h"
+#include "container/FormatV2.h"
 #include "container/PathUtils.h"
 #include "framework/afxapp.h"
 #include "framework/afxwin.h"
@@ -222,6 +223,8 @@ void EndBatch(CBusyDlg* pBusy, HWND hwndOwner)
     if (hwndOwner)
         ::PostMessageA(hwndOwner, WM_ENABLE, TRUE, 0);
     CWnd::DeleteTempMap();
+    // The batch's master keys are not kept for the next one.
+    MasterKeys().Clear();
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // the lock that guards it, and the result codes of the file routines.
 #pragma once
 
+#include <cstdint>
+
 #include "framework/afxlock.h"
 #include "framework/afxstr.h"
 
@@ -40,6 +42,7 @@ struct CWorkItem {
     int m_nResult = 0;
     int m_nEncType = 0;
     int m_nKept = KEPT_NOTHING;  // written by the file routines before m_bDone
+    int64_t m_nDamagedRecord = -1;  // an authenticated container's first bad record, or -1
 
     CWorkItem() = default;
     // The password must not outlive the item in freed memory.
@@ -54,3 +57,5 @@ void LockedAssign(CString& field, const CString& value);
 // Single-field integer access under g_csWork.
 int LockedGet(const int& field);
 void LockedSet(int& field, int value);
+int64_t LockedGet(const int64_t& field);
+void LockedSet(int64_t& field, int64_t value);

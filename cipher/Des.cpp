@@ -1,5 +1,7 @@
 #include "cipher/Des.h"
 
+#include <cstring>
+
 #include "cipher/Bits.h"
 #include "cipher/DesTables.h"
 #include "cipher/TryNew.h"
@@ -168,6 +170,59 @@ void CDes::ProcessBlocks(uint8_t* pBuf, uint32_t nBlocks) const
         TwoBlocks(m_pKeys, pBuf);
     if (nBlocks)
         OneBlock(m_pKeys, pBuf, pBuf);
+}
+
+// One chain: each block waits for the one before. The permutations are
+// linear and the initial one undoes the final one (with the halves swapped),
+// so the chaining value is carried as the rounds see it and both
+// permutations of a block stay off the chain.
+void CDes::CbcEncryptBlocks(uint8_t* pBuf, uint32_t nBlocks, uint8_t* pRegister) const
+{
+    if (nBlocks == 0)
+        return;
+    uint32_t vL = LoadBE(pRegister), vR = LoadBE(pRegister + 4);
+    InitialPermutation(vL, vR);
+    for (uint32_t k = 0; k < nBlocks; ++k, pBuf += 8) {
+        uint32_t L = LoadBE(pBuf), R = LoadBE(pBuf + 4);
+        InitialPermutation(L, R);
+        L ^= vL;
+        R ^= vR;
+        Sixteen(L, R, m_pKeys);
+        vL = R;
+        vR = L;
+        FinalPermutation(L, R);
+        StoreBE(pBuf, R);
+        StoreBE(pBuf + 4, L);
+    }
+    std::memcpy(pRegister, pBuf - 8, 8);
+}
+
+// Deciphering needs only the ciphertext, so two blocks go through the rounds
+// together, as in the ECB loop, before the chaining XOR.
+void CDes::CbcDecryptBlocks(uint8_t* pBuf, uint32_t nBlocks, uint8_t* pRegister) const
+{
+    uint32_t vL = LoadBE(pRegister), vR = LoadBE(pRegister + 4);
+    for (; nBlocks >= 2; nBlocks -= 2, pBuf += 16) {
+        const uint32_t c0L = LoadBE(pBuf), c0R = LoadBE(pBuf + 4);
+        const uint32_t c1L = LoadBE(pBuf + 8), c1R = LoadBE(pBuf + 12);
+        TwoBlocks(m_pKeys, pBuf);
+        StoreBE(pBuf, LoadBE(pBuf) ^ vL);
+        StoreBE(pBuf + 4, LoadBE(pBuf + 4) ^ vR);
+        StoreBE(pBuf + 8, LoadBE(pBuf + 8) ^ c0L);
+        StoreBE(pBuf + 12, LoadBE(pBuf + 12) ^ c0R);
+        vL = c1L;
+        vR = c1R;
+    }
+    if (nBlocks) {
+        const uint32_t cL = LoadBE(pBuf), cR = LoadBE(pBuf + 4);
+        OneBlock(m_pKeys, pBuf, pBuf);
+        StoreBE(pBuf, LoadBE(pBuf) ^ vL);
+        StoreBE(pBuf + 4, LoadBE(pBuf + 4) ^ vR);
+        vL = cL;
+        vR = cR;
+    }
+    StoreBE(pRegister, vL);
+    StoreBE(pRegister + 4, vR);
 }
 
 CDesCipher::~CDesCipher()

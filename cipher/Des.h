@@ -30,6 +30,11 @@ public:
     int BlockSize() const override { return 8; }
     // nBlocks consecutive blocks in place, each on its own (the ECB loop).
     void ProcessBlocks(uint8_t* pBuf, uint32_t nBlocks) const;
+    // Cipher block chaining over nBlocks in place, pRegister (8 bytes) the
+    // chaining value carried from call to call. An encryption key chains
+    // forward, a decryption key backward.
+    void CbcEncryptBlocks(uint8_t* pBuf, uint32_t nBlocks, uint8_t* pRegister) const;
+    void CbcDecryptBlocks(uint8_t* pBuf, uint32_t nBlocks, uint8_t* pRegister) const;
 
 private:
     uint32_t m_nKeys;   // round-key words: 2 per round

@@ -105,7 +105,21 @@ int CDesCbcCipher::Prepare()
     return 1;
 }
 
+// The checks and result of ProcessWholeBlocks; the chaining itself runs in
+// the DES engine over the chaining objects' registers, which keep their
+// meaning for anyone holding the chaining objects.
 int CDesCbcCipher::Process(uint8_t* pBuffer, uint32_t nLength, int bEncrypt)
 {
-    return ProcessWholeBlocks(m_pCbcEncryptor, m_pCbcDecryptor, pBuffer, nLength, bEncrypt);
+    if (!m_pCbcEncryptor || !m_pCbcDecryptor)
+        return 0;
+    const uint32_t nBlocks = nLength / 8;
+    if (nBlocks == 0)
+        return 1;
+    if (!pBuffer)
+        return 0;
+    if (bEncrypt)
+        m_pDesEncryptor->CbcEncryptBlocks(pBuffer, nBlocks, m_pCbcEncryptor->Register());
+    else
+        m_pDesDecryptor->CbcDecryptBlocks(pBuffer, nBlocks, m_pCbcDecryptor->Register());
+    return 1;
 }

@@ -14,6 +14,7 @@ class CCbcMode : public CBlockTransform {
 public:
     int BlockSize() const override { return m_nBlockSize; }
     const uint8_t* Register() const { return m_register.Data(); }
+    uint8_t* Register() { return m_register.Data(); }
 
 protected:
     // pIV: BlockSize() bytes of the initial chaining value; null means zeros.

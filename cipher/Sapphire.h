@@ -47,7 +47,7 @@ public:
     void ProcessString(uint8_t* pOut, const uint8_t* pIn, uint32_t n) override;
     void ProcessString(uint8_t* pBuf, uint32_t n) override;
 
-private:
+protected:
     SapphireState m_state;
 };
 

@@ -1,13 +1,14 @@
 #include "cli/Options.h"
 
+#include <cstdlib>
 #include <cstring>
 
 #include "cipher/Methods.h"
 
 const char kSynopsis[] =
-    "usage: kestrin encrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] FILE...\n"
-    "       kestrin decrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] FILE...\n"
-    "       kestrin verify  [-m METHOD] [--password-file FILE | --password-stdin] FILE...\n"
+    "usage: kestrin encrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] [--threads N] FILE...\n"
+    "       kestrin decrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] [--threads N] FILE...\n"
+    "       kestrin verify  [-m METHOD] [--password-file FILE | --password-stdin] [--threads N] FILE...\n"
     "       kestrin --help | --version\n";
 
 const char kDetails[] =
@@ -17,6 +18,8 @@ const char kDetails[] =
     "encrypt writes report._xt beside report.txt; decrypt restores the stored name\n"
     "in the container's folder; verify checks a container without writing.\n"
     "Nothing is ever overwritten: a taken name gets the next free number.\n"
+    "--threads N: threads that compress or expand the blocks (1..64); 1 works on\n"
+    "one thread, the default is one per hardware thread. The output is the same.\n"
     "Exit status: 0 when every file succeeded, else the result code (1..8) of the\n"
     "first file that failed; 64 for a usage error.\n";
 
@@ -38,6 +41,16 @@ bool ParseCommand(const char* psz, Command& command)
         }
     }
     return false;
+}
+
+bool ParseThreads(const char* psz, int& nThreads)
+{
+    char* pEnd = nullptr;
+    const long n = std::strtol(psz, &pEnd, 10);
+    if (!*psz || *pEnd || n < 1 || n > 64)
+        return false;
+    nThreads = int(n);
+    return true;
 }
 
 bool Fail(std::string& strError, const std::string& strWhy)
@@ -77,6 +90,11 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& strError
             options.strPasswordFile = argv[++i];
         } else if (strArg == "--password-stdin") {
             options.bPasswordStdin = true;
+        } else if (strArg == "--threads") {
+            if (!bHasValue)
+                return Fail(strError, "--threads needs a number");
+            if (!ParseThreads(argv[++i], options.nThreads))
+                return Fail(strError, std::string("--threads takes 1 to 64, not ") + argv[i]);
         } else if (strArg == "-q" || strArg == "--quiet") {
             options.bQuiet = true;
         } else {

@@ -12,6 +12,7 @@ struct Options {
     std::string strPasswordFile;
     bool bPasswordStdin = false;
     bool bQuiet = false;
+    int nThreads = 0;  // threads that compress; 0: every hardware thread
     std::vector<std::string> files;
 };
 

@@ -9,6 +9,8 @@
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "container/FileStreams.h"
+#include "container/BlockPool.h"
+#include "container/FormatV2.h"
 #include "container/PathUtils.h"
 
 #ifndef KESTRIN_VERSION
@@ -166,7 +168,9 @@ int main(int argc, char** argv)
     }
     if (!bGot)
         return Usage(strError, false);
+    SetPipelineThreads(options.nThreads);
     const int nExit = RunFiles(options, strPassword);
+    MasterKeys().Clear();
     strPassword.SecureEmpty();
     return nExit;
 }

@@ -31,6 +31,11 @@ void CFieldEncryptor::ResetTo(const CFieldEncryptor& keyed)
     m_state.CopyFrom(keyed.m_state);
 }
 
+void CFieldDecryptor::ResetTo(const CFieldDecryptor& keyed)
+{
+    m_state.CopyFrom(keyed.m_state);
+}
+
 int CFileProcessor::WriteProtected(const uint8_t* pData, uint32_t nCount, const CFieldEncryptor& keyed,
                                    CFieldEncryptor& scratch, FILE* pOut)
 {
@@ -56,6 +61,16 @@ int CFileProcessor::ReadProtected(uint8_t* pBuffer, uint32_t nCount, CCipher& ci
     } catch (const std::bad_alloc&) {
         return WR_NO_MEMORY;
     }
+    return WR_OK;
+}
+
+int CFileProcessor::ReadProtected(uint8_t* pBuffer, uint32_t nCount, const CFieldDecryptor& keyed,
+                                  CFieldDecryptor& scratch, FILE* pIn)
+{
+    if (std::fread(pBuffer, 1, nCount, pIn) < nCount)
+        return WR_READ_ERROR;
+    scratch.ResetTo(keyed);
+    scratch.ProcessString(pBuffer, nCount);
     return WR_OK;
 }
 

@@ -4,6 +4,7 @@
 
 #include "container/FileGuards.h"
 #include "container/FileStreams.h"
+#include "container/FormatV2.h"
 #include "container/FileProcessor.h"
 #include "container/PathUtils.h"
 
@@ -35,6 +36,9 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     uint8_t abMagic[4];
     if (std::fread(abMagic, 1, 4, in.Get()) < 4)
         return WR_READ_ERROR;
+    // A version-2 container says what it is: the chosen method does not matter.
+    if (HasMagicV2(abMagic, 4))
+        return DecryptFileV2(item, in, strSource, strDest, bWrite);
     if (std::memcmp(abMagic, kContainerMagic, 4) != 0)
         return WR_BAD_FORMAT;
 
@@ -47,14 +51,14 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     bool bCancelled = false;
     uint64_t nRestored = 0;
     if (!bWrite)
-        return ReadBlocks(item, cipher, in.Get(), nullptr, in.Size(), nConsumed, bCancelled, nRestored);
+        return ReadBody(item, cipher, in.Get(), nullptr, in.Size(), nConsumed, bCancelled, nRestored);
 
     const CString strDirectory = GetOutputDirectory(strDest), strName = MakeSafeFileName(strStored, strSource);
     LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
     if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;
-    nResult = ReadBlocks(item, cipher, in.Get(), out.Get(), in.Size(), nConsumed, bCancelled, nRestored);
+    nResult = ReadBody(item, cipher, in.Get(), out.Get(), in.Size(), nConsumed, bCancelled, nRestored);
     int nKeep = KEPT_NOTHING;
     if (!bCancelled && nResult == WR_OK)
         nKeep = KEPT_WHOLE;
@@ -71,8 +75,11 @@ int CFileProcessor::ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE
     inflateInit(&m_zstream);
     CInflateGuard inflateGuard(m_zstream);
 
+    const CCipherKey* pKey = cipher.GetKey();
+    const CFieldDecryptor keyed(pKey->Data(), pKey->Length());
+    CFieldDecryptor scratch(pKey->Data(), pKey->Length());
     uint8_t abHeader[6];
-    int nResult = ReadProtected(abHeader, 6, cipher, pIn);
+    int nResult = ReadProtected(abHeader, 6, keyed, scratch, pIn);
     while (nResult == WR_OK) {
         nResult = ReadBlock(cipher, pIn, abHeader, nConsumed);
         if (nResult != WR_OK)
@@ -90,35 +97,43 @@ int CFileProcessor::ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE
             return WR_INFLATE_ERROR;
         if (std::feof(pIn))
             return WR_OK;
-        nResult = ReadProtected(abHeader, 6, cipher, pIn);
+        nResult = ReadProtected(abHeader, 6, keyed, scratch, pIn);
     }
     if (nResult == WR_NO_MEMORY)
         return nResult;
     return nConsumed == nSize ? WR_OK : WR_READ_ERROR;
 }
 
-// One block: its header checked against the buffers, its body read,
-// decrypted and inflated into m_abPlain.
-int CFileProcessor::ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed)
+int CFileProcessor::ReadSealedBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed,
+                                    uint8_t* pPacked)
 {
     const uint32_t nRaw = Le16(pHeader), nStored = Le16(pHeader + 2), nPacked = Le16(pHeader + 4);
     nConsumed += 6;
     if (nRaw == 0 || nRaw > uint32_t(kChunkSize) || nStored > uint32_t(kPackedBufferSize) || nPacked > nStored)
         return WR_DECRYPT_ERROR;
 
-    ClearBuffers();
-    const size_t nBody = std::fread(m_abPacked, 1, nStored, pIn);
+    std::memset(pPacked, 0, kPackedBufferSize);
+    const size_t nBody = std::fread(pPacked, 1, nStored, pIn);
     if (nBody == 0)
         return WR_READ_ERROR;
     nConsumed += nBody;  // a short body is accepted: its missing tail stays zero
-    if (!cipher.Process(m_abPacked, nStored, 0))
+    if (!cipher.Process(pPacked, nStored, 0))
         return WR_DECRYPT_ERROR;
+    return WR_OK;
+}
 
+// One block: read and deciphered as above, then inflated into m_abPlain.
+int CFileProcessor::ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed)
+{
+    ClearBuffers();
+    const int nResult = ReadSealedBlock(cipher, pIn, pHeader, nConsumed, m_abPacked);
+    if (nResult != WR_OK)
+        return nResult;
     m_zstream.next_in = m_abPacked;
-    m_zstream.avail_in = nPacked;
+    m_zstream.avail_in = Le16(pHeader + 4);
     m_zstream.next_out = m_abPlain;
     m_zstream.avail_out = kChunkSize;
-    if (inflate(&m_zstream, Z_FINISH) != Z_STREAM_END || m_zstream.total_out != nRaw)
+    if (inflate(&m_zstream, Z_FINISH) != Z_STREAM_END || m_zstream.total_out != Le16(pHeader))
         return WR_INFLATE_ERROR;
     return WR_OK;
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "cipher/Methods.h"
 #include "container/FileGuards.h"
 #include "container/FileStreams.h"
 #include "container/PathUtils.h"
@@ -115,7 +116,9 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;
     bool bCancelled = false;
-    const int nResult = WriteContainer(item, cipher, GetFileNamePart(strSource), in, out.Get(), bCancelled);
+    const int nResult = LockedGet(item.m_nEncType) == kEncTypeAuthenticated
+                            ? WriteContainerV2(item, GetFileNamePart(strSource), in, out.Get(), bCancelled)
+                            : WriteContainer(item, cipher, GetFileNamePart(strSource), in, out.Get(), bCancelled);
     // The format has no trailer: a cut-off container would decrypt without
     // complaint to a cut-off file. Only a finished one gets a name.
     return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);
@@ -132,7 +135,7 @@ int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CStri
     if (nResult == WR_OK)
         nResult = WriteNameHeader(strStoredName, pOut, cipher, nHeader);
     if (nResult == WR_OK)
-        nResult = WriteBlocks(item, cipher, in.Get(), pOut, in.Size(), bCancelled);
+        nResult = WriteBody(item, cipher, in.Get(), pOut, in.Size(), bCancelled);
     if (nResult == WR_OK && !bCancelled &&
         (std::fseek(pOut, 0, SEEK_SET) != 0 || std::fwrite(kContainerMagic, 1, 4, pOut) < 4))
         nResult = WR_WRITE_ERROR;

@@ -23,6 +23,15 @@ public:
     void ResetTo(const CFieldEncryptor& keyed);
 };
 
+// The reading side of the same: each block header from a copy of one keyed state.
+class CFieldDecryptor : public CSapphireDecryptor {
+public:
+    CFieldDecryptor(const uint8_t* pKey, int nKeyLength) : CSapphireDecryptor(pKey, nKeyLength) {}
+    void ResetTo(const CFieldDecryptor& keyed);
+};
+
+class CBlockPool;
+
 class CFileProcessor {
 public:
     static const int kChunkSize = 4096;
@@ -36,6 +45,11 @@ public:
 
     // Encrypt or Decrypt, by the item's m_bEncrypt. Returns a WR_ code.
     virtual int Run(CWorkItem& item, CCipher& cipher);
+
+    // Threads that compress or expand the chunks: 0 takes the process-wide
+    // number (PipelineThreads), 1 keeps all work on the calling thread. The
+    // output is the same byte for byte whatever the number.
+    void SetThreads(int nThreads) { m_nThreads = nThreads; }
 
     // Writes the container beside the item's m_strDest (made unique) and
     // stores its final path in m_strDest and what was kept in m_nKept. The
@@ -57,6 +71,8 @@ public:
     static int WriteProtected(const uint8_t* pData, uint32_t nCount, const CFieldEncryptor& keyed,
                               CFieldEncryptor& scratch, FILE* pOut);
     static int ReadProtected(uint8_t* pBuffer, uint32_t nCount, CCipher& cipher, FILE* pIn);
+    static int ReadProtected(uint8_t* pBuffer, uint32_t nCount, const CFieldDecryptor& keyed,
+                             CFieldDecryptor& scratch, FILE* pIn);
     static int WriteNameHeader(const CString& strName, FILE* pOut, CCipher& cipher, uint32_t& nWritten);
     static int ReadNameHeader(CString& strName, FILE* pIn, CCipher& cipher, uint32_t& nRead);
 
@@ -64,14 +80,34 @@ private:
     int EncryptFile(CWorkItem& item, CCipher& cipher);
     int DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite);
     // Everything after the output is open and before it is named.
+    // The authenticated method's container (ProcessV2.cpp), and the reading
+    // of one whatever method was chosen: in is positioned after the magic.
+    int WriteContainerV2(CWorkItem& item, const CString& strStoredName, const CInputFile& in, FILE* pOut,
+                         bool& bCancelled);
+    int DecryptFileV2(CWorkItem& item, CInputFile& in, const CString& strSource, const CString& strDest,
+                      bool bWrite);
+    int Threads() const;
     int WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName, const CInputFile& in,
                        FILE* pOut, bool& bCancelled);
+    // The serial loops or, with more than one thread, the pooled ones.
+    int WriteBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize, bool& bCancelled);
+    int ReadBody(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize, uint64_t nConsumed,
+                 bool& bCancelled, uint64_t& nRestored);
     int WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                     bool& bCancelled);
     // nRestored counts the blocks written to pOut.
     int ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut, uint64_t nSize,
                    uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored);
     int ReadBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed);
+    // A block's header checked, its body read into pPacked (the missing tail
+    // of a short one left zero) and deciphered in place.
+    static int ReadSealedBlock(CCipher& cipher, FILE* pIn, const uint8_t* pHeader, uint64_t& nConsumed,
+                               uint8_t* pPacked);
+    // ParallelBlocks.cpp
+    int WritePooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,
+                    bool& bCancelled);
+    int ReadPooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,
+                   uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored);
     void ClearBuffers();
     // Keys and prepares the cipher from the item's password; the copy is
     // wiped. False, keying nothing, for a password with a NUL in it.
@@ -85,6 +121,7 @@ private:
     uint8_t m_abPlain[kChunkSize];
     uint8_t m_abPacked[kPackedBufferSize];
     z_stream m_zstream;
+    int m_nThreads = 0;
 };
 
 // "VXJ1", without terminator.

@@ -24,12 +24,26 @@ configure_native asan Debug -DKESTRIN_BENCH=OFF \
     "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=address,undefined"
 cmake --build "$BUILD/asan" -j "$JOBS"
 
+# ThreadSanitizer over the pooled block loops only: one test binary, the
+# suites that run the helper threads.
+echo "== build: native with ThreadSanitizer (pipeline tests)"
+configure_native tsan Debug -DKESTRIN_BENCH=OFF \
+    "-DCMAKE_CXX_FLAGS=-fsanitize=thread -O1" "-DCMAKE_C_FLAGS=-fsanitize=thread -O1" \
+    "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread"
+cmake --build "$BUILD/tsan" -j "$JOBS" --target test_container
+
 echo "== build: windows (mingw-w64)"
 configure_windows
 cmake --build "$BUILD/windows" -j "$JOBS"
 
 run_ctest native "native"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 run_ctest asan "native, ASan+UBSan"
+
+echo "== tests: pipeline, ThreadSanitizer"
+if ! TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1" "$BUILD/tsan/bin/test_container" \
+        --gtest_filter='*SerialAndPooled*:*PooledCancel*:Reader.*:*RoundTrip*:Decrypting.*:Encrypting.*'; then
+    status=1
+fi
 
 fresh_wine_prefix "$BUILD/windows/wineprefix" null
 run_ctest windows "windows, under Wine"

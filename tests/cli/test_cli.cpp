@@ -125,6 +125,16 @@ TEST_F(Cli, MethodNamesAndNumbersAreTheSame)
     EXPECT_EQ(Kestrin("verify --password-file pw report._xt").strOut, "report._xt: OK\n");
 }
 
+TEST_F(Cli, ThreadCountsGiveTheSameContainer)
+{
+    Spit(m_dir / "big.txt", Text(300000));
+    ASSERT_EQ(Kestrin("encrypt -q -m des-cbc --threads 1 --password-file pw big.txt").nExit, 0);
+    fs::rename(m_dir / "big._xt", m_dir / "serial._xt");
+    ASSERT_EQ(Kestrin("encrypt -q -m des-cbc --threads 3 --password-file pw big.txt").nExit, 0);
+    EXPECT_TRUE(Slurp(m_dir / "big._xt") == Slurp(m_dir / "serial._xt"));
+    EXPECT_EQ(Kestrin("verify -m des-cbc --threads 4 --password-file pw serial._xt").strOut, "serial._xt: OK\n");
+}
+
 TEST_F(Cli, TakenNamesAreNumbered)
 {
     Spit(m_dir / "report._xt", "mine");
@@ -203,6 +213,10 @@ TEST_F(Cli, UsageErrors)
         "encrypt --password-file short report.txt",  // fewer than 4 characters
         "encrypt --password-file missing-pw report.txt",
         "--version extra",
+        "encrypt --threads 0 --password-file pw report.txt",
+        "encrypt --threads 65 --password-file pw report.txt",
+        "encrypt --threads 2x --password-file pw report.txt",
+        "encrypt --password-file pw report.txt --threads",
     };
     for (const char* pszArgs : kCases) {
         ToolRun run = Kestrin(pszArgs);

@@ -1,6 +1,7 @@
 #include "PipelineRunner.h"
 
 #include "cipher/Methods.h"
+#include "container/BlockPool.h"
 #include "container/FileProcessor.h"
 
 const char kPassword[] = "correct horse";
@@ -69,3 +70,7 @@ const char* MethodName(int nEncType)
     static const char* const kNames[] = {"Sapphire", "Des", "DesCbc", "Blowfish"};
     return nEncType >= 0 && nEncType < 4 ? kNames[nEncType] : "None";
 }
+
+CPipelineThreads::CPipelineThreads(int nThreads) { SetPipelineThreads(nThreads); }
+
+CPipelineThreads::~CPipelineThreads() { SetPipelineThreads(0); }

@@ -35,3 +35,12 @@ private:
 };
 
 const char* MethodName(int nEncType);
+
+// The process-wide thread count for one scope; back to every hardware thread after.
+class CPipelineThreads {
+public:
+    explicit CPipelineThreads(int nThreads);
+    ~CPipelineThreads();
+    CPipelineThreads(const CPipelineThreads&) = delete;
+    CPipelineThreads& operator=(const CPipelineThreads&) = delete;
+};

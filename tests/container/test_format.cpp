@@ -228,10 +228,13 @@ const ReaderCase kReaderCases[] = {
 
 class Reader : public ScratchTest {};
 
+// The serial reader and the pooled one must give the same verdicts and leave the same files.
 TEST_F(Reader, DamagedContainers)
 {
+    for (int nThreads : {1, 3})
     for (const ReaderCase& c : kReaderCases) {
-        SCOPED_TRACE(c.pszWhat);
+        CPipelineThreads threads(nThreads);
+        SCOPED_TRACE(std::string(c.pszWhat) + ", threads " + std::to_string(nThreads));
         std::filesystem::remove_all(m_dir);
         std::filesystem::create_directories(m_dir);
         Bytes data = c.make();

@@ -335,6 +335,7 @@ TEST(Wiping, ProcessorBuffersAreClearedOnDestruction)
     item.m_strPassword = kPassword;
     item.m_bEncrypt = 1;
     CSapphireCipher cipher;
+    pProcessor->SetThreads(1);  // the chunk buffers of the processor itself
     ASSERT_EQ(pProcessor->Run(item, cipher), WR_OK);
     auto contains = [&](const char* psz) {
         return std::search(storage, storage + sizeof storage, psz, psz + std::strlen(psz)) != storage + sizeof storage;
