@@ -1,9 +1,17 @@
 // The two context-menu commands. Runs on the shell's thread: tidies the
 // selection, asks for the settings, runs each file on a worker while the
 // busy dialog shows progress, and reports failed files.
+//
+// The batch runs inside the host's process and pumps the host's messages, so
+// the host may, meanwhile, destroy the window that owns our dialogs (taking
+// the dialogs with it), ask the thread to quit, or deliver another command.
+// None of these may reach a destroyed object: the driver owns the busy
+// dialog, looks at its window and the owner's after every pump, and treats a
+// window gone or a WM_QUIT as Cancel.
 #include "batch/BatchDriver.h"
 
 #include <algorithm>
+#include <memory>
 #include <new>
 
 #include "batch/Messages.h"
@@ -12,6 +20,7 @@
 #include "container/FormatV2.h"
 #include "container/PathUtils.h"
 #include "framework/afxapp.h"
+#include "framework/afxfile.h"
 #include "framework/afxwin.h"
 #include "support/RegistryKey.h"
 #include "support/Settings.h"
@@ -21,25 +30,100 @@
 namespace {
 
 const DWORD kPumpSliceMs = 200;
-// Between polls the thread sleeps until a message arrives or this time has
-// passed, so a batch does not hold a core while progress stays live.
-const DWORD kPollWaitMs = 25;
+// While a file is in work the file bar is brought up to date this often; the
+// end of the file wakes the thread at once through the item's event.
+const DWORD kProgressMs = 50;
+
+const char kAlreadyRunning[] = "Kestrin is already processing files.";
+
+// A command delivered through this thread's own pump while its batch runs:
+// a batch inside the batch would free what the outer one still holds.
+thread_local bool t_bBatchRunning = false;
+
+class CBatchRunningFlag {
+public:
+    CBatchRunningFlag() { t_bBatchRunning = true; }
+    ~CBatchRunningFlag() { t_bBatchRunning = false; }
+    CBatchRunningFlag(const CBatchRunningFlag&) = delete;
+    CBatchRunningFlag& operator=(const CBatchRunningFlag&) = delete;
+};
+
+// An auto-reset event, closed on every way out.
+class CEventHandle {
+public:
+    CEventHandle() : m_h(::CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
+    ~CEventHandle()
+    {
+        if (m_h)
+            ::CloseHandle(m_h);
+    }
+    CEventHandle(const CEventHandle&) = delete;
+    CEventHandle& operator=(const CEventHandle&) = delete;
+    HANDLE Get() const { return m_h; }
+
+private:
+    HANDLE m_h;
+};
 
 struct BatchState {
     bool bEncrypt = true;
     CString strPassword;
     int nEncType = 0;
     int bBatch = 0;  // nonzero: the settings hold for the rest of the batch
+    HWND hwndOwner = nullptr;
+    CBusyDlg* pBusy = nullptr;  // owned by RunBatch
+    bool bBusyWindow = false;   // its window was created
+    HANDLE hDone = nullptr;     // the workers' completion event, may be null
+    bool bQuit = false;         // a WM_QUIT taken off the queue
+    int nQuitCode = 0;
     ~BatchState() { strPassword.SecureEmpty(); }
 };
 
-// Blanks what is not a regular file, sorts in descending byte order (blanks
-// last) and drops the blanks.
+// Takes a WM_QUIT that a nested loop (a dialog, a message box) left queued.
+void TakeQuit(BatchState& st)
+{
+    MSG msg;
+    if (!st.bQuit && ::PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        st.bQuit = true;
+        st.nQuitCode = int(msg.wParam);
+    }
+}
+
+// True when the batch must end as if Cancel had been pressed: the host asked
+// the thread to quit, or destroyed the busy dialog or the window owning it.
+bool HostEnded(BatchState& st)
+{
+    TakeQuit(st);
+    const bool bBusyGone = st.bBusyWindow && !st.pBusy->m_hWnd;
+    const bool bOwnerGone = st.hwndOwner && !::IsWindow(st.hwndOwner);
+    return st.bQuit || bBusyGone || bOwnerGone;
+}
+
+// Dispatches pending messages for at most kPumpSliceMs; a WM_QUIT is kept
+// back for the host and ends the batch.
+void PumpPending(BatchState& st)
+{
+    const DWORD dwStart = ::GetTickCount();
+    MSG msg;
+    while (!st.bQuit && ::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) &&
+           ::GetTickCount() - dwStart < kPumpSliceMs) {
+        int nQuitCode = 0;
+        if (!AfxPumpMessage(nQuitCode)) {
+            st.bQuit = true;
+            st.nQuitCode = nQuitCode;
+        }
+    }
+}
+
+// Blanks the folders, sorts in descending byte order (blanks last) and
+// drops the blanks. Anything else the user selected stays, even when it
+// cannot be read: its failure is reported like any other, never skipped
+// in silence.
 void TidyFileList(CStringArray& files)
 {
     CWaitCursor wait;
     for (int i = 0; i < files.GetSize(); ++i) {
-        if (!IsRegularFile(files[i]))
+        if (AfxGetFileKind(files[i]) == FileKind::kDirectory)
             files[i].Empty();
     }
     CString* first = files.GetData();
@@ -71,44 +155,54 @@ void WriteSettings(const BatchState& st)
     key.Close();
 }
 
-// False when the user gave up: the batch ends without a message.
-bool AskSettings(BatchState& st, const CString& strFile, CBusyDlg* pBusy)
+// False when the user gave up or the host ended the batch meanwhile: the
+// batch ends without a message.
+bool AskSettings(BatchState& st, const CString& strFile)
 {
-    pBusy->ShowWindow(SW_HIDE);
+    st.pBusy->ShowWindow(SW_HIDE);
     ReadSettings(st);
-    CSettingsDlg dlg;
+    CSettingsDlg dlg(st.hwndOwner ? CWnd::FromHandle(st.hwndOwner) : nullptr);
     dlg.m_strFileName = strFile;
     dlg.m_nEncType = st.nEncType;
     dlg.m_bConfirm = st.bEncrypt;
     dlg.m_bBatchSettings = st.bBatch;
-    if (dlg.DoModal() != IDOK)
+    const INT_PTR nAnswer = dlg.DoModal();
+    if (nAnswer != IDOK || HostEnded(st))
         return false;
     st.strPassword = dlg.m_strPassword;
     st.bBatch = dlg.m_bBatchSettings;
     st.nEncType = dlg.m_nEncType;
     WriteSettings(st);
-    pBusy->ShowWindow(SW_SHOW);
+    if (HostEnded(st))  // the registry's own message box pumps too
+        return false;
+    st.pBusy->ShowWindow(SW_SHOW);
     return true;
 }
 
-bool ReadBusyCancel(CBusyDlg* pBusy)
+bool ReadBusyCancel(const BatchState& st)
 {
     CScopedLock lock(g_csWork);
-    return pBusy->m_bCancel != 0;
+    return st.pBusy->m_bCancel != 0;
 }
 
 // While the worker runs the item must stay alive: whatever ends the file
 // early still waits here for the done flag.
 class CRunningWorker {
 public:
-    explicit CRunningWorker(CWorkItem& item) : m_item(item) {}
+    CRunningWorker(CWorkItem& item, HANDLE hDone) : m_item(item), m_hDone(hDone) {}
     ~CRunningWorker()
     {
         if (!m_bRunning)
             return;
         LockedSet(m_item.m_bCancel, 1);
-        while (!LockedGet(m_item.m_bDone))
-            ::Sleep(kPollWaitMs);
+        // The worker stops at its next block; the flag decides, the event
+        // only saves the polling.
+        while (!LockedGet(m_item.m_bDone)) {
+            if (m_hDone)
+                ::WaitForSingleObject(m_hDone, kProgressMs);
+            else
+                ::Sleep(kProgressMs);
+        }
     }
     void Finished() { m_bRunning = false; }
     CRunningWorker(const CRunningWorker&) = delete;
@@ -116,62 +210,72 @@ public:
 
 private:
     CWorkItem& m_item;
+    HANDLE m_hDone;
     bool m_bRunning = true;
 };
 
-// Polls until the worker is done; true when the user pressed Cancel.
-bool WaitForWorker(CWorkItem& item, CBusyDlg* pBusy)
+// Waits, pumping, until the worker is done; true when the batch is to end
+// (Cancel pressed, or the host ended it).
+bool WaitForWorker(CWorkItem& item, BatchState& st)
 {
-    CRunningWorker running(item);
+    CRunningWorker running(item, st.hDone);
     int nLastPercent = -1;
-    bool bCancelled = false;
+    bool bStop = false;
     for (;;) {
-        bCancelled = ReadBusyCancel(pBusy);
-        if (bCancelled)
+        bStop = bStop || ReadBusyCancel(st) || HostEnded(st);
+        if (bStop)
             LockedSet(item.m_bCancel, 1);
         int bDone = LockedGet(item.m_bDone);
         int nPercent = LockedGet(item.m_nPercent);
         if (nPercent != nLastPercent) {
-            pBusy->SetFilePos(nPercent);
+            st.pBusy->SetFilePos(nPercent);
             nLastPercent = nPercent;
         }
-        PumpPendingMessages();
         if (bDone)
             break;
-        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, kPollWaitMs, QS_ALLINPUT);
+        PumpPending(st);
+        const DWORD nHandles = st.hDone ? 1 : 0;
+        ::MsgWaitForMultipleObjects(nHandles, &st.hDone, FALSE, kProgressMs, QS_ALLINPUT);
     }
     running.Finished();
     // A Cancel pressed during the last pump still means "no further file".
-    return bCancelled || ReadBusyCancel(pBusy);
+    PumpPending(st);
+    return bStop || ReadBusyCancel(st) || HostEnded(st);
 }
 
-// False when the batch is to end: the user chose Cancel.
-bool ReportResult(CWorkItem& item, const CString& strFile, CBusyDlg* pBusy)
+// False when the batch is to end: the user chose Cancel, or the host ended
+// the batch while the message was up.
+bool ReportResult(CWorkItem& item, const CString& strFile, BatchState& st)
 {
     int nResult = LockedGet(item.m_nResult);
     if (nResult == WR_OK)
         return true;
-    pBusy->ShowWindow(SW_HIDE);
+    st.pBusy->ShowWindow(SW_HIDE);
     // A write failure names the path that could not be created, which for a
     // decryption is the one the decrypt routine chose, not the source.
     CString strPath = nResult == WR_WRITE_ERROR ? LockedCopy(item.m_strDest) : strFile;
     if (AfxMessageBox(FormatResultMessage(nResult, strPath, true), MB_OKCANCEL, 0) == IDCANCEL)
         return false;
-    pBusy->ShowWindow(SW_SHOW);
+    if (HostEnded(st))
+        return false;
+    st.pBusy->ShowWindow(SW_SHOW);
     return true;
 }
 
-// One file; false when the batch is to end.
-bool ProcessFile(BatchState& st, const CString& strFile, int nIndex, int nCount, CBusyDlg* pBusy)
+// One file; false when the batch is to end. strFile is a copy: nothing the
+// pump runs can free it.
+bool ProcessFile(BatchState& st, const CString strFile, int nIndex, int nCount)
 {
-    if (!st.bBatch && !AskSettings(st, strFile, pBusy))
+    if (!st.bBatch && !AskSettings(st, strFile))
         return false;
     CString strCount;
     strCount.Format("Processing file %d of %d", nIndex + 1, nCount);
-    pBusy->SetCountText(strCount);
-    pBusy->SetPathText(strFile);
-    pBusy->StepTotal();
-    PumpPendingMessages();
+    st.pBusy->SetCountText(strCount);
+    st.pBusy->SetPathText(strFile);
+    st.pBusy->StepTotal();
+    PumpPending(st);
+    if (HostEnded(st))
+        return false;
 
     CWorkItem item;
     item.m_strSource = strFile;
@@ -179,19 +283,22 @@ bool ProcessFile(BatchState& st, const CString& strFile, int nIndex, int nCount,
     item.m_strPassword = st.strPassword;
     item.m_bEncrypt = st.bEncrypt;
     item.m_nEncType = st.nEncType;
+    item.m_hDoneEvent = st.hDone;
+    if (st.hDone)
+        ::ResetEvent(st.hDone);  // a signal of the previous file seen by polling
     if (!StartWorker(&item))
         return false;
-    if (WaitForWorker(item, pBusy))
+    if (WaitForWorker(item, st))
         return false;
-    return ReportResult(item, strFile, pBusy);
+    return ReportResult(item, strFile, st);
 }
 
-void RunFiles(BatchState& st, CStringArray& files, CBusyDlg* pBusy)
+void RunFiles(BatchState& st, const CStringArray& files)
 {
     const int nCount = files.GetSize();
     try {
         for (int i = 0; i < nCount; ++i) {
-            if (!ProcessFile(st, files[i], i, nCount, pBusy))
+            if (!ProcessFile(st, files[i], i, nCount))
                 break;
         }
     } catch (const std::bad_alloc&) {
@@ -201,27 +308,24 @@ void RunFiles(BatchState& st, CStringArray& files, CBusyDlg* pBusy)
     }
 }
 
-CBusyDlg* NewBusyDialog()
+std::unique_ptr<CBusyDlg> NewBusyDialog()
 {
     try {
-        return new CBusyDlg;
+        return std::unique_ptr<CBusyDlg>(new CBusyDlg);
     } catch (const std::bad_alloc&) {
         AfxMessageBox("Out of memory.", MB_OK);
         return nullptr;
     }
 }
 
-void EndBatch(CBusyDlg* pBusy, HWND hwndOwner)
+void EndBatch(BatchState& st)
 {
-    if (pBusy) {
-        pBusy->ShowWindow(SW_HIDE);
-        if (pBusy->m_hWnd)
-            pBusy->DestroyWindow();  // the dialog deletes itself
-        else
-            delete pBusy;  // no window: nothing would ever delete it
+    if (st.pBusy && st.pBusy->m_hWnd) {
+        st.pBusy->ShowWindow(SW_HIDE);
+        st.pBusy->DestroyWindow();
     }
-    if (hwndOwner)
-        ::PostMessageA(hwndOwner, WM_ENABLE, TRUE, 0);
+    if (st.hwndOwner && ::IsWindow(st.hwndOwner))
+        ::PostMessageA(st.hwndOwner, WM_ENABLE, TRUE, 0);
     CWnd::DeleteTempMap();
     // The batch's master keys are not kept for the next one.
     MasterKeys().Clear();
@@ -229,38 +333,41 @@ void EndBatch(CBusyDlg* pBusy, HWND hwndOwner)
 
 }  // namespace
 
-void PumpPendingMessages()
-{
-    const DWORD dwStart = ::GetTickCount();
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE) && ::GetTickCount() - dwStart < kPumpSliceMs) {
-        if (!AfxPumpMessage())
-            break;
-    }
-}
-
 void RunBatch(CStringArray& files, bool bEncrypt, HWND hwndOwner)
 {
+    if (t_bBatchRunning) {
+        AfxMessageBox(kAlreadyRunning, MB_OK);
+        return;
+    }
+    CBatchRunningFlag running;
     if (hwndOwner)
         ::PostMessageA(hwndOwner, WM_ENABLE, FALSE, 0);
-    CBusyDlg* pBusy = nullptr;
+    BatchState st;
+    std::unique_ptr<CBusyDlg> pBusy;
+    CEventHandle done;
     try {
-        BatchState st;
         st.bEncrypt = bEncrypt;
+        st.hwndOwner = hwndOwner;
+        st.hDone = done.Get();
         TidyFileList(files);
         CWnd* pParent = hwndOwner ? CWnd::FromHandle(hwndOwner) : nullptr;
         pBusy = NewBusyDialog();
+        st.pBusy = pBusy.get();
         if (pBusy) {
-            pBusy->Create(pParent);
-            if (pBusy->m_hWnd && ::IsWindow(pBusy->m_hWnd))
+            st.bBusyWindow = pBusy->Create(pParent) && pBusy->m_hWnd;
+            if (st.bBusyWindow)
                 pBusy->ShowWindow(SW_SHOW);
             pBusy->SetTotal(files.GetSize() + 1);
-            RunFiles(st, files, pBusy);
+            RunFiles(st, files);
         }
     } catch (const std::bad_alloc&) {
         AfxMessageBox("Out of memory.", MB_OK);
     } catch (...) {
         AfxMessageBox("An unexpected error ended the operation.", MB_OK);
     }
-    EndBatch(pBusy, hwndOwner);
+    EndBatch(st);
+    pBusy.reset();
+    // Handed back once, now that nothing of the batch waits any more.
+    if (st.bQuit)
+        ::PostQuitMessage(st.nQuitCode);
 }

@@ -9,9 +9,10 @@
 // Runs one batch on the calling (shell) thread and returns when it is over.
 // files: the selection, tidied in place. bEncrypt: the direction.
 // hwndOwner: the shell's window, may be null. Never throws.
+// The host going away ends the batch as Cancel does: the owner window or the
+// busy dialog destroyed, or a WM_QUIT, which is posted again once the batch
+// is over. A call made while this thread already runs a batch (a command
+// delivered through the batch's own message pump) only says so in a message
+// box and returns.
 void RunBatch(CStringArray& files, bool bEncrypt, HWND hwndOwner);
-
-// Dispatches the calling thread's pending messages for at most 200 ms;
-// returns at once when none is waiting.
-void PumpPendingMessages();
 #endif

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "framework/afxdefs.h"
 #include "framework/afxlock.h"
 #include "framework/afxstr.h"
 
@@ -41,6 +42,11 @@ struct CWorkItem {
     int m_bEncrypt = 0;
     int m_nResult = 0;
     int m_nEncType = 0;
+    // Windows: an event the worker sets right after m_bDone = 1, so that the
+    // waiting thread wakes at once; the flag alone carries the result. Null
+    // when nobody waits on one. The worker signals its own duplicate: the
+    // waiting side may close this handle as soon as it sees the flag.
+    HANDLE m_hDoneEvent = nullptr;
     int m_nKept = KEPT_NOTHING;  // written by the file routines before m_bDone
     int64_t m_nDamagedRecord = -1;  // an authenticated container's first bad record, or -1
 

@@ -27,12 +27,42 @@ int ProcessItem(CWorkItem& item, Mode mode)
     return nResult;
 }
 
+#ifdef _WIN32
+// Read before the done flag is set, while the waiting side still holds its
+// own handle open.
+HANDLE DuplicateDoneEvent(CWorkItem& item)
+{
+    HANDLE hEvent;
+    {
+        CScopedLock lock(g_csWork);
+        hEvent = item.m_hDoneEvent;
+    }
+    HANDLE hOwn = nullptr;
+    if (hEvent && !::DuplicateHandle(::GetCurrentProcess(), hEvent, ::GetCurrentProcess(), &hOwn, 0, FALSE,
+                                     DUPLICATE_SAME_ACCESS))
+        hOwn = nullptr;  // the waiter still sees the flag at its next poll
+    return hOwn;
+}
+
+void SignalDone(HANDLE hEvent)
+{
+    if (!hEvent)
+        return;
+    ::SetEvent(hEvent);
+    ::CloseHandle(hEvent);
+}
+#else
+HANDLE DuplicateDoneEvent(CWorkItem&) { return nullptr; }
+void SignalDone(HANDLE) {}
+#endif
+
 UINT ThreadBody(LPVOID pParam, Mode mode)
 {
     CWorkItem* pItem = static_cast<CWorkItem*>(pParam);
     if (!pItem)
         return 0;
     LockedSet(pItem->m_bDone, 0);
+    HANDLE hDone = DuplicateDoneEvent(*pItem);
     int nResult;
     // Nothing may leave a thread procedure; allocation is all that throws here.
     try {
@@ -40,12 +70,14 @@ UINT ThreadBody(LPVOID pParam, Mode mode)
     } catch (...) {
         nResult = WR_NO_MEMORY;
     }
+    // The driver reads the result as soon as it sees the flag, and may
+    // destroy the item at once.
     {
-        // The driver reads the result as soon as it sees the flag.
         CScopedLock lock(g_csWork);
         pItem->m_nResult = nResult;
         pItem->m_bDone = 1;
     }
+    SignalDone(hDone);
     // Taking the mutex orders this wake after a waiter's last look at the flag.
     { std::lock_guard<std::mutex> lock(s_doneMutex); }
     s_doneSignal.notify_all();

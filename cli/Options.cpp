@@ -4,12 +4,14 @@
 #include <cstring>
 
 #include "cipher/Methods.h"
+#include "framework/afxconv.h"
 
 const char kSynopsis[] =
     "usage: kestrin encrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] [--threads N] FILE...\n"
     "       kestrin decrypt [-m METHOD] [--password-file FILE | --password-stdin] [-q] [--threads N] FILE...\n"
     "       kestrin verify  [-m METHOD] [--password-file FILE | --password-stdin] [--threads N] FILE...\n"
-    "       kestrin --help | --version\n";
+    "       kestrin --help | --version\n"
+    "options for all: [--codepage N]\n";
 
 const char kDetails[] =
     "METHOD: sapphire (the default), des, des-cbc, blowfish, or 0..3.\n"
@@ -20,6 +22,8 @@ const char kDetails[] =
     "Nothing is ever overwritten: a taken name gets the next free number.\n"
     "--threads N: threads that compress or expand the blocks (1..64); 1 works on\n"
     "one thread, the default is one per hardware thread. The output is the same.\n"
+    "--codepage N: the Windows code page of names and passwords that are not\n"
+    "UTF-8 (default: the system's ANSI code page on Windows, else 1252).\n"
     "Exit status: 0 when every file succeeded, else the result code (1..8) of the\n"
     "first file that failed; 64 for a usage error.\n";
 
@@ -95,6 +99,15 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& strError
                 return Fail(strError, "--threads needs a number");
             if (!ParseThreads(argv[++i], options.nThreads))
                 return Fail(strError, std::string("--threads takes 1 to 64, not ") + argv[i]);
+        } else if (strArg == "--codepage") {
+            if (!bHasValue)
+                return Fail(strError, "--codepage needs a code page number");
+            const std::string strValue = argv[++i];
+            char* pEnd = nullptr;
+            const unsigned long n = std::strtoul(strValue.c_str(), &pEnd, 10);
+            if (strValue.empty() || *pEnd || n == 0 || n > 65535 || !IsKnownCodePage(unsigned(n)))
+                return Fail(strError, "unknown code page: " + strValue);
+            options.nCodePage = unsigned(n);
         } else if (strArg == "-q" || strArg == "--quiet") {
             options.bQuiet = true;
         } else {

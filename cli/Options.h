@@ -13,6 +13,7 @@ struct Options {
     bool bPasswordStdin = false;
     bool bQuiet = false;
     int nThreads = 0;  // threads that compress; 0: every hardware thread
+    unsigned nCodePage = 0;  // of legacy names and passwords; 0: the system's (1252 off Windows)
     std::vector<std::string> files;
 };
 

@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "container/SecureBuffer.h"
+#include "framework/afxconv.h"
+#include "framework/afxfile.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -22,6 +24,20 @@ const char kHasNul[] = "the password contains a NUL byte, which would cut the ke
 
 // The password passes through the stream's buffer: ours, wiped after reading.
 char g_achStdinBuffer[4096];
+
+unsigned InputCodePage(FILE* pFile)
+{
+#ifdef _WIN32
+    // What a console types comes in the console's code page.
+    DWORD dwMode = 0;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pFile)));
+    if (h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &dwMode))
+        return GetConsoleCP();
+#else
+    (void)pFile;
+#endif
+    return GetLegacyCodePage();
+}
 
 // The first line without its line end. A fixed buffer, wiped after, so no
 // copy of the password is left behind by a growing string.
@@ -46,8 +62,12 @@ bool ReadFirstLine(FILE* pFile, CString& strLine)
     }
     if (n > 0 && ach[n - 1] == '\r')
         --n;
-    strLine = CString(ach, int(n));
+    // Passwords travel as UTF-8 like every text here; a line that is not
+    // UTF-8 was typed in the legacy code page.
+    CString strBytes(ach, int(n));
     SecureZero(ach, sizeof ach);
+    strLine = LegacyOrUtf8ToUtf8(strBytes, InputCodePage(pFile));
+    strBytes.SecureEmpty();
     return bAny || c == '\n';
 }
 
@@ -97,7 +117,7 @@ bool AskOnTerminal(bool bEncrypting, CString& strPassword, std::string& strError
             break;
         if (!bEncrypting)
             return true;
-        if (strPassword.GetLength() < kMinLength) {
+        if (Utf8Length(strPassword) < kMinLength) {
             std::fprintf(stderr, "%s\n", kTooShort);
             continue;
         }
@@ -120,7 +140,7 @@ namespace {
 bool ReadPasswordFrom(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)
 {
     char achBuffer[4096];
-    FILE* pFile = options.bPasswordStdin ? stdin : std::fopen(options.strPasswordFile.c_str(), "rb");
+    FILE* pFile = options.bPasswordStdin ? stdin : AfxOpenFile(options.strPasswordFile.c_str(), "rb");
     if (!pFile) {
         strError = "cannot open the password file " + options.strPasswordFile;
         return false;
@@ -135,7 +155,7 @@ bool ReadPasswordFrom(const Options& options, bool bEncrypting, CString& strPass
         strError = "cannot read the password";
         return false;
     }
-    if (bEncrypting && strPassword.GetLength() < kMinLength) {
+    if (bEncrypting && Utf8Length(strPassword) < kMinLength) {
         strPassword.SecureEmpty();
         strError = kTooShort;
         return false;

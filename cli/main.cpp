@@ -5,6 +5,7 @@
 
 #include "batch/Messages.h"
 #include "batch/Worker.h"
+#include "cli/Console.h"
 #include "cli/Options.h"
 #include "cli/Password.h"
 #include "cli/Progress.h"
@@ -12,6 +13,7 @@
 #include "container/BlockPool.h"
 #include "container/FormatV2.h"
 #include "container/PathUtils.h"
+#include "framework/afxconv.h"
 
 #ifndef KESTRIN_VERSION
 #define KESTRIN_VERSION "0"
@@ -75,9 +77,9 @@ int ProcessFile(const Options& options, const CString& strPassword, const CStrin
 void ReportSuccess(const Options& options, const CString& strFile, const CString& strOutput)
 {
     if (options.command == Command::kVerify)
-        std::printf("%s: OK\n", strFile.GetString());
+        PrintText(stdout, "%s: OK\n", strFile.GetString());
     else
-        std::printf("%s -> %s\n", strFile.GetString(), strOutput.GetString());
+        PrintText(stdout, "%s -> %s\n", strFile.GetString(), strOutput.GetString());
     std::fflush(stdout);
 }
 
@@ -86,29 +88,29 @@ void ReportSignal(const Options& options, const CString& strFile, const CString&
 {
     if (nKept == KEPT_WHOLE && nResult == WR_OK) {
         ReportSuccess(options, strFile, strOutput);  // finished before it saw the cancel
-        std::fprintf(stderr, "kestrin: interrupted after %s\n", strFile.GetString());
+        PrintText(stderr, "kestrin: interrupted after %s\n", strFile.GetString());
     } else if (nKept == KEPT_TEMPORARY) {
-        std::fprintf(stderr, "kestrin: interrupted while processing %s; a temporary file (.kestrin-*%s) could "
-                     "not be removed from %s\n", strFile.GetString(), kPartialSuffix,
-                     GetOutputDirectory(strOutput).GetString());
+        PrintText(stderr, "kestrin: interrupted while processing %s; a temporary file (.kestrin-*%s) could "
+                  "not be removed from %s\n", strFile.GetString(), kPartialSuffix,
+                  GetOutputDirectory(strOutput).GetString());
     } else if (options.command == Command::kVerify) {
-        std::fprintf(stderr, "kestrin: interrupted while processing %s\n", strFile.GetString());
+        PrintText(stderr, "kestrin: interrupted while processing %s\n", strFile.GetString());
     } else {
-        std::fprintf(stderr, "kestrin: interrupted while processing %s; its partial output was removed\n",
-                     strFile.GetString());
+        PrintText(stderr, "kestrin: interrupted while processing %s; its partial output was removed\n",
+                  strFile.GetString());
     }
 }
 
 void ReportFailure(int nResult, const CString& strFile, const CString& strOutput, int nKept)
 {
     const CString& strShown = nResult == WR_WRITE_ERROR ? strOutput : strFile;
-    std::fprintf(stderr, "%s\n", FormatResultMessage(nResult, strShown, false).GetString());
+    PrintText(stderr, "%s\n", FormatResultMessage(nResult, strShown, false).GetString());
     if (nKept == KEPT_PARTIAL)
-        std::fprintf(stderr, "kestrin: %s was only partly restored, up to the damage: %s\n", strFile.GetString(),
-                     strOutput.GetString());
+        PrintText(stderr, "kestrin: %s was only partly restored, up to the damage: %s\n", strFile.GetString(),
+                  strOutput.GetString());
     else if (nKept == KEPT_TEMPORARY)
-        std::fprintf(stderr, "kestrin: a temporary file (.kestrin-*%s) could not be removed from %s\n",
-                     kPartialSuffix, GetOutputDirectory(strOutput).GetString());
+        PrintText(stderr, "kestrin: a temporary file (.kestrin-*%s) could not be removed from %s\n",
+                  kPartialSuffix, GetOutputDirectory(strOutput).GetString());
 }
 
 int RunFiles(const Options& options, const CString& strPassword)
@@ -138,7 +140,7 @@ int RunFiles(const Options& options, const CString& strPassword)
 
 int Usage(const std::string& strError, bool bSynopsis)
 {
-    std::fprintf(stderr, "kestrin: %s\n%s", strError.c_str(), bSynopsis ? kSynopsis : "");
+    PrintText(stderr, "kestrin: %s\n%s", strError.c_str(), bSynopsis ? kSynopsis : "");
     return kExitUsage;
 }
 
@@ -146,12 +148,20 @@ int Usage(const std::string& strError, bool bSynopsis)
 
 int main(int argc, char** argv)
 {
+    std::vector<std::string> args = GetArguments(argc, argv);
+    std::vector<char*> argvUtf8;
+    for (std::string& s : args)
+        argvUtf8.push_back(&s[0]);
+    argvUtf8.push_back(nullptr);
     Options options;
     std::string strError;
-    if (!ParseOptions(argc, argv, options, strError))
+    if (!ParseOptions(int(args.size()), argvUtf8.data(), options, strError))
         return Usage(strError, true);
+    options.files = ExpandWildcards(options.files);
+    if (options.nCodePage)
+        SetLegacyCodePage(options.nCodePage);
     if (options.command == Command::kHelp) {
-        std::printf("%s\n%s", kSynopsis, kDetails);
+        PrintText(stdout, "%s\n%s", kSynopsis, kDetails);
         return 0;
     }
     if (options.command == Command::kVersion) {

@@ -7,6 +7,8 @@
 #include "container/FormatV2.h"
 #include "container/FileProcessor.h"
 #include "container/PathUtils.h"
+#include "container/StoredName.h"
+#include "framework/afxconv.h"
 
 namespace {
 
@@ -27,7 +29,7 @@ bool IsDamage(int nResult)
 int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
 {
     const CString strSource = LockedCopy(item.m_strSource);
-    if (!KeyCipher(item, cipher))
+    if (!KeyCipher(item, cipher, true, 0))
         return WR_DECRYPT_ERROR;
     const CString strDest = LockedCopy(item.m_strDest);
     CInputFile in;
@@ -45,6 +47,11 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     CString strStored;
     uint32_t nHeader = 0;
     int nResult = ReadNameHeader(strStored, in.Get(), cipher, nHeader);
+    // A password typed on the other platform, or in the other form: the
+    // name check tells which key the writer used.
+    if (nResult == WR_DECRYPT_ERROR && std::fseek(in.Get(), 4, SEEK_SET) == 0 &&
+        KeyCipher(item, cipher, true, 1))
+        nResult = ReadNameHeader(strStored, in.Get(), cipher, nHeader);
     if (nResult != WR_OK)
         return nResult;
     const uint64_t nConsumed = 4 + uint64_t(nHeader);
@@ -53,7 +60,8 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     if (!bWrite)
         return ReadBody(item, cipher, in.Get(), nullptr, in.Size(), nConsumed, bCancelled, nRestored);
 
-    const CString strDirectory = GetOutputDirectory(strDest), strName = MakeSafeFileName(strStored, strSource);
+    const CString strDirectory = GetOutputDirectory(strDest);
+    const CString strName = MakeSafeFileName(DecodeStoredName(strStored, GetLegacyCodePage()), strSource);
     LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
     if (!out.Create(strDirectory, in.Mode()))

@@ -6,6 +6,7 @@
 
 #include <zlib.h>
 
+#include "framework/afxfile.h"
 #include "framework/afxstr.h"
 
 class CDeflateGuard {

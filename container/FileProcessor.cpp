@@ -8,6 +8,8 @@
 #include "container/FileStreams.h"
 #include "container/PathUtils.h"
 #include "container/SecureBuffer.h"
+#include "container/StoredName.h"
+#include "framework/afxconv.h"
 
 CFileProcessor::CFileProcessor()
 {
@@ -60,14 +62,18 @@ int CFileProcessor::Verify(CWorkItem& item, CCipher& cipher)
     }
 }
 
-bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher)
+bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading, int nForm)
 {
-    CString strPassword = LockedCopy(item.m_strPassword);
-    CWipeOnExit wipe(strPassword);
+    CString strPassword = LockedCopy(item.m_strPassword), strFirst, strSecond;
+    CWipeOnExit wipe(strPassword), wipeFirst(strFirst), wipeSecond(strSecond);
     // The key ends at the first NUL: "\0secret" would be the empty password.
     if (std::strlen(strPassword) != size_t(strPassword.GetLength()))
         return false;
-    cipher.GetKey()->SetPassword(strPassword);
+    GetPasswordForms(strPassword, GetLegacyCodePage(), bReading, strFirst, strSecond);
+    const CString& strForm = nForm == 0 ? strFirst : strSecond;
+    if (strForm.IsEmpty())
+        return false;
+    cipher.GetKey()->SetPassword(strForm);
     cipher.Prepare();
     return true;
 }
@@ -98,7 +104,7 @@ int CFileProcessor::Percent(uint64_t nDone, uint64_t nTotal)
 int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
 {
     const CString strSource = LockedCopy(item.m_strSource);
-    if (!KeyCipher(item, cipher))
+    if (!KeyCipher(item, cipher, false, 0))
         return WR_ENCRYPT_ERROR;
     const CString strWanted = LockedCopy(item.m_strDest);
     CInputFile in;
@@ -116,9 +122,12 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;
     bool bCancelled = false;
-    const int nResult = LockedGet(item.m_nEncType) == kEncTypeAuthenticated
-                            ? WriteContainerV2(item, GetFileNamePart(strSource), in, out.Get(), bCancelled)
-                            : WriteContainer(item, cipher, GetFileNamePart(strSource), in, out.Get(), bCancelled);
+    // Version 2 stores the name in UTF-8; version 1 in the legacy code page.
+    const int nResult =
+        LockedGet(item.m_nEncType) == kEncTypeAuthenticated
+            ? WriteContainerV2(item, GetFileNamePart(strSource), in, out.Get(), bCancelled)
+            : WriteContainer(item, cipher, EncodeStoredName(GetFileNamePart(strSource), GetLegacyCodePage()), in,
+                             out.Get(), bCancelled);
     // The format has no trailer: a cut-off container would decrypt without
     // complaint to a cut-off file. Only a finished one gets a name.
     return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);

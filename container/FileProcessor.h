@@ -109,9 +109,10 @@ private:
     int ReadPooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,
                    uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored);
     void ClearBuffers();
-    // Keys and prepares the cipher from the item's password; the copy is
-    // wiped. False, keying nothing, for a password with a NUL in it.
-    static bool KeyCipher(CWorkItem& item, CCipher& cipher);
+    // Keys and prepares the cipher from the item's password in its nForm-th
+    // key form (GetPasswordForms); the copies are wiped. False, keying
+    // nothing, when there is no such form or the password has a NUL in it.
+    static bool KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading, int nForm);
     // Names the output when nKeep asks for it, else removes it; records in
     // the item what was kept. Returns nResult, or the naming's failure.
     static int SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep);

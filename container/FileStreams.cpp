@@ -10,6 +10,7 @@
 
 #include "container/PathUtils.h"
 #include "container/SecureBuffer.h"
+#include "framework/afxconv.h"
 
 #ifdef _WIN32
 #include <io.h>
@@ -61,13 +62,7 @@ void CInputFile::Close()
 
 std::wstring WidePath(const CString& strPath)
 {
-    int n = MultiByteToWideChar(CP_ACP, 0, strPath, -1, nullptr, 0);
-    if (n <= 0)
-        return std::wstring();
-    std::wstring str(size_t(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, strPath, -1, &str[0], n);
-    str.resize(size_t(n - 1));
-    return str;
+    return Win32Path(strPath);
 }
 
 namespace {

@@ -104,6 +104,6 @@ private:
 };
 
 #ifdef _WIN32
-// A narrow path as the system's "A" functions would read it.
+// A UTF-8 path for the wide functions, in the long form where it needs it.
 std::wstring WidePath(const CString& strPath);
 #endif

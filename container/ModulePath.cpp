@@ -3,6 +3,7 @@
 #include "container/PathUtils.h"
 
 #ifdef _WIN32
+#include "framework/afxapp.h"
 #include "framework/afxres.h"
 #else
 #include <climits>
@@ -12,9 +13,7 @@
 CString GetModulePath()
 {
 #ifdef _WIN32
-    char szPath[MAX_PATH] = {};
-    DWORD n = GetModuleFileNameA(AfxGetInstanceHandle(), szPath, MAX_PATH);
-    return CString(szPath, n < MAX_PATH ? int(n) : MAX_PATH - 1);
+    return AfxGetModuleFileName(AfxGetInstanceHandle());
 #else
     char szPath[PATH_MAX];
     ssize_t n = readlink("/proc/self/exe", szPath, sizeof szPath - 1);

@@ -4,16 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
-
-#ifdef _WIN32
-#include <io.h>
-#include "framework/afxdefs.h"
-#else
-#include <unistd.h>
-#endif
+#include "framework/afxfile.h"
 
 namespace {
 
@@ -67,36 +58,19 @@ CString GetOutputDirectory(const CString& strPath)
 
 bool PathExists(const CString& strPath)
 {
-#ifdef _WIN32
-    return GetFileAttributesA(strPath) != INVALID_FILE_ATTRIBUTES;
-#else
-    // lstat: a dangling link is an entry too, and an exclusive create fails on it.
-    struct stat st;
-    return lstat(strPath, &st) == 0;
-#endif
+    return AfxGetFileKind(strPath) != FileKind::kMissing;
 }
 
 bool IsRegularFile(const CString& strPath)
 {
-#ifdef _WIN32
-    struct _stat64 st;
-    return _stat64(strPath, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG;
-#else
-    struct stat st;
-    return stat(strPath, &st) == 0 && S_ISREG(st.st_mode);
-#endif
+    return AfxGetFileKind(strPath) == FileKind::kFile;
 }
 
 uint64_t GetFileSize64(const CString& strPath)
 {
     // Status only: opening a FIFO or a device to measure it could block.
-#ifdef _WIN32
-    struct _stat64 st;
-    return _stat64(strPath, &st) == 0 && (st.st_mode & _S_IFMT) == _S_IFREG ? uint64_t(st.st_size) : UINT64_MAX;
-#else
-    struct stat st;
-    return stat(strPath, &st) == 0 && S_ISREG(st.st_mode) ? uint64_t(st.st_size) : UINT64_MAX;
-#endif
+    uint64_t nSize = 0;
+    return AfxGetFileSize(strPath, nSize) ? nSize : UINT64_MAX;
 }
 
 CString MakeUniquePath(const CString& strDirectory, const CString& strName)

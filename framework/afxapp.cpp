@@ -1,5 +1,6 @@
 #include "framework/afxapp.h"
 
+#include "framework/afxconv.h"
 #include "framework/afxres.h"
 
 namespace {
@@ -53,13 +54,24 @@ CWinApp* AfxGetApp()
     return g_pApp;
 }
 
+CString AfxGetModuleFileName(HMODULE hModule)
+{
+    // The system cuts the name to the buffer without saying how long it is.
+    for (DWORD cch = MAX_PATH; cch <= 32768; cch *= 2) {
+        std::wstring buffer(cch, L'\0');
+        DWORD n = GetModuleFileNameW(hModule, &buffer[0], cch);
+        if (n == 0)
+            return CString();
+        if (n < cch)
+            return WideToUtf8(buffer.c_str(), int(n));
+    }
+    return CString();
+}
+
 CString AfxModuleTitle(HMODULE hModule)
 {
-    char path[MAX_PATH] = {};
-    DWORD n = GetModuleFileNameA(hModule, path, sizeof(path));
-    if (n == 0 || n >= sizeof(path))
-        return CString();
-    return TitleFromPath(path);
+    CString path = AfxGetModuleFileName(hModule);
+    return path.IsEmpty() ? path : TitleFromPath(path);
 }
 
 CString AfxGetAppTitle()
@@ -79,8 +91,8 @@ int AfxMessageBox(const char* text, UINT type, UINT /*helpId*/)
         type |= MB_ICONEXCLAMATION;
     try {
         CString caption = AfxGetAppTitle();
-        return MessageBoxA(GetActiveWindow(), text ? text : "", caption, type);
+        return MessageBoxW(GetActiveWindow(), Utf8ToWide(text).c_str(), Utf8ToWide(caption).c_str(), type);
     } catch (...) {
-        return MessageBoxA(GetActiveWindow(), text ? text : "", "", type);
+        return MessageBoxW(GetActiveWindow(), L"", L"", type);
     }
 }

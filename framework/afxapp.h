@@ -36,6 +36,10 @@ CWinApp* AfxGetApp();
 // there is no application object. Never throws.
 CString AfxGetAppTitle();
 
+// The full path of a module's file at any length; empty when the system
+// cannot name the module.
+CString AfxGetModuleFileName(HMODULE hModule);
+
 // The file name of a module without folder and extension ("Kestrin" for
 // Z:\bin\Kestrin.dll). Empty when the system cannot name the module.
 CString AfxModuleTitle(HMODULE hModule);

@@ -17,6 +17,9 @@ CWinThread::~CWinThread()
 #ifdef _WIN32
     if (m_hThread)
         CloseHandle(m_hThread);
+    // Only a thread that never ran still leaves the reference here.
+    if (m_hModule)
+        ::FreeLibrary(m_hModule);
 #endif
 }
 
@@ -29,18 +32,35 @@ void CWinThread::Run(CWinThread* pThread)
 
 #ifdef _WIN32
 
+// The thread keeps the module that holds its code loaded until its very last
+// instruction, which runs in the system: a host that unloads the module once
+// its objects are gone (DllCanUnloadNow) must not pull the code from under a
+// thread that is still returning through it.
 unsigned __stdcall CWinThread::ThreadEntry(void* p)
 {
-    Run(static_cast<CWinThread*>(p));
+    CWinThread* pThread = static_cast<CWinThread*>(p);
+    HMODULE hModule = pThread->m_hModule;
+    pThread->m_hModule = nullptr;  // the thread's from here on
+    Run(pThread);
+    if (hModule)
+        ::FreeLibraryAndExitThread(hModule, 0);
     return 0;
 }
 
 bool CWinThread::Start(int nPriority, UINT nStackSize, DWORD dwCreateFlags)
 {
+    HMODULE hModule = nullptr;
+    if (!::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                              reinterpret_cast<LPCWSTR>(&CWinThread::ThreadEntry), &hModule))
+        return false;
+    m_hModule = hModule;
     unsigned id = 0;
     uintptr_t h = _beginthreadex(nullptr, nStackSize, &ThreadEntry, this, CREATE_SUSPENDED, &id);
-    if (h == 0)
+    if (h == 0) {
+        m_hModule = nullptr;
+        ::FreeLibrary(hModule);
         return false;
+    }
     m_hThread = reinterpret_cast<HANDLE>(h);
     m_nThreadID = id;
     SetThreadPriority(m_hThread, nPriority);

@@ -24,6 +24,13 @@ public:
 #endif
 
 private:
+#ifdef _WIN32
+    // A reference to the module of the thread's code, taken before the
+    // thread exists and released by the thread's last call.
+    HMODULE m_hModule = nullptr;
+#endif
+
+private:
     friend CWinThread* AfxBeginThread(AFX_THREADPROC, LPVOID, int, UINT, DWORD, void*);
     bool Start(int nPriority, UINT nStackSize, DWORD dwCreateFlags);
     static void Run(CWinThread* pThread);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "framework/afxconv.h"
 #include "framework/afxres.h"
 
 namespace {
@@ -91,7 +92,7 @@ BOOL CWnd::SubclassWindow(HWND hWnd)
     if (!Attach(hWnd))
         return FALSE;
     m_pfnSuper = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::WndProcThunk)));
+        ::SetWindowLongPtrW(hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&CWnd::WndProcThunk)));
     if (!m_pfnSuper) {
         Detach();
         return FALSE;
@@ -108,7 +109,7 @@ BOOL CWnd::SubclassDlgItem(UINT nID, CWnd* pParent)
 HWND CWnd::UnsubclassWindow()
 {
     if (m_hWnd && m_pfnSuper)
-        ::SetWindowLongPtrA(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
+        ::SetWindowLongPtrW(m_hWnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(m_pfnSuper));
     m_pfnSuper = nullptr;
     return m_hWnd;
 }
@@ -124,7 +125,7 @@ LRESULT CALLBACK CWnd::WndProcThunk(HWND hWnd, UINT msg, WPARAM wParam, LPARAM l
 {
     CWnd* p = FromHandlePermanent(hWnd);
     if (!p)
-        return ::DefWindowProcA(hWnd, msg, wParam, lParam);
+        return ::DefWindowProcW(hWnd, msg, wParam, lParam);
     LRESULT r = 0;
     try {
         r = p->WindowProc(msg, wParam, lParam);
@@ -149,8 +150,8 @@ LRESULT CWnd::WindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 LRESULT CWnd::DefWindowProc(UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (m_pfnSuper)
-        return ::CallWindowProcA(m_pfnSuper, m_hWnd, msg, wParam, lParam);
-    return ::DefWindowProcA(m_hWnd, msg, wParam, lParam);
+        return ::CallWindowProcW(m_pfnSuper, m_hWnd, msg, wParam, lParam);
+    return ::DefWindowProcW(m_hWnd, msg, wParam, lParam);
 }
 
 BOOL CWnd::OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
@@ -166,16 +167,30 @@ BOOL CWnd::OnCommand(WPARAM, LPARAM) { return FALSE; }
 
 CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
 CWnd* CWnd::GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
-void CWnd::SetWindowText(LPCSTR pszText) { ::SetWindowTextA(m_hWnd, pszText ? pszText : ""); }
-int CWnd::GetWindowTextLength() const { return ::GetWindowTextLengthA(m_hWnd); }
-
-void CWnd::GetWindowText(CString& str) const
+namespace {
+// Window texts cross as UTF-16, so every character of a file name shows.
+void SetText(HWND h, const char* pszText)
 {
-    int n = ::GetWindowTextLengthA(m_hWnd);
-    char* p = str.GetBuffer(n + 1);
-    int got = ::GetWindowTextA(m_hWnd, p, n + 1);
-    str.ReleaseBuffer(got > 0 ? got : 0);
+    ::SetWindowTextW(h, Utf8ToWide(pszText).c_str());
 }
+
+CString GetText(HWND h)
+{
+    int n = ::GetWindowTextLengthW(h);
+    std::wstring buffer(size_t(n) + 1, L'\0');
+    int got = ::GetWindowTextW(h, &buffer[0], n + 1);
+    CString str = WideToUtf8(buffer.c_str(), got > 0 ? got : 0);
+    // The buffer may have held a password.
+    volatile wchar_t* pw = &buffer[0];
+    for (size_t i = 0; i < buffer.size(); ++i)
+        pw[i] = 0;
+    return str;
+}
+}  // namespace
+
+void CWnd::SetWindowText(LPCSTR pszText) { SetText(m_hWnd, pszText); }
+int CWnd::GetWindowTextLength() const { return ::GetWindowTextLengthW(m_hWnd); }
+void CWnd::GetWindowText(CString& str) const { str = GetText(m_hWnd); }
 
 BOOL CWnd::ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
 BOOL CWnd::EnableWindow(BOOL bEnable) { return ::EnableWindow(m_hWnd, bEnable); }
@@ -183,21 +198,34 @@ BOOL CWnd::IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
 BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
 CWnd* CWnd::SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
 void CWnd::GetClientRect(LPRECT pRect) const { ::GetClientRect(m_hWnd, pRect); }
-void CWnd::Invalidate(BOOL bErase) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
-void CWnd::UpdateWindow() { ::UpdateWindow(m_hWnd); }
+// Without a window these would reach every window of the desktop (a null
+// handle means all of them), or make a timer for the whole thread.
+void CWnd::Invalidate(BOOL bErase)
+{
+    if (m_hWnd)
+        ::InvalidateRect(m_hWnd, nullptr, bErase);
+}
+void CWnd::UpdateWindow()
+{
+    if (m_hWnd)
+        ::UpdateWindow(m_hWnd);
+}
 BOOL CWnd::DestroyWindow() { return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE; }
-UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse) { return ::SetTimer(m_hWnd, nIDEvent, nElapse, nullptr); }
+UINT_PTR CWnd::SetTimer(UINT_PTR nIDEvent, UINT nElapse)
+{
+    return m_hWnd ? ::SetTimer(m_hWnd, nIDEvent, nElapse, nullptr) : 0;
+}
 BOOL CWnd::KillTimer(UINT_PTR nIDEvent) { return ::KillTimer(m_hWnd, nIDEvent); }
 HFONT CWnd::GetFont() const { return reinterpret_cast<HFONT>(SendMessage(WM_GETFONT)); }
 
 LRESULT CWnd::SendMessage(UINT msg, WPARAM wParam, LPARAM lParam) const
 {
-    return ::SendMessageA(m_hWnd, msg, wParam, lParam);
+    return ::SendMessageW(m_hWnd, msg, wParam, lParam);
 }
 
 BOOL CWnd::PostMessage(UINT msg, WPARAM wParam, LPARAM lParam) const
 {
-    return ::PostMessageA(m_hWnd, msg, wParam, lParam);
+    return ::PostMessageW(m_hWnd, msg, wParam, lParam);
 }
 
 // ---------------------------------------------------------------- data exchange
@@ -210,12 +238,10 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value)
     if (!h)
         return;
     if (pDX->m_bSaveAndValidate) {
-        int n = ::GetWindowTextLengthA(h);
-        char* p = value.GetBuffer(n + 1);
-        int got = ::GetWindowTextA(h, p, n + 1);
-        value.ReleaseBuffer(got > 0 ? got : 0);
+        value.SecureEmpty();
+        value = GetText(h);
     } else
-        ::SetWindowTextA(h, value);
+        SetText(h, value);
 }
 
 void DDX_Check(CDataExchange* pDX, int nIDC, int& value)
@@ -224,9 +250,9 @@ void DDX_Check(CDataExchange* pDX, int nIDC, int& value)
     if (!h)
         return;
     if (pDX->m_bSaveAndValidate)
-        value = int(::SendMessageA(h, BM_GETCHECK, 0, 0));
+        value = int(::SendMessageW(h, BM_GETCHECK, 0, 0));
     else
-        ::SendMessageA(h, BM_SETCHECK, WPARAM(value), 0);
+        ::SendMessageW(h, BM_SETCHECK, WPARAM(value), 0);
 }
 
 void DDX_CBIndex(CDataExchange* pDX, int nIDC, int& index)
@@ -235,9 +261,9 @@ void DDX_CBIndex(CDataExchange* pDX, int nIDC, int& index)
     if (!h)
         return;
     if (pDX->m_bSaveAndValidate)
-        index = int(::SendMessageA(h, CB_GETCURSEL, 0, 0));
+        index = int(::SendMessageW(h, CB_GETCURSEL, 0, 0));
     else
-        ::SendMessageA(h, CB_SETCURSEL, WPARAM(index), 0);
+        ::SendMessageW(h, CB_SETCURSEL, WPARAM(index), 0);
 }
 
 void DDX_Control(CDataExchange* pDX, int nIDC, CWnd& rControl)
@@ -269,7 +295,7 @@ INT_PTR CDialog::DoModal()
     if (hParent && !::IsWindowVisible(hParent))
         hParent = nullptr;
     m_bModal = true;
-    INT_PTR r = ::DialogBoxParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(m_nIDTemplate), hParent,
+    INT_PTR r = ::DialogBoxParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(m_nIDTemplate), hParent,
                                   &CDialog::DialogProcThunk, reinterpret_cast<LPARAM>(this));
     m_bModal = false;
     return r;
@@ -280,7 +306,7 @@ BOOL CDialog::Create(UINT nIDTemplate, CWnd* pParentWnd)
     m_nIDTemplate = nIDTemplate;
     m_pParentWnd = pParentWnd;
     HWND hParent = pParentWnd ? pParentWnd->m_hWnd : nullptr;
-    HWND h = ::CreateDialogParamA(AfxGetResourceHandle(), MAKEINTRESOURCEA(nIDTemplate), hParent,
+    HWND h = ::CreateDialogParamW(AfxGetResourceHandle(), MAKEINTRESOURCEW(nIDTemplate), hParent,
                                   &CDialog::DialogProcThunk, reinterpret_cast<LPARAM>(this));
     return h != nullptr;
 }
@@ -315,7 +341,7 @@ INT_PTR CALLBACK CDialog::DialogProcThunk(HWND hWnd, UINT msg, WPARAM wParam, LP
             if (ReturnsDirectly(msg)) {
                 ret = r;
             } else {
-                ::SetWindowLongPtrA(hWnd, DWLP_MSGRESULT, r);
+                ::SetWindowLongPtrW(hWnd, DWLP_MSGRESULT, r);
                 ret = TRUE;
             }
         }
@@ -526,24 +552,33 @@ bool PreTranslateMessage(MSG& msg)
         return false;
     HWND hTop = ::GetAncestor(msg.hwnd, GA_ROOT);
     CDialog* pDlg = dynamic_cast<CDialog*>(CWnd::FromHandlePermanent(hTop));
-    return pDlg && !pDlg->IsModal() && ::IsDialogMessageA(hTop, &msg);
+    return pDlg && !pDlg->IsModal() && ::IsDialogMessageW(hTop, &msg);
 }
 }  // namespace
 
-BOOL AfxPumpMessage()
+BOOL AfxPumpMessage(int& nQuitCode)
 {
     MSG msg;
     // Never blocks: a caller that saw a message pending may find it gone
     // (a paint validated meanwhile), and it must then regain control at once.
-    if (!::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+    if (!::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE))
         return TRUE;
     if (msg.message == WM_QUIT) {
-        ::PostQuitMessage(int(msg.wParam));
+        nQuitCode = int(msg.wParam);
         return FALSE;
     }
     if (!PreTranslateMessage(msg)) {
         ::TranslateMessage(&msg);
-        ::DispatchMessageA(&msg);
+        ::DispatchMessageW(&msg);
     }
     return TRUE;
+}
+
+BOOL AfxPumpMessage()
+{
+    int nQuitCode = 0;
+    if (AfxPumpMessage(nQuitCode))
+        return TRUE;
+    ::PostQuitMessage(nQuitCode);
+    return FALSE;
 }

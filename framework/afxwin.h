@@ -210,4 +210,8 @@ private:
 // dialog's keyboard handling, else translated and dispatched. FALSE on WM_QUIT
 // (which is posted again for the thread's outer loop).
 BOOL AfxPumpMessage();
+// The same, but a WM_QUIT is taken off the queue and its exit code stored in
+// nQuitCode: the caller hands it back (PostQuitMessage) once its own loop has
+// ended. Posting it again at once would wake every later wait immediately.
+BOOL AfxPumpMessage(int& nQuitCode);
 #endif

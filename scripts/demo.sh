@@ -109,7 +109,7 @@ if [ $SHOTS -eq 1 ]; then
         rm -f "$docs/photo.raw" "$docs/figures.csv"
         wine64 "$DEMO" shots "C:\\users\\$(whoami)\\Documents\\Kestrin sample" "$(winpath "$SHOTDIR")" &
         demo=$!
-        for name in menu settings about busy; do
+        for name in menu settings about busy settings-unicode; do
             for _ in $(seq 1 1200); do
                 [ -f "$SHOTDIR/ready-$name.txt" ] && break
                 sleep 0.05

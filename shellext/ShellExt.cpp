@@ -2,9 +2,11 @@
 
 #include <cstddef>
 #include <new>
+#include <string>
 #include <shellapi.h>
 
 #include "batch/BatchDriver.h"
+#include "framework/afxconv.h"
 #include "framework/afxres.h"
 #include "res/resource.h"
 #include "shellext/Module.h"
@@ -26,6 +28,26 @@ const char kProductName[] = "Kestrin";
 bool WantsItems(UINT uFlags)
 {
     return (uFlags & 0x0F) == 0 || (uFlags & (CMF_VERBSONLY | CMF_EXPLORE)) != 0;
+}
+
+// The shell hands out identifiers idCmdFirst..idCmdLast, both included;
+// the ones beyond belong to other handlers.
+bool HasRoomForCommands(UINT idCmdFirst, UINT idCmdLast)
+{
+    return idCmdLast >= idCmdFirst && idCmdLast - idCmdFirst >= kCmdCount - 1;
+}
+
+// One image for every handler, loaded on first use and kept as long as the
+// module: a host may destroy its menu after it has released the handler
+// that filled it, and the item must not point at a deleted bitmap then.
+HBITMAP MenuBitmap()
+{
+    struct CMenuBitmap {
+        CBitmap bmp;
+        CMenuBitmap() { bmp.LoadBitmap(AfxGetResourceHandle(), IDB_MENU); }
+    };
+    static CMenuBitmap s_image;
+    return s_image.bmp;
 }
 
 const char* TextFor(UINT_PTR idCmd, bool bHelp)
@@ -78,17 +100,17 @@ private:
     STGMEDIUM& m_medium;
 };
 
-// One entry of a drop list at its full length (long paths are not cut).
+// One entry of a drop list at its full length, every character kept: the
+// narrow query turns what the code page lacks into '?' and sizes its
+// buffer in UTF-16 units.
 CString DropFileAt(HDROP hDrop, UINT i)
 {
-    UINT cch = DragQueryFileA(hDrop, i, nullptr, 0);
-    CString path;
+    UINT cch = DragQueryFileW(hDrop, i, nullptr, 0);
     if (cch == 0)
-        return path;
-    char* p = path.GetBuffer(int(cch) + 1);
-    UINT got = DragQueryFileA(hDrop, i, p, cch + 1);
-    path.ReleaseBuffer(int(got <= cch ? got : 0));
-    return path;
+        return CString();
+    std::wstring path(size_t(cch) + 1, L'\0');
+    UINT got = DragQueryFileW(hDrop, i, &path[0], cch + 1);
+    return got <= cch ? WideToUtf8(path.c_str(), int(got)) : CString();
 }
 }  // namespace
 
@@ -121,7 +143,7 @@ bool ReadDropFiles(IDataObject* pdtobj, CStringArray& files)
     if (medium.tymed != TYMED_HGLOBAL || !medium.hGlobal)
         return false;
     HDROP hDrop = static_cast<HDROP>(medium.hGlobal);
-    UINT count = DragQueryFileA(hDrop, 0xFFFFFFFF, nullptr, 0);
+    UINT count = DragQueryFileW(hDrop, 0xFFFFFFFF, nullptr, 0);
     files.SetSize(int(count));
     for (UINT i = 0; i < count; ++i)
         files[int(i)] = DropFileAt(hDrop, i);
@@ -132,7 +154,6 @@ bool ReadDropFiles(IDataObject* pdtobj, CStringArray& files)
 CShellExt::CShellExt() : m_cRef(0), m_pDataObj(nullptr)
 {
     ModuleObjectCreated();
-    m_bmpMenu.LoadBitmap(AfxGetResourceHandle(), IDB_MENU);
 }
 
 CShellExt::~CShellExt()
@@ -190,9 +211,10 @@ STDMETHODIMP CShellExt::Initialize(PCIDLIST_ABSOLUTE, IDataObject* pdtobj, HKEY)
     }
 }
 
-STDMETHODIMP CShellExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT, UINT uFlags)
+STDMETHODIMP CShellExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmdFirst, UINT idCmdLast,
+                                         UINT uFlags)
 {
-    if (!WantsItems(uFlags))
+    if (!WantsItems(uFlags) || !HasRoomForCommands(idCmdFirst, idCmdLast))
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     HMENU hSubmenu = CreatePopupMenu();
     if (!hSubmenu)
@@ -208,19 +230,29 @@ STDMETHODIMP CShellExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmd
         DestroyMenu(hSubmenu);
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     }
-    SetMenuItemBitmaps(hmenu, position, MF_BYPOSITION, m_bmpMenu, m_bmpMenu);
+    HBITMAP hbmp = MenuBitmap();
+    SetMenuItemBitmaps(hmenu, position, MF_BYPOSITION, hbmp, hbmp);
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, kCmdCount);
 }
 
 STDMETHODIMP CShellExt::InvokeCommand(CMINVOKECOMMANDINFO* pici)
 {
+    // The batch pumps the shell's messages: the shell may release this
+    // handler or hand it a new selection meanwhile. The batch works on its
+    // own copy of the list, and the handler stays until the batch is over.
+    AddRef();
     try {
         int nCommand = CommandFromInvoke(pici);
-        if (nCommand >= 0)
-            RunBatch(m_files, nCommand == int(kCmdEncrypt), pici->hwnd);
+        if (nCommand >= 0) {
+            CStringArray files;
+            for (int i = 0; i < m_files.GetSize(); ++i)
+                files.Add(m_files[i]);
+            RunBatch(files, nCommand == int(kCmdEncrypt), pici->hwnd);
+        }
     } catch (...) {
         // The batch reports its own failures; nothing may reach the shell.
     }
+    Release();
     return S_OK;
 }
 

@@ -40,7 +40,6 @@ private:
 
     ULONG m_cRef;
     IDataObject* m_pDataObj;
-    CBitmap m_bmpMenu;
     CStringArray m_files;
 };
 

@@ -3,11 +3,13 @@
 #include "framework/afxdefs.h"
 
 #include <new>
+#include <string>
 #include <objbase.h>
 #include <olectl.h>
 #include <shlobj.h>
 
 #include "framework/afxapp.h"
+#include "framework/afxconv.h"
 #include "framework/afxres.h"
 #include "framework/afxstr.h"
 #include "shellext/Module.h"
@@ -190,20 +192,11 @@ CString ClsidString()
     return CString(narrow);
 }
 
-// The full path even past MAX_PATH: a cut path would register a file that
-// does not exist.
+// The full path even past MAX_PATH and outside the code page: a cut or
+// '?'-filled path would register a file that does not exist.
 CString ModulePath()
 {
-    CString path;
-    for (DWORD cch = MAX_PATH; cch <= 32768; cch *= 2) {
-        DWORD n = GetModuleFileNameA(AfxGetInstanceHandle(), path.GetBuffer(int(cch)), cch);
-        if (n < cch) {
-            path.ReleaseBuffer(int(n));
-            return path;
-        }
-    }
-    path.ReleaseBuffer(0);
-    return path;
+    return AfxGetModuleFileName(AfxGetInstanceHandle());
 }
 
 CString Expand(const char* pszPattern, const CString& arg)
@@ -216,13 +209,13 @@ CString Expand(const char* pszPattern, const CString& arg)
 HRESULT WriteRow(const CRegistrationRow& row, const CString& clsid, const CString& module)
 {
     CKeyHandle key;
-    if (RegCreateKeyExA(row.hRoot, Expand(row.pszKey, clsid), 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                        nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(row.hRoot, Utf8ToWide(Expand(row.pszKey, clsid)).c_str(), 0, nullptr,
+                        REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
         return SELFREG_E_CLASS;
-    CString data = Expand(row.pszData, row.data == RowData::ModulePath ? module : clsid);
-    CString name = row.pszValueName ? Expand(row.pszValueName, clsid) : CString();
-    RegSetValueExA(key, row.pszValueName ? name.GetString() : nullptr, 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(data.GetString()), DWORD(data.GetLength() + 1));
+    const std::wstring data = Utf8ToWide(Expand(row.pszData, row.data == RowData::ModulePath ? module : clsid));
+    const std::wstring name = row.pszValueName ? Utf8ToWide(Expand(row.pszValueName, clsid)) : std::wstring();
+    RegSetValueExW(key, row.pszValueName ? name.c_str() : nullptr, 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(data.c_str()), DWORD((data.size() + 1) * sizeof(wchar_t)));
     return S_OK;
 }
 

@@ -1,15 +1,16 @@
 #include "support/RegistryKey.h"
 
 #include "framework/afxapp.h"
+#include "framework/afxconv.h"
 
 namespace {
 // The system's text for a Win32 code, empty when it has none.
 CString SystemErrorText(LONG code)
 {
-    char text[256] = {};
-    FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(code),
-                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, sizeof(text) - 1, nullptr);
-    return CString(text);
+    wchar_t text[256] = {};
+    FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, DWORD(code),
+                   MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), text, 255, nullptr);
+    return WideToUtf8(text);
 }
 }  // namespace
 

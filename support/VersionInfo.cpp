@@ -2,6 +2,9 @@
 
 #include <cstring>
 #include <new>
+#include <string>
+
+#include "framework/afxconv.h"
 
 CVersionInfo::CVersionInfo() : m_pData(nullptr), m_dwLangCharset(0) {}
 
@@ -21,7 +24,9 @@ bool CVersionInfo::Load(const char* pszPath)
 {
     Free();  // a second Load must not leak the first block
     DWORD dwHandle = 0;
-    DWORD cb = GetFileVersionInfoSizeA(pszPath, &dwHandle);
+    // The path may hold any character and exceed MAX_PATH.
+    const std::wstring wPath = Win32Path(pszPath ? pszPath : "");
+    DWORD cb = GetFileVersionInfoSizeW(wPath.c_str(), &dwHandle);
     if (cb == 0)
         return false;
     m_pData = new (std::nothrow) BYTE[cb];
@@ -29,7 +34,7 @@ bool CVersionInfo::Load(const char* pszPath)
         return false;
     void* pTable = nullptr;
     UINT cbTable = 0;
-    if (!GetFileVersionInfoA(pszPath, dwHandle, cb, m_pData) ||
+    if (!GetFileVersionInfoW(wPath.c_str(), dwHandle, cb, m_pData) ||
         !VerQueryValueA(m_pData, "\\VarFileInfo\\Translation", &pTable, &cbTable) || !pTable ||
         cbTable < 2 * sizeof(WORD)) {
         Free();

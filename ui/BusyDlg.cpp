@@ -16,7 +16,7 @@ const int kAnimationFrames = IDI_BUSY_LAST - IDI_BUSY_FIRST + 1;
 
 CBusyDlg::CBusyDlg()
     : CDialog(IDD_BUSY), m_nIconFrame(0), m_pParent(nullptr), m_bCancel(0),
-      m_stPath(DT_NOPREFIX | DT_VCENTER)
+      m_stPath(DT_NOPREFIX | DT_VCENTER | DT_PATH_ELLIPSIS)
 {
     for (int i = 0; i < kAnimationFrames; ++i)
         g_hBusyIcons[i] = ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDI_BUSY_FIRST + i));
@@ -99,8 +99,6 @@ void CBusyDlg::OnTimer()
     if (++m_nIconFrame >= kAnimationFrames)
         m_nIconFrame = 0;
 }
-
-void CBusyDlg::PostNcDestroy() { delete this; }
 
 void CBusyDlg::SetTotal(int nTotal)
 {

@@ -1,6 +1,8 @@
 // The modeless dialog shown while a batch runs: which file, how far the file
 // and the batch have got, an animated icon, and Cancel, which only records a
-// stop request for the batch driver. It deletes itself when its window goes.
+// stop request for the batch driver. Its owner deletes it: the window may be
+// destroyed by someone else (with the window that owns it), and the object
+// then stays, windowless, until its owner lets it go.
 #pragma once
 
 #ifdef _WIN32
@@ -40,7 +42,6 @@ protected:
     void OnOK() override;
     void OnCancel() override;
     BOOL OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
-    void PostNcDestroy() override;
 
 private:
     void OnShowWindow(BOOL bShow);

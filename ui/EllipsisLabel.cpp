@@ -1,5 +1,9 @@
 #include "ui/EllipsisLabel.h"
 
+#include <string>
+
+#include "framework/afxconv.h"
+
 CEllipsisLabel::CEllipsisLabel(UINT nFormat) : m_nFormat(nFormat), m_clrText(::GetSysColor(COLOR_BTNTEXT)) {}
 
 CEllipsisLabel::~CEllipsisLabel() = default;
@@ -35,7 +39,7 @@ void CEllipsisLabel::Paint(CDC* pDC)
 {
     HGDIOBJ hOldFont = nullptr;
     if (HWND hParent = ::GetParent(m_hWnd)) {
-        HFONT hFont = reinterpret_cast<HFONT>(::SendMessageA(hParent, WM_GETFONT, 0, 0));
+        HFONT hFont = reinterpret_cast<HFONT>(::SendMessageW(hParent, WM_GETFONT, 0, 0));
         if (hFont)
             hOldFont = pDC->SelectObject(hFont);
     }
@@ -44,7 +48,11 @@ void CEllipsisLabel::Paint(CDC* pDC)
     RECT rc;
     GetClientRect(&rc);
     pDC->SetTextColor(m_clrText);
-    ::DrawTextExA(pDC->m_hDC, const_cast<char*>(strText.GetString()), -1, &rc, m_nFormat | DT_END_ELLIPSIS, nullptr);
+    // A path keeps its file name: the cut goes into the folders.
+    const UINT nCut = (m_nFormat & DT_PATH_ELLIPSIS) ? 0 : DT_END_ELLIPSIS;
+    std::wstring wText = Utf8ToWide(strText);
+    wText.push_back(L'\0');
+    ::DrawTextExW(pDC->m_hDC, &wText[0], -1, &rc, m_nFormat | nCut, nullptr);
     if (hOldFont)
         pDC->SelectObject(hOldFont);
 }

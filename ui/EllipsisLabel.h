@@ -1,5 +1,7 @@
 // A static text that paints itself on one line, cut with an ellipsis at its
-// end when it is wider than the control, in its parent's font.
+// end when it is wider than the control, in its parent's font; with
+// DT_PATH_ELLIPSIS in the format the cut goes into the folders instead, so
+// that a path still ends in its file name.
 #pragma once
 
 #ifdef _WIN32

@@ -2,6 +2,7 @@
 
 #include "container/PathUtils.h"
 #include "framework/afxapp.h"
+#include "framework/afxconv.h"
 #include "res/resource.h"
 #include "support/VersionInfo.h"
 
@@ -46,7 +47,8 @@ void CSettingsDlg::Refuse(const char* pszText, int nFocusId)
 void CSettingsDlg::OnOK()
 {
     UpdateData(TRUE);
-    if (m_strPassword.GetLength() < kMinPasswordLength) {
+    // Characters, not bytes: "äöüß" is four characters in any encoding.
+    if (Utf8Length(m_strPassword) < kMinPasswordLength) {
         Refuse("You must choose a password that is at least 4 characters long.", IDC_PASSWORD);
         return;
     }

@@ -13,6 +13,19 @@
 
 namespace fs = std::filesystem;
 
+namespace {
+
+FILE* OpenUtf8(const CString& strPath, const char* pszMode)
+{
+#ifdef _WIN32
+    return _wfopen(fs::u8path(strPath.str()).c_str(), fs::u8path(pszMode).c_str());
+#else
+    return std::fopen(strPath, pszMode);
+#endif
+}
+
+}  // namespace
+
 void ScratchTest::SetUp()
 {
     static std::atomic<int> s_nNext{0};
@@ -34,21 +47,22 @@ void ScratchTest::TearDown()
 
 CString ScratchTest::PathOf(const std::string& strName) const
 {
-    return CString((m_dir / strName).string());
+    // Paths are UTF-8 in every CString.
+    return CString((m_dir / fs::u8path(strName)).u8string());
 }
 
 std::vector<std::string> ScratchTest::Listing() const
 {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(m_dir))
-        names.push_back(entry.path().filename().string());
+        names.push_back(entry.path().filename().u8string());
     std::sort(names.begin(), names.end());
     return names;
 }
 
 void WriteFileBytes(const CString& strPath, const Bytes& data)
 {
-    FILE* pFile = std::fopen(strPath, "wb");
+    FILE* pFile = OpenUtf8(strPath, "wb");
     ASSERT_NE(pFile, nullptr) << strPath.GetString();
     if (!data.empty()) {
         ASSERT_EQ(std::fwrite(data.data(), 1, data.size(), pFile), data.size());
@@ -59,7 +73,7 @@ void WriteFileBytes(const CString& strPath, const Bytes& data)
 Bytes ReadFileBytes(const CString& strPath)
 {
     Bytes data;
-    FILE* pFile = std::fopen(strPath, "rb");
+    FILE* pFile = OpenUtf8(strPath, "rb");
     if (!pFile)
         return data;
     uint8_t ab[65536];
@@ -73,7 +87,7 @@ Bytes ReadFileBytes(const CString& strPath)
 bool FileExists(const CString& strPath)
 {
     std::error_code ec;
-    return fs::exists(fs::path(strPath.GetString()), ec);
+    return fs::exists(fs::u8path(strPath.str()), ec);
 }
 
 namespace {

@@ -151,6 +151,40 @@ TEST_F(ContextMenu, EmptyMenuGetsTheSubmenuFirst)
     ExpectSubmenu(items[0]);
 }
 
+// idCmdLast is the last identifier the handler may take; the next ones
+// belong to other handlers. Two are needed, or nothing is added.
+TEST_F(ContextMenu, IdentifiersStayWithinIdCmdLast)
+{
+    const struct {
+        UINT idLast;
+        HRESULT hr;
+    } cases[] = {{0, 0}, {1, 0}, {2, 2}};
+    for (const auto& c : cases) {
+        CMenuHandle hmenu;
+        EXPECT_EQ(m_menu->QueryContextMenu(hmenu, 0, 1, c.idLast, CMF_NORMAL), c.hr) << "idCmdLast " << c.idLast;
+        std::vector<MenuItem> items = ReadMenu(hmenu);
+        ASSERT_EQ(items.size(), c.hr ? 1u : 0u) << "idCmdLast " << c.idLast;
+        if (c.hr) {
+            std::vector<MenuItem> sub = ReadMenu(items[0].submenu);
+            ASSERT_EQ(sub.size(), 2u);
+            EXPECT_EQ(sub[1].id, 2u);
+        }
+    }
+}
+
+// A host may destroy its menu only after it has released the handler.
+TEST_F(ContextMenu, MenuImageOutlivesTheHandler)
+{
+    CMenuHandle hmenu;
+    ASSERT_EQ(m_menu->QueryContextMenu(hmenu, 0, kFirst, kFirst + 50, CMF_NORMAL), 2);
+    m_menu.Reset();
+    std::vector<MenuItem> items = ReadMenu(hmenu);
+    ASSERT_EQ(items.size(), 1u);
+    BITMAP bm = {};
+    ASSERT_EQ(GetObjectA(items[0].checked, sizeof(bm), &bm), int(sizeof(bm)));
+    EXPECT_EQ(bm.bmWidth, 13);
+}
+
 // Explorer may pass a position past the end; the image must follow the item.
 TEST_F(ContextMenu, PositionPastTheEndAppends)
 {

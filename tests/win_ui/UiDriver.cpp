@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <memory>
 #include <sstream>
 
 #include "shellext/ShellExtGuid.h"
@@ -39,13 +40,30 @@ void StartWatchdog(DWORD dwSeconds)
 // ---------------------------------------------------------------- the DLL
 
 namespace {
+// Test paths and texts are UTF-8, as in the module.
 std::wstring Widen(const std::string& s)
 {
-    int n = MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, nullptr, 0);
+    int n = MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, nullptr, 0);
     std::wstring w(size_t(n > 0 ? n : 1), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, s.c_str(), -1, &w[0], n);
+    MultiByteToWideChar(CP_UTF8, 0, s.c_str(), -1, &w[0], n);
     w.resize(w.size() - 1);
     return w;
+}
+
+std::string Narrow(const wchar_t* pw)
+{
+    int n = WideCharToMultiByte(CP_UTF8, 0, pw, -1, nullptr, 0, nullptr, nullptr);
+    std::string s(size_t(n > 0 ? n : 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, pw, -1, &s[0], n, nullptr, nullptr);
+    s.resize(s.size() - 1);
+    return s;
+}
+
+// Long absolute paths in the form that MAX_PATH does not limit.
+std::wstring FilePath(const std::string& s)
+{
+    std::wstring w = Widen(s);
+    return w.size() >= MAX_PATH - 12 && w.compare(0, 4, L"\\\\?\\") != 0 ? L"\\\\?\\" + w : w;
 }
 
 }  // namespace
@@ -72,13 +90,88 @@ CKestrin::CKestrin()
 
 #endif
 
+namespace {
+
+// CF_HDROP alone, as Explorer offers it for any selection. Wine 8's shell
+// cannot name an item deeper than MAX_PATH (SHParseDisplayName fails), so
+// such selections are handed over in this form, which is what the handler
+// reads from the shell's object too.
+class CDropDataObject final : public IDataObject {
+public:
+    explicit CDropDataObject(const std::vector<std::string>& paths)
+    {
+        std::wstring list;
+        for (const std::string& p : paths)
+            list += Widen(p) + L'\0';
+        list += L'\0';
+        m_data.resize(sizeof(DROPFILES) + list.size() * sizeof(wchar_t));
+        DROPFILES df{};
+        df.pFiles = sizeof(DROPFILES);
+        df.fWide = TRUE;
+        std::memcpy(&m_data[0], &df, sizeof df);
+        std::memcpy(&m_data[sizeof df], list.data(), list.size() * sizeof(wchar_t));
+    }
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
+    {
+        *ppv = IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IDataObject) ? this : nullptr;
+        if (!*ppv)
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++m_cRef; }
+    STDMETHODIMP_(ULONG) Release() override
+    {
+        ULONG n = --m_cRef;
+        if (n == 0)
+            delete this;
+        return n;
+    }
+    STDMETHODIMP GetData(FORMATETC* pFmt, STGMEDIUM* pMedium) override
+    {
+        if (QueryGetData(pFmt) != S_OK)
+            return DV_E_FORMATETC;
+        HGLOBAL h = GlobalAlloc(GMEM_MOVEABLE, m_data.size());
+        if (!h)
+            return E_OUTOFMEMORY;
+        std::memcpy(GlobalLock(h), m_data.data(), m_data.size());
+        GlobalUnlock(h);
+        pMedium->tymed = TYMED_HGLOBAL;
+        pMedium->hGlobal = h;
+        pMedium->pUnkForRelease = nullptr;
+        return S_OK;
+    }
+    STDMETHODIMP QueryGetData(FORMATETC* pFmt) override
+    {
+        return pFmt && pFmt->cfFormat == CF_HDROP && (pFmt->tymed & TYMED_HGLOBAL) ? S_OK : DV_E_FORMATETC;
+    }
+    STDMETHODIMP GetDataHere(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHODIMP GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHODIMP SetData(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHODIMP EnumFormatEtc(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHODIMP DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP DUnadvise(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHODIMP EnumDAdvise(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+private:
+    ULONG m_cRef = 1;
+    std::vector<char> m_data;
+};
+
+}  // namespace
+
 IDataObject* MakeDataObject(const std::vector<std::string>& paths)
 {
     std::vector<PIDLIST_ABSOLUTE> full;
     for (const std::string& p : paths) {
         PIDLIST_ABSOLUTE pidl = nullptr;
-        if (FAILED(SHParseDisplayName(Widen(p).c_str(), nullptr, &pidl, 0, nullptr)))
+        if (FAILED(SHParseDisplayName(Widen(p).c_str(), nullptr, &pidl, 0, nullptr))) {
+            for (PIDLIST_ABSOLUTE q : full)
+                CoTaskMemFree(q);
+            if (Widen(p).size() >= MAX_PATH)
+                return new CDropDataObject(paths);
             throw std::runtime_error("SHParseDisplayName failed for " + p);
+        }
         full.push_back(pidl);
     }
     IShellFolder* pFolder = nullptr;
@@ -138,6 +231,8 @@ IContextMenu* CKestrin::CreateMenuFor(const std::vector<std::string>& paths)
 // ---------------------------------------------------------------- owner window
 
 namespace {
+const UINT kRunCall = WM_APP + 17;
+
 LRESULT CALLBACK OwnerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
 {
     if (msg == WM_ENABLE) {
@@ -145,11 +240,26 @@ LRESULT CALLBACK OwnerProc(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam)
             pLog->enables.push_back(wParam);
         return 0;
     }
+    if (msg == kRunCall) {
+        std::unique_ptr<std::function<void()>> pFn(reinterpret_cast<std::function<void()>*>(lParam));
+        (*pFn)();
+        return 0;
+    }
+    if (msg == WM_NCDESTROY) {  // closed by a test while a command runs
+        delete reinterpret_cast<OwnerLog*>(SetWindowLongPtrA(hWnd, GWLP_USERDATA, 0));
+    }
     return DefWindowProcA(hWnd, msg, wParam, lParam);
 }
 }  // namespace
 
-COwnerWindow::COwnerWindow()
+void COwnerWindow::PostCall(HWND hWnd, std::function<void()> fn)
+{
+    auto* pFn = new std::function<void()>(std::move(fn));
+    if (!PostMessageA(hWnd, kRunCall, 0, reinterpret_cast<LPARAM>(pFn)))
+        delete pFn;
+}
+
+COwnerWindow::COwnerWindow(bool bShown)
 {
     WNDCLASSA wc{};
     wc.lpfnWndProc = OwnerProc;
@@ -159,12 +269,15 @@ COwnerWindow::COwnerWindow()
     m_hWnd = CreateWindowA("KestrinTestOwner", "owner", WS_OVERLAPPED, 0, 0, 100, 100, nullptr, nullptr,
                            wc.hInstance, nullptr);
     SetWindowLongPtrA(m_hWnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(new OwnerLog));
+    if (bShown) {
+        ShowWindow(m_hWnd, SW_SHOW);
+        SetActiveWindow(m_hWnd);
+    }
 }
 
 COwnerWindow::~COwnerWindow()
 {
-    delete reinterpret_cast<OwnerLog*>(GetWindowLongPtrA(m_hWnd, GWLP_USERDATA));
-    DestroyWindow(m_hWnd);
+    DestroyWindow(m_hWnd);  // its WM_NCDESTROY frees the log
 }
 
 OwnerLog COwnerWindow::Collect()
@@ -173,6 +286,8 @@ OwnerLog COwnerWindow::Collect()
     while (PeekMessageA(&msg, m_hWnd, 0, 0, PM_REMOVE))
         DispatchMessageA(&msg);
     auto* pLog = reinterpret_cast<OwnerLog*>(GetWindowLongPtrA(m_hWnd, GWLP_USERDATA));
+    if (!pLog)
+        return OwnerLog();
     OwnerLog log = *pLog;
     pLog->enables.clear();
     return log;
@@ -200,6 +315,7 @@ HRESULT CUser::Invoke(IContextMenu* pMenu, UINT nOffset, HWND hwndOwner)
     ci.lpVerb = MAKEINTRESOURCEA(nOffset);
     ci.nShow = SW_SHOWNORMAL;
     HRESULT hr = pMenu->InvokeCommand(&ci);
+    m_dwReturnedAt = GetTickCount();
     m_bInvokeDone = true;
     m_thread.join();
     return hr;
@@ -213,7 +329,7 @@ void CUser::Run()
         m_strFailure = e.what();
     }
     // The command must end on its own once the script is through.
-    for (DWORD dwStart = GetTickCount(); !m_bInvokeDone && GetTickCount() - dwStart < 30000;)
+    for (DWORD dwStart = GetTickCount(); !m_bInvokeDone && GetTickCount() - dwStart < m_dwPatienceMs;)
         Sleep(20);
     if (!m_bInvokeDone) {
         if (m_strFailure.empty())
@@ -304,14 +420,14 @@ void CUser::WaitGone(HWND hWnd, DWORD dwTimeoutMs)
 
 void TypeText(HWND hDlg, int nId, const char* pszText)
 {
-    SendMessageA(GetDlgItem(hDlg, nId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pszText));
+    SendMessageW(GetDlgItem(hDlg, nId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(Widen(pszText).c_str()));
 }
 
 std::string ControlText(HWND hDlg, int nId)
 {
-    char text[1024] = {};
-    SendMessageA(GetDlgItem(hDlg, nId), WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text));
-    return text;
+    wchar_t text[2048] = {};
+    SendMessageW(GetDlgItem(hDlg, nId), WM_GETTEXT, 2048, reinterpret_cast<LPARAM>(text));
+    return Narrow(text);
 }
 
 std::string MessageText(HWND hBox) { return ControlText(hBox, 0xFFFF); }
@@ -379,37 +495,54 @@ std::string TempFolder(const char* pszTag)
     std::string folder = std::string(temp) + "kestrin-ui-" + tag + "-" + std::to_string(GetCurrentProcessId()) +
                          "-" + std::to_string(++s_nCounter);
     RemoveFolder(folder);
-    CreateDirectoryA(folder.c_str(), nullptr);
+    MakeFolder(folder);
     return folder;
 }
 
 void WriteFile(const std::string& path, const std::string& data)
 {
-    std::ofstream out(path, std::ios::binary);
-    out.write(data.data(), std::streamsize(data.size()));
+    HANDLE h = CreateFileW(FilePath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot write " + path);
+    DWORD dw = 0;
+    BOOL bOk = data.empty() || ::WriteFile(h, data.data(), DWORD(data.size()), &dw, nullptr);
+    CloseHandle(h);
+    if (!bOk || dw != data.size())
+        throw std::runtime_error("short write to " + path);
 }
 
 std::string ReadFile(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
+    HANDLE h = CreateFileW(FilePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return std::string();
+    std::string s;
+    char buf[65536];
+    DWORD dw = 0;
+    while (::ReadFile(h, buf, sizeof buf, &dw, nullptr) && dw > 0)
+        s.append(buf, dw);
+    CloseHandle(h);
+    return s;
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) { return GetFileAttributesW(FilePath(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void MakeFolder(const std::string& path) { CreateDirectoryW(FilePath(path).c_str(), nullptr); }
+
+void RemoveFile(const std::string& path) { DeleteFileW(FilePath(path).c_str()); }
 
 std::vector<std::string> ListFolder(const std::string& folder)
 {
     std::vector<std::string> names;
-    WIN32_FIND_DATAA fd;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(FilePath(folder + "\\*").c_str(), &fd);
     if (h == INVALID_HANDLE_VALUE)
         return names;
     do {
-        if (std::strcmp(fd.cFileName, ".") != 0 && std::strcmp(fd.cFileName, "..") != 0)
-            names.push_back(fd.cFileName);
-    } while (FindNextFileA(h, &fd));
+        if (std::wcscmp(fd.cFileName, L".") != 0 && std::wcscmp(fd.cFileName, L"..") != 0)
+            names.push_back(Narrow(fd.cFileName));
+    } while (FindNextFileW(h, &fd));
     FindClose(h);
     std::sort(names.begin(), names.end());
     return names;
@@ -419,12 +552,12 @@ void RemoveFolder(const std::string& folder)
 {
     for (const std::string& name : ListFolder(folder)) {
         std::string path = folder + "\\" + name;
-        if (GetFileAttributesA(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+        if (GetFileAttributesW(FilePath(path).c_str()) & FILE_ATTRIBUTE_DIRECTORY)
             RemoveFolder(path);
         else
-            DeleteFileA(path.c_str());
+            DeleteFileW(FilePath(path).c_str());
     }
-    RemoveDirectoryA(folder.c_str());
+    RemoveDirectoryW(FilePath(folder).c_str());
 }
 
 std::string SampleData(size_t nSize, unsigned nSeed)

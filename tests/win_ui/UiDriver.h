@@ -43,7 +43,9 @@ private:
     IClassFactory* m_pFactory = nullptr;
 };
 
-// The shell's data object for real files (CF_HDROP as Explorer offers it).
+// The shell's data object for real files (CF_HDROP as Explorer offers it);
+// for a path Wine's shell cannot parse (deeper than MAX_PATH), an object
+// offering the same CF_HDROP list.
 IDataObject* MakeDataObject(const std::vector<std::string>& paths);
 
 // Hands a new handler the selection as the shell does and returns its
@@ -55,14 +57,20 @@ struct OwnerLog {
     std::vector<WPARAM> enables;  // wParam of each WM_ENABLE, in order
 };
 
-// A hidden top-level window of the shell thread that records WM_ENABLE.
+// A top-level window of the shell thread that records WM_ENABLE: hidden, or
+// shown and active as the shell's folder window is when a command runs (the
+// dialogs and message boxes are then owned by it).
 class COwnerWindow {
 public:
-    COwnerWindow();
+    explicit COwnerWindow(bool bShown = false);
     ~COwnerWindow();
     HWND Handle() const { return m_hWnd; }
-    // Takes the posted messages that are still queued.
+    // Takes the posted messages that are still queued (nothing once the
+    // window has been destroyed).
     OwnerLog Collect();
+    // Has fn run on the window's (the shell's) thread when its pump
+    // dispatches the posted request, as the shell's own code would run.
+    static void PostCall(HWND hWnd, std::function<void()> fn);
 
 private:
     HWND m_hWnd;
@@ -81,6 +89,11 @@ public:
     // Error text of the script, empty when it ran to its end.
     std::string Failure() const { return m_strFailure; }
     DWORD ShellThreadId() const { return m_dwShellThread; }
+    // How long the command may run on after the script's last step before
+    // the user cancels every window (30 s unless set).
+    void SetPatience(DWORD dwMs) { m_dwPatienceMs = dwMs; }
+    // GetTickCount() when InvokeCommand returned.
+    DWORD ReturnedAt() const { return m_dwReturnedAt; }
 
     // The user's steps. Each waits at most dwTimeoutMs for its window.
     HWND WaitWindow(const char* pszCaption, DWORD dwTimeoutMs = 20000, const char* pszClass = "#32770");
@@ -98,6 +111,8 @@ private:
     std::atomic<bool> m_bStarted{false};
     std::string m_strFailure;
     DWORD m_dwShellThread = 0;
+    DWORD m_dwPatienceMs = 30000;
+    DWORD m_dwReturnedAt = 0;
     std::thread m_thread;
 };
 
@@ -121,8 +136,10 @@ void Pause(DWORD dwMs);
 // The usual answer to the settings dialog; the dialog must go away.
 void AnswerSettings(CUser& user, const char* pszPassword, int nEncType, bool bBatch, bool bConfirm = true);
 
-// Files.
+// Files, by UTF-8 path of any length.
 std::string TempFolder(const char* pszTag);  // a fresh empty folder
+void MakeFolder(const std::string& path);
+void RemoveFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& data);
 std::string ReadFile(const std::string& path);
 bool Exists(const std::string& path);

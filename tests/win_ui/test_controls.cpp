@@ -178,6 +178,26 @@ TEST_F(GradientBar, AColumnKeepsItsColourAsTheBarGrows)
     EXPECT_EQ(at40, Painted()->At(60, 6));
 }
 
+// A bar whose window was never made (the busy dialog could not be created)
+// must not repaint the whole desktop: a null window means all of them.
+TEST(GradientBarWithoutWindow, ChangesInvalidateNothing)
+{
+    HWND hOther = CreateWindowA("STATIC", "other", WS_POPUP | WS_VISIBLE, 0, 0, 80, 40, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
+    ASSERT_NE(hOther, nullptr);
+    UpdateWindow(hOther);
+    ASSERT_FALSE(GetUpdateRect(hOther, nullptr, FALSE));
+    CGradientProgressCtrl bar;
+    bar.SetRange(0, 101);
+    bar.SetStep(1);
+    for (int i = 0; i < 5; ++i) {
+        bar.SetPos(i);
+        bar.StepIt();
+    }
+    EXPECT_FALSE(GetUpdateRect(hOther, nullptr, FALSE));
+    DestroyWindow(hOther);
+}
+
 TEST(MemoryDC, CopiesOnlyTheTargetsClipBoxToTheSamePlace)
 {
     CDibCanvas target(100, 20, kGreen);
@@ -283,6 +303,36 @@ TEST_F(EllipsisLabelTest, SettingTheTextRepaintsEvenWhenUnchanged)
         m_label.GetWindowText(s);
         EXPECT_STREQ("same", s);
     }
+}
+
+// The busy dialog's label: a long path is cut in its folders, so it still
+// ends in the file name, and every character of the name is drawn.
+TEST_F(EllipsisLabelTest, WithPathEllipsisTheFileNameStaysVisible)
+{
+    const wchar_t path[] = L"C:\\Users\\someone\\\u0395\u03bb\u03bb\u03b7\u03bd\u03b9\u03ba\u03ac\\"
+                           L"Quarterly reports 2024\\\u65e5\u672c.txt";
+    const UINT kPathFlags = DT_NOPREFIX | DT_VCENTER | DT_PATH_ELLIPSIS;
+    m_label.m_nFormat = kPathFlags;
+    char utf8[256];
+    WideCharToMultiByte(CP_UTF8, 0, path, -1, utf8, sizeof utf8, nullptr, nullptr);
+    auto painted = Painted(utf8);
+    CString shown;
+    m_label.GetWindowText(shown);
+    EXPECT_STREQ(utf8, shown) << "the text keeps every character";
+
+    auto reference = std::make_unique<CDibCanvas>(kLabelWidth, kLabelHeight, kGreen);
+    SelectObject(reference->DC(), GetStockObject(DEFAULT_GUI_FONT));
+    SetTextColor(reference->DC(), GetSysColor(COLOR_BTNTEXT));
+    std::wstring cut(path);
+    cut.resize(cut.size() + 8);
+    RECT rc{0, 0, kLabelWidth, kLabelHeight};
+    DrawTextExW(reference->DC(), &cut[0], -1, &rc, kPathFlags | DT_MODIFYSTRING, nullptr);
+    EXPECT_TRUE(painted->SameAs(*reference));
+    cut.resize(std::wcslen(cut.c_str()));
+    const std::wstring name = L"\\\u65e5\u672c.txt";
+    ASSERT_GT(cut.size(), name.size());
+    EXPECT_EQ(name, cut.substr(cut.size() - name.size())) << "ends in the file name";
+    EXPECT_NE(std::wstring::npos, cut.find(L"...")) << "cut in the folders";
 }
 
 TEST_F(EllipsisLabelTest, EraseFillsWithTheButtonFace)

@@ -1,0 +1,112 @@
+#include "cli/Console.h"
+
+#include <algorithm>
+#include <cstdarg>
+
+#include "framework/afxconv.h"
+
+#ifdef _WIN32
+#include <io.h>
+#include <shellapi.h>
+#include "framework/afxdefs.h"
+#endif
+
+#ifdef _WIN32
+
+namespace {
+
+bool HasWildcard(const std::string& s)
+{
+    const size_t nName = s.find_last_of("\\/") == std::string::npos ? 0 : s.find_last_of("\\/") + 1;
+    return s.find_first_of("*?", nName) != std::string::npos;
+}
+
+// Matches of one pattern, files only, with the pattern's folder in front.
+std::vector<std::string> Matches(const std::string& strPattern)
+{
+    const size_t nSep = strPattern.find_last_of("\\/");
+    const std::string strFolder = nSep == std::string::npos ? std::string() : strPattern.substr(0, nSep + 1);
+    std::vector<std::string> found;
+    WIN32_FIND_DATAW fd;
+    HANDLE h = ::FindFirstFileExW(Win32Path(strPattern.c_str()).c_str(), FindExInfoBasic, &fd,
+                                  FindExSearchNameMatch, nullptr, 0);
+    if (h == INVALID_HANDLE_VALUE)
+        return found;
+    do {
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            found.push_back(strFolder + WideToUtf8(fd.cFileName).str());
+    } while (::FindNextFileW(h, &fd));
+    ::FindClose(h);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+}  // namespace
+
+std::vector<std::string> GetArguments(int argc, char** argv)
+{
+    int nArgs = 0;
+    LPWSTR* ppArgs = ::CommandLineToArgvW(::GetCommandLineW(), &nArgs);
+    if (!ppArgs)
+        return std::vector<std::string>(argv, argv + argc);
+    std::vector<std::string> args;
+    for (int i = 0; i < nArgs; ++i)
+        args.push_back(WideToUtf8(ppArgs[i]).str());
+    ::LocalFree(ppArgs);
+    return args;
+}
+
+std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files)
+{
+    std::vector<std::string> out;
+    for (const std::string& s : files) {
+        std::vector<std::string> found = HasWildcard(s) ? Matches(s) : std::vector<std::string>();
+        if (found.empty())
+            out.push_back(s);
+        else
+            out.insert(out.end(), found.begin(), found.end());
+    }
+    return out;
+}
+
+void PrintText(FILE* pStream, const char* pszFormat, ...)
+{
+    CString strText;
+    va_list args;
+    va_start(args, pszFormat);
+    strText.FormatV(pszFormat, args);
+    va_end(args);
+    // A console shows UTF-16 whatever its code page; a file or pipe gets UTF-8.
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pStream)));
+    DWORD dwMode = 0;
+    if (h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &dwMode)) {
+        std::fflush(pStream);
+        const std::wstring w = Utf8ToWide(strText);
+        DWORD dwWritten = 0;
+        ::WriteConsoleW(h, w.data(), DWORD(w.size()), &dwWritten, nullptr);
+        return;
+    }
+    std::fwrite(strText.GetString(), 1, size_t(strText.GetLength()), pStream);
+}
+
+#else
+
+std::vector<std::string> GetArguments(int argc, char** argv)
+{
+    return std::vector<std::string>(argv, argv + argc);
+}
+
+std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files)
+{
+    return files;
+}
+
+void PrintText(FILE* pStream, const char* pszFormat, ...)
+{
+    va_list args;
+    va_start(args, pszFormat);
+    std::vfprintf(pStream, pszFormat, args);
+    va_end(args);
+}
+
+#endif

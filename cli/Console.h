@@ -1,0 +1,26 @@
+// The tool's arguments and output across platforms. On Windows the command
+// line is read in UTF-16 and file arguments with * or ? are expanded as a
+// Windows user expects (the system's shell leaves that to each program);
+// names reach the console in UTF-16, and a file or pipe in UTF-8.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "framework/afxstr.h"
+
+// The program's arguments as UTF-8 (argv as it is elsewhere).
+std::vector<std::string> GetArguments(int argc, char** argv);
+
+// Each argument with * or ? in its last component becomes the matching
+// files of that folder, sorted; one that matches nothing stays as typed, so
+// that it is reported as unreadable. Elsewhere the shell has done this.
+std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files);
+
+// printf to a stream, the text being UTF-8.
+void PrintText(FILE* pStream, const char* pszFormat, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 2, 3)))
+#endif
+    ;
