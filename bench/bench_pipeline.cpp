@@ -60,7 +60,7 @@ void AppendNoise(std::vector<uint8_t>& out, size_t n, uint32_t& x)
 
 struct Corpus {
     std::vector<uint8_t> data;
-    fs::path dir, plain, container[kMethodCount];
+    fs::path dir, plain, container[kAllMethodCount];
 
     Corpus()
     {
@@ -96,6 +96,7 @@ int RunProcessor(int nEncType, bool bEncrypt, const fs::path& source, const fs::
     item.m_strDest = dest.string().c_str();
     item.m_strPassword = kPassword;
     item.m_bEncrypt = bEncrypt;
+    item.m_nEncType = nEncType;
     int nResult = -1;
     WithCipher(nEncType, [&](CCipher& cipher) { nResult = CFileProcessor().Run(item, cipher); });
     if (pOut)
@@ -204,9 +205,9 @@ void BM_PeerDecrypt(benchmark::State& state)
 }  // namespace
 
 BENCHMARK(BM_BareChunkedDeflate)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Encrypt)->DenseRange(0, kMethodCount - 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Encrypt)->DenseRange(0, kAllMethodCount - 1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeerEncrypt)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Decrypt)->DenseRange(0, kMethodCount - 1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Decrypt)->DenseRange(0, kAllMethodCount - 1)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeerDecrypt)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

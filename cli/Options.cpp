@@ -14,7 +14,9 @@ const char kSynopsis[] =
     "options for all: [--codepage N]\n";
 
 const char kDetails[] =
-    "METHOD: sapphire (the default), des, des-cbc, blowfish, or 0..3.\n"
+    "METHOD: aes (the default for encrypt: AES-256-GCM, authenticated), sapphire\n"
+    "(the default for decrypt), des, des-cbc, blowfish, or 0..4. A container made\n"
+    "with aes is recognised when decrypting whatever METHOD says.\n"
     "The password is the first line of FILE or of standard input; otherwise it is\n"
     "asked on the terminal (twice when encrypting, at least 4 characters).\n"
     "encrypt writes report._xt beside report.txt; decrypt restores the stored name\n"

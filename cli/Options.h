@@ -8,7 +8,7 @@ enum class Command { kNone, kEncrypt, kDecrypt, kVerify, kHelp, kVersion };
 
 struct Options {
     Command command = Command::kNone;
-    int nEncType = 0;  // "Sapphire II"
+    int nEncType = -1;  // -1: not given (encrypt: the authenticated method; decrypt: "Sapphire II")
     std::string strPasswordFile;
     bool bPasswordStdin = false;
     bool bQuiet = false;

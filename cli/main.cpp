@@ -5,6 +5,7 @@
 
 #include "batch/Messages.h"
 #include "batch/Worker.h"
+#include "cipher/Methods.h"
 #include "cli/Console.h"
 #include "cli/Options.h"
 #include "cli/Password.h"
@@ -47,7 +48,7 @@ void CatchSignals()
 // Runs one file on a worker, as the batch driver does: wait for the item,
 // pass on a signal as a cancel request, show the percentage.
 int ProcessFile(const Options& options, const CString& strPassword, const CString& strFile, CString& strOutput,
-                int& nKept)
+                int& nKept, int64_t& nDamagedRecord)
 {
     const bool bEncrypt = options.command == Command::kEncrypt;
     CWorkItem item;
@@ -55,7 +56,9 @@ int ProcessFile(const Options& options, const CString& strPassword, const CStrin
     item.m_strDest = bEncrypt ? MakeEncryptedName(strFile) : strFile;
     item.m_strPassword = strPassword;
     item.m_bEncrypt = bEncrypt;
-    item.m_nEncType = options.nEncType;
+    // Unless told otherwise, encrypt writes the authenticated container;
+    // decrypting recognises one by its magic whatever the method.
+    item.m_nEncType = options.nEncType >= 0 ? options.nEncType : bEncrypt ? kEncTypeAuthenticated : 0;
 
     CProgressLine progress(!options.bQuiet && CProgressLine::StderrIsTerminal(), GetFileSize64(strFile));
     if (!StartWorker(&item, options.command == Command::kVerify ? VerifyThreadProc : WorkerThreadProc))
@@ -71,6 +74,7 @@ int ProcessFile(const Options& options, const CString& strPassword, const CStrin
     progress.Clear();
     strOutput = LockedCopy(item.m_strDest);
     nKept = LockedGet(item.m_nKept);
+    nDamagedRecord = LockedGet(item.m_nDamagedRecord);
     return LockedGet(item.m_nResult);
 }
 
@@ -101,10 +105,23 @@ void ReportSignal(const Options& options, const CString& strFile, const CString&
     }
 }
 
-void ReportFailure(int nResult, const CString& strFile, const CString& strOutput, int nKept)
+// True for an authenticated container, whose failures can be named exactly.
+bool IsVersion2(const CString& strFile)
+{
+    CInputFile in;
+    uint8_t abMagic[4];
+    return in.Open(strFile) && std::fread(abMagic, 1, 4, in.Get()) == 4 && HasMagicV2(abMagic, 4);
+}
+
+void ReportFailure(const Options& options, int nResult, const CString& strFile, const CString& strOutput,
+                   int nKept, int64_t nDamagedRecord)
 {
     const CString& strShown = nResult == WR_WRITE_ERROR ? strOutput : strFile;
     PrintText(stderr, "%s\n", FormatResultMessage(nResult, strShown, false).GetString());
+    if (nDamagedRecord >= 0)
+        PrintText(stderr, "kestrin: %s: damaged at record %lld\n", strFile.GetString(), (long long)nDamagedRecord);
+    else if (nResult == WR_DECRYPT_ERROR && options.command != Command::kEncrypt && IsVersion2(strFile))
+        PrintText(stderr, "kestrin: %s: wrong password\n", strFile.GetString());
     if (nKept == KEPT_PARTIAL)
         PrintText(stderr, "kestrin: %s was only partly restored, up to the damage: %s\n", strFile.GetString(),
                   strOutput.GetString());
@@ -122,7 +139,8 @@ int RunFiles(const Options& options, const CString& strPassword)
         const CString strFile(strName);
         CString strOutput;
         int nKept = KEPT_NOTHING;
-        const int nResult = ProcessFile(options, strPassword, strFile, strOutput, nKept);
+        int64_t nDamagedRecord = -1;
+        const int nResult = ProcessFile(options, strPassword, strFile, strOutput, nKept, nDamagedRecord);
         if (g_nSignal) {
             ReportSignal(options, strFile, strOutput, nResult, nKept);
             return kExitSignalBase + g_nSignal;
@@ -131,7 +149,7 @@ int RunFiles(const Options& options, const CString& strPassword)
             ReportSuccess(options, strFile, strOutput);
             continue;
         }
-        ReportFailure(nResult, strFile, strOutput, nKept);
+        ReportFailure(options, nResult, strFile, strOutput, nKept, nDamagedRecord);
         if (nExit == 0)
             nExit = nResult;
     }
