@@ -148,7 +148,7 @@ TEST_F(Cli, TakenNamesAreNumbered)
 
 TEST_F(Cli, FailedFilesReportTheirMessageAndTheFirstCodeIsTheExitStatus)
 {
-    ASSERT_EQ(Kestrin("encrypt --password-file pw report.txt").nExit, 0);
+    ASSERT_EQ(Kestrin("encrypt -m sapphire --password-file pw report.txt").nExit, 0);
     Spit(m_dir / "plain.txt", "not a container");
     ToolRun run = Kestrin("decrypt -m blowfish --password-file pw report._xt missing._xt plain.txt");
     EXPECT_EQ(run.nExit, 5);
@@ -161,6 +161,26 @@ TEST_F(Cli, FailedFilesReportTheirMessageAndTheFirstCodeIsTheExitStatus)
     run = Kestrin("decrypt --password-file pw missing._xt report._xt");
     EXPECT_EQ(run.nExit, 1);
     EXPECT_EQ(run.strOut, "report._xt -> ./report1.txt\n");  // goes on after a failure
+}
+
+// The authenticated container is found by its magic and names its failures.
+TEST_F(Cli, AuthenticatedContainersSayWhatFailed)
+{
+    ASSERT_EQ(Kestrin("encrypt --password-file pw report.txt").nExit, 0);
+    EXPECT_EQ(Slurp(m_dir / "report._xt").substr(0, 4), "VXJ2");
+    Spit(m_dir / "bad", "wrong horse\n");
+    ToolRun run = Kestrin("verify -m des --password-file bad report._xt");
+    EXPECT_EQ(run.nExit, 5);
+    EXPECT_NE(run.strErr.find("report._xt: wrong password\n"), std::string::npos) << run.strErr;
+
+    std::string box = Slurp(m_dir / "report._xt");
+    box[box.size() - 20] ^= 1;
+    Spit(m_dir / "cut._xt", box);
+    run = Kestrin("decrypt --password-file pw cut._xt");
+    EXPECT_EQ(run.nExit, 6);
+    EXPECT_NE(run.strErr.find("cut._xt: damaged at record "), std::string::npos) << run.strErr;
+    EXPECT_FALSE(fs::exists(m_dir / "report1.txt"));
+    EXPECT_EQ(Kestrin("decrypt -m blowfish --password-file pw report._xt").strOut, "report._xt -> ./report1.txt\n");
 }
 
 TEST_F(Cli, FoldersInTheWayAreNumberedPast)
