@@ -17,6 +17,7 @@
 #include "batch/Messages.h"
 #include "batch/WorkItem.h"
 #include "batch/Worker.h"
+#include "container/FormatV2.h"
 #include "container/PathUtils.h"
 #include "framework/afxapp.h"
 #include "framework/afxfile.h"
@@ -426,6 +427,8 @@ void EndBatch(BatchState& st)
     if (st.hwndOwner && ::IsWindow(st.hwndOwner))
         ::PostMessageA(st.hwndOwner, WM_ENABLE, TRUE, 0);
     CWnd::DeleteTempMap();
+    // The batch's master keys are not kept for the next one.
+    MasterKeys().Clear();
 }
 
 }  // namespace

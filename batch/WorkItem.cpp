@@ -25,3 +25,15 @@ void LockedSet(int& field, int value)
     CScopedLock lock(g_csWork);
     field = value;
 }
+
+int64_t LockedGet(const int64_t& field)
+{
+    CScopedLock lock(g_csWork);
+    return field;
+}
+
+void LockedSet(int64_t& field, int64_t value)
+{
+    CScopedLock lock(g_csWork);
+    field = value;
+}

@@ -2,6 +2,8 @@
 // the lock that guards it, and the result codes of the file routines.
 #pragma once
 
+#include <cstdint>
+
 #include "framework/afxdefs.h"
 #include "framework/afxlock.h"
 #include "framework/afxstr.h"
@@ -46,6 +48,7 @@ struct CWorkItem {
     // when nobody waits on one. The worker signals its own duplicate: the
     // waiting side may close this handle as soon as it sees the flag.
     HANDLE m_hDoneEvent = nullptr;
+    int64_t m_nDamagedRecord = -1;  // an authenticated container's first bad record, or -1
 
     CWorkItem() = default;
     // The password must not outlive the item in freed memory.
@@ -60,3 +63,5 @@ void LockedAssign(CString& field, const CString& value);
 // Single-field integer access under g_csWork.
 int LockedGet(const int& field);
 void LockedSet(int& field, int value);
+int64_t LockedGet(const int64_t& field);
+void LockedSet(int64_t& field, int64_t value);

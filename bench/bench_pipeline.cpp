@@ -60,7 +60,7 @@ void AppendNoise(std::vector<uint8_t>& out, size_t n, uint32_t& x)
 
 struct Corpus {
     std::vector<uint8_t> data;
-    fs::path dir, plain, container[kMethodCount];
+    fs::path dir, plain, container[kAllMethodCount];
 
     Corpus()
     {
@@ -97,6 +97,7 @@ int RunProcessor(int nEncType, bool bEncrypt, const fs::path& source, const fs::
     item.m_strDest = dest.string().c_str();
     item.m_strPassword = kPassword;
     item.m_bEncrypt = bEncrypt;
+    item.m_nEncType = nEncType;
     int nResult = -1;
     WithCipher(nEncType, [&](CCipher& cipher) {
         CFileProcessor processor;
@@ -211,9 +212,9 @@ void BM_PeerDecrypt(benchmark::State& state)
 
 BENCHMARK(BM_BareChunkedDeflate)->Unit(benchmark::kMillisecond)->UseRealTime();
 // Second argument: the threads that compress (1: the serial loop).
-BENCHMARK(BM_Encrypt)->ArgsProduct({{0, 1, 2, 3}, {1, 2}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Encrypt)->ArgsProduct({{0, 1, 2, 3, 4}, {1, 2}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeerEncrypt)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Decrypt)->ArgsProduct({{0, 1, 2, 3}, {1, 2}})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Decrypt)->ArgsProduct({{0, 1, 2, 3, 4}, {1, 2}})->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_PeerDecrypt)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK_MAIN();

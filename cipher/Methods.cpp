@@ -4,11 +4,12 @@
 
 namespace {
 
-const CMethodInfo kMethods[kMethodCount] = {
+const CMethodInfo kMethods[kAllMethodCount] = {
     {0, "Sapphire II", "sapphire"},
     {1, "DES", "des"},
     {2, "DES-CBC", "des-cbc"},
     {3, "Blowfish", "blowfish"},
+    {4, "AES-256-GCM (authenticated)", "aes"},
 };
 
 bool EqualNoCase(const char* a, const char* b)
@@ -24,7 +25,7 @@ bool EqualNoCase(const char* a, const char* b)
 
 const CMethodInfo* GetMethodInfo(int nEncType)
 {
-    if (nEncType < 0 || nEncType >= kMethodCount)
+    if (nEncType < 0 || nEncType >= kAllMethodCount)
         return nullptr;
     return &kMethods[nEncType];
 }
@@ -33,7 +34,7 @@ int ParseMethodName(const char* psz)
 {
     if (!psz || !*psz)
         return -1;
-    if (psz[0] >= '0' && psz[0] < '0' + kMethodCount && psz[1] == '\0')
+    if (psz[0] >= '0' && psz[0] < '0' + kAllMethodCount && psz[1] == '\0')
         return psz[0] - '0';
     for (const CMethodInfo& m : kMethods) {
         if (EqualNoCase(psz, m.pszKeyword) || EqualNoCase(psz, m.pszName))

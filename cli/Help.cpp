@@ -41,8 +41,10 @@ const char kOverview[] =
     "  info      show a container's stored name, method, blocks and sizes\n"
     "  help      this text, or `kestrin help COMMAND` for one command\n"
     "\n"
-    "METHOD: sapphire (encrypt's default), des, des-cbc, blowfish, or auto (the\n"
-    "default for decrypt, verify and info: the method is found by trying each).\n"
+    "METHOD: aes (encrypt's default: AES-256-GCM, salted and authenticated; choose\n"
+    "it for anything new), sapphire, des, des-cbc, blowfish (the older methods,\n"
+    "for existing containers), or auto (the default for decrypt, verify and info:\n"
+    "an aes container names itself, the others are found by trying each).\n"
     "Nothing is ever overwritten: a taken name gets the next free number.\n"
     "FILE may be - for standard input; -o - writes the output to standard output.\n"
     "\n";
@@ -58,7 +60,7 @@ const CommandHelp kHelp[] = {
     {Command::kEncrypt,
      "usage: kestrin encrypt [OPTIONS] FILE...\n"
      "Makes a container of each FILE, beside it or in DIR: report.txt gives report._xt.\n",
-     "  -m, --method METHOD   sapphire (default), des, des-cbc or blowfish\n"
+     "  -m, --method METHOD   aes (default), sapphire, des, des-cbc or blowfish\n"
      "  -o, --output-dir DIR  write the containers into DIR; - for standard output\n"
      "  -r, --recursive       every regular file below the named folders\n"
      "                        (symbolic links to folders are not followed)\n"
@@ -69,7 +71,7 @@ const CommandHelp kHelp[] = {
     {Command::kDecrypt,
      "usage: kestrin decrypt [OPTIONS] FILE...\n"
      "Restores each container's file under its stored name, beside it or in DIR.\n",
-     "  -m, --method METHOD   auto (default), sapphire, des, des-cbc or blowfish\n"
+     "  -m, --method METHOD   auto (default), aes, sapphire, des, des-cbc or blowfish\n"
      "  -o, --output-dir DIR  write the restored files into DIR; - for standard output\n"
      "  -r, --recursive       every container below the named folders, found by\n"
      "                        its content whatever its name\n"
@@ -79,7 +81,7 @@ const CommandHelp kHelp[] = {
     {Command::kVerify,
      "usage: kestrin verify [OPTIONS] FILE...\n"
      "Checks every block of each container with the password; writes nothing.\n",
-     "  -m, --method METHOD   auto (default), sapphire, des, des-cbc or blowfish\n"
+     "  -m, --method METHOD   auto (default), aes, sapphire, des, des-cbc or blowfish\n"
      "  -r, --recursive       every container below the named folders\n"
      "  -q, --quiet           no progress line\n",
      "  kestrin verify -r --password-file ~/.pw /backup\n"},
@@ -87,7 +89,7 @@ const CommandHelp kHelp[] = {
      "usage: kestrin info [OPTIONS] FILE...\n"
      "Shows the stored name, the method, the number of blocks, the plain size and\n"
      "the compression ratio of each container; writes nothing.\n",
-     "  -m, --method METHOD   auto (default), sapphire, des, des-cbc or blowfish\n",
+     "  -m, --method METHOD   auto (default), aes, sapphire, des, des-cbc or blowfish\n",
      "  kestrin info report._xt\n"},
 };
 

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "container/FileProcessor.h"
+#include "container/FormatV2.h"
 #include "framework/afxfile.h"
 
 namespace fs = std::filesystem;
@@ -50,15 +51,30 @@ void AddFolder(const Options& options, const std::string& strRoot, std::vector<C
 
 }  // namespace
 
-bool StartsWithMagic(const std::string& strPath)
+namespace {
+
+bool ReadMagic(const std::string& strPath, unsigned char* pMagic)
 {
     FILE* pFile = AfxOpenFile(strPath.c_str(), "rb");
     if (!pFile)
         return false;
-    unsigned char ab[4];
-    const bool bMagic = std::fread(ab, 1, 4, pFile) == 4 && std::memcmp(ab, kContainerMagic, 4) == 0;
+    const bool bRead = std::fread(pMagic, 1, 4, pFile) == 4;
     std::fclose(pFile);
-    return bMagic;
+    return bRead;
+}
+
+}  // namespace
+
+bool StartsWithMagic(const std::string& strPath)
+{
+    unsigned char ab[4];
+    return ReadMagic(strPath, ab) && (std::memcmp(ab, kContainerMagic, 4) == 0 || HasMagicV2(ab, 4));
+}
+
+bool StartsWithMagicV2(const std::string& strPath)
+{
+    unsigned char ab[4];
+    return ReadMagic(strPath, ab) && HasMagicV2(ab, 4);
 }
 
 bool IsFolder(const std::string& strPath)

@@ -65,7 +65,7 @@ bool SetMethod(Options& o, const char* psz, std::string& e)
     }
     o.nEncType = ParseMethodName(psz);
     return o.nEncType >= 0 || Fail(e, std::string("unknown method: ") + psz +
-                                          " (sapphire, des, des-cbc, blowfish or auto)");
+                                          " (aes, sapphire, des, des-cbc, blowfish or auto)");
 }
 
 bool SetFd(Options& o, const char* psz, std::string& e)
@@ -250,7 +250,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& strError
     if (options.command == Command::kEncrypt && options.nEncType == kMethodAuto) {
         if (options.bMethodGiven)
             return Fail(strError, "encrypt needs a method, not auto");
-        options.nEncType = 0;
+        options.nEncType = kEncTypeAuthenticated;
     }
     if (options.files.empty())
         return Fail(strError, "no files given");

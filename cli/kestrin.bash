@@ -17,7 +17,7 @@ _kestrin()
 
     case $prev in
         -m | --method)
-            local methods="sapphire des des-cbc blowfish"
+            local methods="aes sapphire des des-cbc blowfish"
             [[ $command != encrypt ]] && methods+=" auto"
             COMPREPLY=($(compgen -W "$methods" -- "$cur"))
             return

@@ -16,6 +16,7 @@
 #include "cli/Streams.h"
 #include "container/BlockPool.h"
 #include "container/FileStreams.h"
+#include "container/FormatV2.h"
 #include "container/PathUtils.h"
 #include "framework/afxconv.h"
 #include "framework/afxfile.h"
@@ -128,6 +129,19 @@ int FindMethod(CRun& run)
     }
     if (!pProbe)
         return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
+    // An authenticated container names itself; its records need the container's length.
+    uint8_t abMagic[4];
+    const bool bVersion2 = std::fread(abMagic, 1, 4, pProbe) == 4 && HasMagicV2(abMagic, 4);
+    if (bVersion2 || std::fseek(pProbe, 0, SEEK_SET) != 0) {
+        std::fclose(pProbe);
+        if (!bVersion2)
+            return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
+        if (run.bStdin)
+            return Report(run.input.strPath, "an authenticated container is read from its file, not from "
+                                             "standard input", WR_READ_ERROR);
+        run.nEncType = kEncTypeAuthenticated;
+        return WR_OK;
+    }
     run.nEncType = DetectMethod(pProbe, run.strPassword, nResult, facts);
     std::fclose(pProbe);
     if (run.nEncType < 0)
@@ -281,7 +295,17 @@ int RunOne(CRun& run)
     }
     const std::string strOutput = LockedCopy(job.item.m_strDest).GetString();
     const std::string strShown = nResult == WR_WRITE_ERROR && !run.bStdout ? strOutput : run.input.strPath;
-    Report(strShown, Describe(run, nResult, job.facts, job.nErrno), nResult);
+    // An authenticated container tells a wrong password from damage exactly.
+    const int64_t nRecord = LockedGet(job.item.m_nDamagedRecord);
+    std::string strWhy;
+    if (nRecord >= 0)
+        strWhy = "damaged at record " + std::to_string(nRecord);
+    else if (nResult == WR_DECRYPT_ERROR && run.options.command != Command::kEncrypt && !run.bStdin &&
+             StartsWithMagicV2(run.input.strPath))
+        strWhy = "wrong password";
+    else
+        strWhy = Describe(run, nResult, job.facts, job.nErrno);
+    Report(strShown, strWhy, nResult);
     ReportKept(run, strOutput, LockedGet(job.item.m_nKept));
     return nResult;
 }
@@ -352,6 +376,7 @@ int main(int argc, char** argv)
     if (!bGot)
         return Usage(strError, false);
     SetPipelineThreads(options.nThreads);
+    MasterKeys().Clear();  // one derivation per password and salt in this run
     const int nExit = RunAll(options, strPassword);
     strPassword.SecureEmpty();
     return nExit;

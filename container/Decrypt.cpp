@@ -4,6 +4,7 @@
 
 #include "container/FileGuards.h"
 #include "container/FileStreams.h"
+#include "container/FormatV2.h"
 #include "container/FileProcessor.h"
 #include "container/PathUtils.h"
 #include "container/StoredName.h"
@@ -40,6 +41,9 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     uint8_t abMagic[4];
     if (std::fread(abMagic, 1, 4, pIn) < 4)
         return WR_READ_ERROR;
+    // A version-2 container says what it is: the chosen method does not matter.
+    if (HasMagicV2(abMagic, 4))
+        return DecryptFileV2(item, in, strSource, strDest, bWrite);
     if (std::memcmp(abMagic, kContainerMagic, 4) != 0)
         return WR_BAD_FORMAT;
 

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <new>
 
+#include "cipher/Methods.h"
 #include "container/FileGuards.h"
 #include "container/FileStreams.h"
 #include "container/PathUtils.h"
@@ -131,17 +132,22 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     CDeflateGuard deflateGuard(m_zstream);
 
     bool bCancelled = false;
-    const CString strStored = EncodeStoredName(GetFileNamePart(strSource), GetLegacyCodePage());
-    if (m_pStreamOut) {
-        const int nResult = WriteContainer(item, cipher, strStored, pIn, nSize, m_pStreamOut, bCancelled);
-        return FlushStream(m_pStreamOut, nResult);
-    }
+    const bool bVersion2 = LockedGet(item.m_nEncType) == kEncTypeAuthenticated;
+    // Version 2 stores the name in UTF-8; version 1 in the legacy code page.
+    const CString strStored =
+        bVersion2 ? GetFileNamePart(strSource) : EncodeStoredName(GetFileNamePart(strSource), GetLegacyCodePage());
+    auto write = [&](FILE* pOut) {
+        return bVersion2 ? WriteContainerV2(item, strStored, pIn, nSize, pOut, bCancelled)
+                         : WriteContainer(item, cipher, strStored, pIn, nSize, pOut, bCancelled);
+    };
+    if (m_pStreamOut)
+        return FlushStream(m_pStreamOut, write(m_pStreamOut));
     const CString strDirectory = GetOutputDirectory(strWanted), strName = GetFileNamePart(strWanted);
     LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
     if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;
-    const int nResult = WriteContainer(item, cipher, strStored, pIn, nSize, out.Get(), bCancelled);
+    const int nResult = write(out.Get());
     // The format has no trailer: a cut-off container would decrypt without
     // complaint to a cut-off file. Only a finished one gets a name.
     return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);

@@ -110,6 +110,13 @@ private:
     int EncryptFile(CWorkItem& item, CCipher& cipher);
     int DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite);
     // Everything after the output is open and before it is named.
+    // The authenticated method's container (ProcessV2.cpp), and the reading
+    // of one whatever method was chosen.
+    int WriteContainerV2(CWorkItem& item, const CString& strStoredName, FILE* pIn, uint64_t nSize, FILE* pOut,
+                         bool& bCancelled);
+    int DecryptFileV2(CWorkItem& item, CInputFile& in, const CString& strSource, const CString& strDest,
+                      bool bWrite);
+    int Threads() const;
     int WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName, FILE* pIn,
                        uint64_t nSize, FILE* pOut, bool& bCancelled);
     // The serial loops or, with more than one thread, the pooled ones.

@@ -8,7 +8,7 @@
 
 namespace {
 const int kMinPasswordLength = 4;
-const int kMethodCount = 4;
+const int kMethodCount = 5;  // the list ends with the authenticated method, EncType 4
 }  // namespace
 
 CSettingsDlg::CSettingsDlg(CWnd* pParent)

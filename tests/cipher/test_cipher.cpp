@@ -145,9 +145,9 @@ TEST(CipherKey, CopyFromTakesOwnLengthAndClearsTheRest)
 
 TEST(CipherMethods, TableAndNames)
 {
-    const char* names[] = {"Sapphire II", "DES", "DES-CBC", "Blowfish"};
-    const char* keywords[] = {"sapphire", "des", "des-cbc", "blowfish"};
-    for (int t = 0; t < kMethodCount; ++t) {
+    const char* names[] = {"Sapphire II", "DES", "DES-CBC", "Blowfish", "AES-256-GCM (authenticated)"};
+    const char* keywords[] = {"sapphire", "des", "des-cbc", "blowfish", "aes"};
+    for (int t = 0; t < kAllMethodCount; ++t) {
         ASSERT_NE(GetMethodInfo(t), nullptr);
         EXPECT_EQ(GetMethodInfo(t)->nEncType, t);
         EXPECT_STREQ(GetMethodInfo(t)->pszName, names[t]);
@@ -158,12 +158,12 @@ TEST(CipherMethods, TableAndNames)
     }
     EXPECT_EQ(ParseMethodName("BLOWFISH"), 3);
     EXPECT_EQ(ParseMethodName("sapphire ii"), 0);
-    for (const char* bad : {"", "4", "-1", "01", "des3", "des-", "aes"})
+    for (const char* bad : {"", "5", "-1", "01", "des3", "des-", "aes-"})
         EXPECT_EQ(ParseMethodName(bad), -1) << bad;
     EXPECT_EQ(ParseMethodName(nullptr), -1);
     EXPECT_EQ(GetMethodInfo(-1), nullptr);
-    EXPECT_EQ(GetMethodInfo(4), nullptr);
+    EXPECT_EQ(GetMethodInfo(5), nullptr);
     bool bCalled = false;
-    EXPECT_FALSE(WithCipher(4, [&](CCipher&) { bCalled = true; }));
+    EXPECT_FALSE(WithCipher(5, [&](CCipher&) { bCalled = true; }));
     EXPECT_FALSE(bCalled);
 }

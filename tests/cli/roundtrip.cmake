@@ -17,7 +17,7 @@ function(kestrin)
   set(out "${out}" PARENT_SCOPE)
 endfunction()
 
-foreach(method sapphire des des-cbc blowfish)
+foreach(method sapphire des des-cbc blowfish aes)
   kestrin(encrypt -q -m ${method} --password-file pw "${name}")
   file(GLOB made "${WORK}/*._*")
   list(LENGTH made n)

@@ -197,7 +197,7 @@ TEST_F(Cli, ThreadCountsGiveTheSameContainer)
 TEST_F(Cli, TakenNamesAreNumbered)
 {
     Spit(m_dir / "report._xt", "mine");
-    ToolRun run = Kestrin("encrypt --password-file pw report.txt");
+    ToolRun run = Kestrin("encrypt -m sapphire --password-file pw report.txt");
     EXPECT_EQ(run.strOut, "report.txt -> ./report1._xt\n");
     EXPECT_EQ(Slurp(m_dir / "report._xt"), "mine");
     run = Kestrin("decrypt --password-file pw report1._xt");
@@ -207,7 +207,7 @@ TEST_F(Cli, TakenNamesAreNumbered)
 
 TEST_F(Cli, FailedFilesReportTheirMessageAndTheFirstCodeIsTheExitStatus)
 {
-    ASSERT_EQ(Kestrin("encrypt --password-file pw report.txt").nExit, 0);
+    ASSERT_EQ(Kestrin("encrypt -m sapphire --password-file pw report.txt").nExit, 0);
     Spit(m_dir / "plain.txt", "not a container");
     ToolRun run = Kestrin("decrypt -m blowfish --password-file pw report._xt missing._xt plain.txt");
     EXPECT_EQ(run.nExit, 5);
@@ -222,9 +222,29 @@ TEST_F(Cli, FailedFilesReportTheirMessageAndTheFirstCodeIsTheExitStatus)
     EXPECT_EQ(run.strOut, "report._xt -> ./report1.txt (Sapphire II)\n");  // goes on after a failure
 }
 
-TEST_F(Cli, FoldersInTheWayAreNumberedPast)
+// The authenticated container is found by its magic and names its failures.
+TEST_F(Cli, AuthenticatedContainersSayWhatFailed)
 {
     ASSERT_EQ(Kestrin("encrypt --password-file pw report.txt").nExit, 0);
+    EXPECT_EQ(Slurp(m_dir / "report._xt").substr(0, 4), "VXJ2");
+    Spit(m_dir / "bad", "wrong horse\n");
+    ToolRun run = Kestrin("verify -m des --password-file bad report._xt");
+    EXPECT_EQ(run.nExit, 5);
+    EXPECT_NE(run.strErr.find("report._xt: wrong password\n"), std::string::npos) << run.strErr;
+
+    std::string box = Slurp(m_dir / "report._xt");
+    box[box.size() - 20] ^= 1;
+    Spit(m_dir / "cut._xt", box);
+    run = Kestrin("decrypt --password-file pw cut._xt");
+    EXPECT_EQ(run.nExit, 6);
+    EXPECT_NE(run.strErr.find("cut._xt: damaged at record "), std::string::npos) << run.strErr;
+    EXPECT_FALSE(fs::exists(m_dir / "report1.txt"));
+    EXPECT_EQ(Kestrin("decrypt -m blowfish --password-file pw report._xt").strOut, "report._xt -> ./report1.txt\n");
+}
+
+TEST_F(Cli, FoldersInTheWayAreNumberedPast)
+{
+    ASSERT_EQ(Kestrin("encrypt -m sapphire --password-file pw report.txt").nExit, 0);
     fs::create_directories(m_dir / "ro");
     fs::rename(m_dir / "report._xt", m_dir / "ro" / "report._xt");
     fs::remove(m_dir / "report.txt");
@@ -250,7 +270,7 @@ TEST_F(Cli, VerifyWritesNothing)
 
 TEST_F(Cli, PasswordIsTheFirstLineWithoutItsEnd)
 {
-    ASSERT_EQ(Kestrin("encrypt --password-stdin report.txt", "open sesame\r\nsecond line\n").nExit, 0);
+    ASSERT_EQ(Kestrin("encrypt -m sapphire --password-stdin report.txt", "open sesame\r\nsecond line\n").nExit, 0);
     EXPECT_EQ(Kestrin("verify --password-file pw report._xt").nExit, 0);
     EXPECT_EQ(Kestrin("verify --password-stdin report._xt", "open sesame").nExit, 0);
     EXPECT_EQ(Kestrin("verify --password-stdin report._xt", "open sesame \n").nExit, 5);
@@ -307,7 +327,7 @@ TEST_F(Cli, HelpAndVersion)
 TEST_F(Cli, OptionsAfterFilesAndDoubleDash)
 {
     Spit(m_dir / "-dash.txt", "x");
-    ToolRun run = Kestrin("encrypt report.txt --password-file pw -q -- -dash.txt");
+    ToolRun run = Kestrin("encrypt -m sapphire report.txt --password-file pw -q -- -dash.txt");
     EXPECT_EQ(run.nExit, 0) << run.strErr;
     EXPECT_EQ(run.strOut, "report.txt -> ./report._xt\n-dash.txt -> ./-dash._xt\n");
 }
@@ -375,7 +395,7 @@ struct SessionLine {
 
 const SessionLine kSession[] = {
     // output folder
-    {"$K encrypt --password-file pw -o out report.txt", 0, "report.txt -> out/report._xt\n", "", {"out/report._xt"}, {"report._xt"}},
+    {"$K encrypt -m sapphire --password-file pw -o out report.txt", 0, "report.txt -> out/report._xt\n", "", {"out/report._xt"}, {"report._xt"}},
     {"$K decrypt --password-file=pw --output-dir=out sap._xt", 0, "sap._xt -> out/report.txt (Sapphire II)\n", "", {"out/report.txt"}, {}},
     {"$K encrypt --password-file pw -o nowhere report.txt", 64, "", "kestrin: the output folder does not exist: nowhere\n", {}, {"nowhere", "report._xt"}},
     {"$K decrypt --password-file pw -o report.txt sap._xt", 64, "", "kestrin: the output folder does not exist: report.txt\n", {}, {}},
@@ -397,7 +417,7 @@ const SessionLine kSession[] = {
     {"for m in sapphire des des-cbc blowfish; do $K encrypt -m $m --password-file pw --name r.txt -o - - <report.txt |"
      " $K decrypt --password-file pw -o - - | cmp - report.txt && echo $m; done", 0, "sapphire\ndes\ndes-cbc\nblowfish\n",
      "- -> -\n- -> - (Sapphire II)\n- -> -\n- -> - (DES)\n- -> -\n- -> - (DES-CBC)\n- -> -\n- -> - (Blowfish)\n", {}, {"r.txt", "r._xt"}},
-    {"cat report.txt | $K encrypt --password-file pw --name=piped.txt -", 0, "- -> ./piped._xt\n", "", {"piped._xt"}, {}},
+    {"cat report.txt | $K encrypt -m sapphire --password-file pw --name=piped.txt -", 0, "- -> ./piped._xt\n", "", {"piped._xt"}, {}},
     {"$K decrypt --password-file pw -o out - <piped._xt", 0, "- -> out/piped.txt (Sapphire II)\n", "", {"out/piped.txt"}, {}},
     {"{ cat sap._xt; printf ab; } | $K verify --password-file pw -", 1, "", "kestrin: -: damaged at block 9 (byte offset *", {}, {}},
     {"$K encrypt --password-file pw - <report.txt", 64, "", "kestrin: encrypting standard input needs --name NAME*", {}, {}},
@@ -405,7 +425,7 @@ const SessionLine kSession[] = {
     {"$K decrypt --password-file pw -o - sap._xt des._xt", 64, "", "kestrin: -o - writes one output*", {}, {}},
     // folders, with a symbolic link that loops back up
     {"$K encrypt --password-file pw tree", 1, "", "kestrin: tree: is a folder (-r works on the files below it)\n", {}, {}},
-    {"$K encrypt -r --password-file pw tree", 0, "tree/a.txt -> tree/a._xt\ntree/sub/b.dat -> tree/sub/b._at\n", "",
+    {"$K encrypt -r -m sapphire --password-file pw tree", 0, "tree/a.txt -> tree/a._xt\ntree/sub/b.dat -> tree/sub/b._at\n", "",
      {"tree/a._xt", "tree/sub/b._at"}, {}},
     {"cp des._xt tree/sub/notes; $K verify -rq --password-file pw tree", 0,
      "tree/a._xt: OK (Sapphire II)\ntree/sub/b._at: OK (Sapphire II)\ntree/sub/notes: OK (DES)\n", "", {}, {}},
@@ -569,7 +589,7 @@ TEST_F(Cli, BackslashColonAndTrailingDotAreOrdinaryNames)
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.pszName);
         Spit(m_dir / c.pszName, c.pszName);
-        ToolRun run = Kestrin("encrypt --password-file pw '" + std::string(c.pszName) + "'");
+        ToolRun run = Kestrin("encrypt -m sapphire --password-file pw '" + std::string(c.pszName) + "'");
         ASSERT_EQ(run.nExit, 0) << run.strErr;
         EXPECT_EQ(run.strOut, std::string(c.pszName) + " -> ./" + c.pszContainer + "\n");
         fs::rename(m_dir / c.pszContainer, m_dir / "out" / c.pszContainer);
@@ -582,7 +602,7 @@ TEST_F(Cli, BackslashColonAndTrailingDotAreOrdinaryNames)
 
 TEST_F(Cli, DamageAfterTheFirstBlockKeepsTheRestoredPartAndSaysSo)
 {
-    ASSERT_EQ(Kestrin("encrypt --password-file pw report.txt").nExit, 0);
+    ASSERT_EQ(Kestrin("encrypt -m sapphire --password-file pw report.txt").nExit, 0);
     std::string strBox = Slurp(m_dir / "report._xt");
     strBox[strBox.size() - 20] ^= 0x55;
     fs::create_directories(m_dir / "out");

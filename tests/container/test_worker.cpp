@@ -47,7 +47,7 @@ TEST_F(Worker, NullParameterEndsAtOnce)
 TEST_F(Worker, UnknownMethodTouchesNoFile)
 {
     WriteFileBytes(PathOf("a.txt"), TextBytes(100));
-    for (int nEncType : {4, -1, 1000}) {
+    for (int nEncType : {5, -1, 1000}) {
         auto pItem = MakeItem(PathOf("a.txt"), true, nEncType);
         ASSERT_TRUE(StartWorker(pItem.get()));
         EXPECT_EQ(WaitForResult(*pItem), WR_OK);

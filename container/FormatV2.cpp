@@ -1,0 +1,248 @@
+#include "container/FormatV2.h"
+
+#include <cstring>
+
+#include "batch/WorkItem.h"
+#include "container/SecureBuffer.h"
+
+const uint8_t kContainerMagicV2[4] = {'V', 'X', 'J', '2'};
+
+namespace {
+
+const uint8_t kVersion = 1;
+const uint8_t kKdfPbkdf2Sha256 = 1;
+const char kFileKeyInfo[] = "VXJ2 file key";
+const uint8_t kModeDeflated = 0;
+const uint8_t kModeStored = 1;
+
+void PutLe32(uint8_t* p, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i)
+        p[i] = uint8_t(v >> (8 * i));
+}
+
+uint32_t GetLe32(const uint8_t* p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+}  // namespace
+
+bool HasMagicV2(const uint8_t* p, size_t n)
+{
+    return n >= 4 && std::memcmp(p, kContainerMagicV2, 4) == 0;
+}
+
+void EncodeHeaderV2(const CV2Header& header, uint8_t* pOut)
+{
+    std::memcpy(pOut, kContainerMagicV2, 4);
+    pOut[4] = kVersion;
+    pOut[5] = kKdfPbkdf2Sha256;
+    PutLe32(pOut + 6, header.nIterations);
+    std::memcpy(pOut + 10, header.abSalt, kV2SaltSize);
+    std::memcpy(pOut + 26, header.abFileId, kV2FileIdSize);
+    PutLe32(pOut + 42, kV2ChunkSize);
+}
+
+int DecodeHeaderV2(const uint8_t* p, size_t n, CV2Header& header)
+{
+    if (n < kV2HeaderSize || !HasMagicV2(p, n))
+        return WR_BAD_FORMAT;
+    header.nIterations = GetLe32(p + 6);
+    std::memcpy(header.abSalt, p + 10, kV2SaltSize);
+    std::memcpy(header.abFileId, p + 26, kV2FileIdSize);
+    if (p[4] != kVersion || p[5] != kKdfPbkdf2Sha256 || header.nIterations < kV2MinIterations ||
+        header.nIterations > kV2MaxIterations || GetLe32(p + 42) != kV2ChunkSize)
+        return WR_BAD_FORMAT;
+    return WR_OK;
+}
+
+void NonceV2(uint64_t nIndex, bool bLast, uint8_t* pNonce)
+{
+    for (int i = 0; i < 8; ++i)
+        pNonce[i] = uint8_t(nIndex >> (8 * i));
+    PutLe32(pNonce + 8, bLast ? 1 : 0);
+}
+
+CKey32::~CKey32() { SecureZero(ab, sizeof ab); }
+
+bool DeriveFileKeyV2(const CKey32& master, const uint8_t* pFileId, CKey32& fileKey)
+{
+    return DeriveHkdfSha256(master.ab, sizeof master.ab, pFileId, kV2FileIdSize,
+                            reinterpret_cast<const uint8_t*>(kFileKeyInfo), sizeof kFileKeyInfo - 1, fileKey.ab,
+                            sizeof fileKey.ab);
+}
+
+int PackChunkV2(z_stream& zs, const uint8_t* pPlain, uint32_t nPlain, uint8_t* pOut, uint32_t& nOut)
+{
+    if (nPlain > kV2ChunkSize || deflateReset(&zs) != Z_OK)
+        return WR_DEFLATE_ERROR;
+    zs.next_in = const_cast<Bytef*>(pPlain);
+    zs.avail_in = nPlain;
+    zs.next_out = pOut + 1;
+    zs.avail_out = nPlain;  // room for less than the chunk only: more would not pay
+    const int nStatus = deflate(&zs, Z_FINISH);
+    if (nStatus == Z_STREAM_END && zs.total_out < nPlain) {
+        pOut[0] = kModeDeflated;
+        nOut = 1 + uint32_t(zs.total_out);
+        return WR_OK;
+    }
+    if (nStatus != Z_OK && nStatus != Z_BUF_ERROR && nStatus != Z_STREAM_END)
+        return WR_DEFLATE_ERROR;
+    pOut[0] = kModeStored;
+    if (nPlain)
+        std::memcpy(pOut + 1, pPlain, nPlain);
+    nOut = 1 + nPlain;
+    return WR_OK;
+}
+
+int UnpackChunkV2(z_stream& zs, const uint8_t* pRecord, uint32_t nRecord, uint8_t* pPlain, uint32_t& nPlain)
+{
+    if (nRecord < 1)
+        return WR_INFLATE_ERROR;
+    if (pRecord[0] == kModeStored) {
+        if (nRecord - 1 > kV2ChunkSize)
+            return WR_INFLATE_ERROR;
+        nPlain = nRecord - 1;
+        if (nPlain)
+            std::memcpy(pPlain, pRecord + 1, nPlain);
+        return WR_OK;
+    }
+    if (pRecord[0] != kModeDeflated || inflateReset(&zs) != Z_OK)
+        return WR_INFLATE_ERROR;
+    zs.next_in = const_cast<Bytef*>(pRecord + 1);
+    zs.avail_in = nRecord - 1;
+    zs.next_out = pPlain;
+    zs.avail_out = kV2ChunkSize;
+    // One whole stream, nothing after it, and no more than a chunk.
+    if (inflate(&zs, Z_FINISH) != Z_STREAM_END || zs.avail_in != 0)
+        return WR_INFLATE_ERROR;
+    nPlain = uint32_t(zs.total_out);
+    return WR_OK;
+}
+
+uint32_t SealRecordV2(CAesGcm& gcm, const uint8_t* pHeader, uint64_t nIndex, bool bLast, const uint8_t* pPlain,
+                      uint32_t nPlain, uint8_t* pOut)
+{
+    const uint32_t nSealed = nPlain + uint32_t(kGcmTagSize);
+    if (nSealed < kV2MinSealed || nSealed > kV2MaxSealed)
+        return 0;
+    uint8_t abNonce[kGcmNonceSize];
+    NonceV2(nIndex, bLast, abNonce);
+    PutLe32(pOut, nSealed);
+    return gcm.Seal(abNonce, pHeader, kV2HeaderSize, pPlain, nPlain, pOut + 4) ? 4 + nSealed : 0;
+}
+
+EGcmResult OpenRecordV2(CAesGcm& gcm, const uint8_t* pHeader, uint64_t nIndex, bool bLast, const uint8_t* pSealed,
+                        uint32_t nSealed, uint8_t* pOut)
+{
+    uint8_t abNonce[kGcmNonceSize];
+    NonceV2(nIndex, bLast, abNonce);
+    return gcm.Open(abNonce, pHeader, kV2HeaderSize, pSealed, nSealed, pOut);
+}
+
+void CMasterKeyCache::Wipe(CEntry& entry)
+{
+    if (!entry.password.empty())
+        SecureZero(&entry.password[0], entry.password.size());
+    SecureZero(entry.abMaster, sizeof entry.abMaster);
+}
+
+void CMasterKeyCache::Clear()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (CEntry& e : m_entries)
+        Wipe(e);
+    m_entries.clear();
+}
+
+uint64_t CMasterKeyCache::Derivations()
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_nDerivations;
+}
+
+void CMasterKeyCache::SetWriteIterations(uint32_t nIterations)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nWriteIterations = nIterations;
+}
+
+bool CMasterKeyCache::Find(const CString& strPassword, bool bWriting, const uint8_t* pSalt, uint32_t nIterations,
+                           CKey32& master, CEntry** ppFound)
+{
+    const size_t nLength = std::strlen(strPassword);
+    for (CEntry& e : m_entries) {
+        if (e.bWriting != bWriting || e.password.size() != nLength ||
+            std::memcmp(e.password.data(), static_cast<const char*>(strPassword), nLength) != 0)
+            continue;
+        if (!bWriting && (e.nIterations != nIterations || std::memcmp(e.abSalt, pSalt, kV2SaltSize) != 0))
+            continue;
+        std::memcpy(master.ab, e.abMaster, sizeof master.ab);
+        *ppFound = &e;
+        return true;
+    }
+    return false;
+}
+
+bool CMasterKeyCache::ForWriting(const CString& strPassword, CV2Header& header, CKey32& master)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    CEntry* pFound = nullptr;
+    if (!Find(strPassword, true, nullptr, 0, master, &pFound)) {
+        CEntry e;
+        e.bWriting = true;
+        e.nIterations = m_nWriteIterations;
+        if (!CryptoRandom(e.abSalt, sizeof e.abSalt))
+            return false;
+        e.password.assign(static_cast<const char*>(strPassword));
+        ++m_nDerivations;
+        const bool bOk = DerivePbkdf2Sha256(reinterpret_cast<const uint8_t*>(e.password.data()), e.password.size(),
+                                            e.abSalt, sizeof e.abSalt, e.nIterations, e.abMaster, sizeof e.abMaster);
+        if (bOk && m_entries.size() >= kMaxEntries) {
+            Wipe(m_entries.front());
+            m_entries.erase(m_entries.begin());
+        }
+        if (bOk)
+            m_entries.push_back(e);
+        std::memcpy(master.ab, e.abMaster, sizeof master.ab);
+        Wipe(e);
+        if (!bOk)
+            return false;
+        pFound = &m_entries.back();
+    }
+    header.nIterations = pFound->nIterations;
+    std::memcpy(header.abSalt, pFound->abSalt, kV2SaltSize);
+    return true;
+}
+
+bool CMasterKeyCache::ForReading(const CString& strPassword, const CV2Header& header, CKey32& master)
+{
+    std::lock_guard<std::mutex> lock(m_mutex);
+    CEntry* pFound = nullptr;
+    if (Find(strPassword, false, header.abSalt, header.nIterations, master, &pFound))
+        return true;
+    CEntry e;
+    e.nIterations = header.nIterations;
+    std::memcpy(e.abSalt, header.abSalt, kV2SaltSize);
+    e.password.assign(static_cast<const char*>(strPassword));
+    ++m_nDerivations;
+    const bool bOk = DerivePbkdf2Sha256(reinterpret_cast<const uint8_t*>(e.password.data()), e.password.size(),
+                                        e.abSalt, sizeof e.abSalt, e.nIterations, e.abMaster, sizeof e.abMaster);
+    if (bOk) {
+        if (m_entries.size() >= kMaxEntries) {
+            Wipe(m_entries.front());
+            m_entries.erase(m_entries.begin());
+        }
+        m_entries.push_back(e);
+        std::memcpy(master.ab, e.abMaster, sizeof master.ab);
+    }
+    Wipe(e);
+    return bOk;
+}
+
+CMasterKeyCache& MasterKeys()
+{
+    static CMasterKeyCache s_cache;
+    return s_cache;
+}

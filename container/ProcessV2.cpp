@@ -1,0 +1,117 @@
+// CFileProcessor's side of the authenticated method: the files, the item's
+// password, progress and cancel around ContainerV2's writer and reader.
+#include <cstring>
+
+#include "container/BlockPool.h"
+#include "container/ContainerV2.h"
+#include "container/FileGuards.h"
+#include "container/FileProcessor.h"
+#include "container/PathUtils.h"
+
+namespace {
+
+// Holds the magic back: until the container is whole the file starts with
+// zeros, so a temporary file left by a crash is never taken for a container.
+class CUnfinishedSink : public CFileSink {
+public:
+    explicit CUnfinishedSink(FILE* pFile) : CFileSink(pFile) {}
+    bool Write(const uint8_t* p, size_t n) override
+    {
+        if (m_bStarted || n < 4)
+            return CFileSink::Write(p, n);
+        m_bStarted = true;
+        static const uint8_t kZeros[4] = {};
+        return CFileSink::Write(kZeros, 4) && CFileSink::Write(p + 4, n - 4);
+    }
+
+private:
+    bool m_bStarted = false;
+};
+
+FProgressV2 ItemProgress(CWorkItem& item, uint64_t nTotal)
+{
+    return [&item, nTotal](uint64_t nDone) {
+        if (nTotal != 0)
+            LockedSet(item.m_nPercent, nDone >= nTotal ? 100 : int(nDone * 100 / nTotal));
+        return !LockedGet(item.m_bCancel);
+    };
+}
+
+}  // namespace
+
+int CFileProcessor::Threads() const
+{
+    return m_nThreads > 0 ? m_nThreads : PipelineThreads();
+}
+
+int CFileProcessor::WriteContainerV2(CWorkItem& item, const CString& strStoredName, FILE* pIn, uint64_t nSize,
+                                     FILE* pOut, bool& bCancelled)
+{
+    CContainerV2Writer writer(Threads());
+    {
+        CString strPassword = LockedCopy(item.m_strPassword);
+        CWipeOnExit wipe(strPassword);
+        const int nBegin = writer.Begin(strPassword);
+        if (nBegin != WR_OK)
+            return nBegin;
+    }
+    // A stream cannot be rewound: its reader learns of a failure from the
+    // exit status, and the authentication finds any cut.
+    const bool bStream = pOut == m_pStreamOut;
+    CFileSource source(pIn);
+    CUnfinishedSink unfinished(pOut);
+    CFileSink direct(pOut);
+    CFileSink& sink = bStream ? direct : unfinished;
+    const uint64_t nKnown = nSize == kUnknownSize ? 0 : nSize;
+    int nResult = writer.Write(strStoredName, source, nSize, sink, ItemProgress(item, nKnown), bCancelled);
+    if (nResult == WR_OK && !bCancelled && !bStream &&
+        (std::fseek(pOut, 0, SEEK_SET) != 0 || std::fwrite(kContainerMagicV2, 1, 4, pOut) < 4))
+        nResult = WR_WRITE_ERROR;
+    return nResult;
+}
+
+int CFileProcessor::DecryptFileV2(CWorkItem& item, CInputFile& in, const CString& strSource, const CString& strDest,
+                                  bool bWrite)
+{
+    // Its records are authenticated against the container's length: a stream has none to give.
+    if (m_pStreamIn || std::fseek(in.Get(), 0, SEEK_SET) != 0)
+        return WR_READ_ERROR;
+    CContainerV2Reader reader(Threads());
+    CFileSource source(in.Get());
+    CString strStored;
+    int nResult;
+    {
+        CString strPassword = LockedCopy(item.m_strPassword);
+        CWipeOnExit wipe(strPassword);
+        nResult = reader.Begin(source, in.Size(), strPassword, strStored);
+    }
+    bool bCancelled = false;
+    if (nResult == WR_OK && !bWrite)
+        nResult = reader.Read(nullptr, ItemProgress(item, in.Size()), bCancelled);
+    if (nResult == WR_OK) {
+        m_facts.strName = strStored;
+        m_facts.bHeaderPassed = true;
+    }
+    if (nResult != WR_OK || !bWrite) {
+        LockedSet(item.m_nDamagedRecord, reader.DamagedRecord());
+        return nResult;
+    }
+    if (m_pStreamOut) {
+        CFileSink stream(m_pStreamOut);
+        nResult = reader.Read(&stream, ItemProgress(item, in.Size()), bCancelled);
+        LockedSet(item.m_nDamagedRecord, reader.DamagedRecord());
+        return FlushStream(m_pStreamOut, nResult);
+    }
+
+    const CString strDirectory = GetOutputDirectory(strDest), strName = MakeSafeFileName(strStored, strSource);
+    LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
+    COutputFile out;
+    if (!out.Create(strDirectory, in.Mode()))
+        return WR_WRITE_ERROR;
+    CFileSink sink(out.Get());
+    nResult = reader.Read(&sink, ItemProgress(item, in.Size()), bCancelled);
+    LockedSet(item.m_nDamagedRecord, reader.DamagedRecord());
+    // Every byte written was authenticated, but only the whole file is the
+    // file: a damaged container keeps nothing.
+    return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);
+}
