@@ -232,15 +232,15 @@ TEST_F(BatchUi, FocusStartsOnOkAndDecryptingDisablesTheConfirmation)
     EXPECT_FALSE(ReadSetting("EncType", dw)) << "Cancel stores nothing";
 }
 
-TEST_F(BatchUi, MethodListHoldsTheFourMethodsInOrder)
+TEST_F(BatchUi, MethodListHoldsTheFiveMethodsInOrder)
 {
     MakeFiles({{"a.txt", 100}});
     Run({"a.txt"}, kEncrypt, [&](CUser& u) {
         HWND h = u.WaitWindow(kSettingsCaption);
         HWND hList = GetDlgItem(h, kMethod);
-        ASSERT_EQ(4, SendMessageA(hList, CB_GETCOUNT, 0, 0));
-        const char* names[] = {"Sapphire II", "DES", "DES-CBC", "Blowfish"};
-        for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(5, SendMessageA(hList, CB_GETCOUNT, 0, 0));
+        const char* names[] = {"Sapphire II", "DES", "DES-CBC", "Blowfish", "AES-256-GCM (authenticated)"};
+        for (int i = 0; i < 5; ++i) {
             char text[64] = {};
             SendMessageA(hList, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text));
             EXPECT_STREQ(names[i], text);
