@@ -203,11 +203,18 @@ void PrintInfo(const CRun& run, const CContainerFacts& facts)
     char szRatio[32] = "-";  // an empty file has no ratio
     if (facts.nPlainBytes)
         std::snprintf(szRatio, sizeof szRatio, "%.1f%%", 100.0 * double(facts.nConsumed) / double(facts.nPlainBytes));
-    PrintText(stdout, "%s\n  name:       %s\n  method:     %s\n  blocks:     %llu\n  plain size: %llu bytes\n"
+    const bool bVersion2 = facts.nVersion == 2;
+    PrintText(stdout, "%s\n  name:       %s\n  method:     %s\n  %-12s%llu\n  plain size: %llu bytes\n"
                 "  container:  %llu bytes\n  ratio:      %s of the plain size\n",
                 run.input.strPath.c_str(), facts.strName.GetString(), GetMethodInfo(run.nEncType)->pszName,
-                static_cast<unsigned long long>(facts.nBlocks), static_cast<unsigned long long>(facts.nPlainBytes),
-                static_cast<unsigned long long>(facts.nConsumed), szRatio);
+                bVersion2 ? "records:" : "blocks:", static_cast<unsigned long long>(facts.nBlocks),
+                static_cast<unsigned long long>(facts.nPlainBytes), static_cast<unsigned long long>(facts.nConsumed),
+                szRatio);
+    if (bVersion2)
+        PrintText(stdout, "  format:     version 2 (VXJ2), authenticated; key from PBKDF2-HMAC-SHA256, %u "
+                          "iterations\n", unsigned(facts.nIterations));
+    else
+        PrintText(stdout, "  format:     version 1 (VXJ1), not authenticated\n");
 }
 
 void PrintSuccess(const CRun& run, const CJob& job)

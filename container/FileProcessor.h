@@ -33,6 +33,8 @@ struct CContainerFacts {
     uint64_t nPlainBytes = 0;
     uint64_t nBlockOffset = 0;
     uint64_t nConsumed = 0;
+    int nVersion = 1;          // 2: the authenticated container
+    uint32_t nIterations = 0;  // its key derivation's rounds
 };
 
 

@@ -28,6 +28,21 @@ private:
     bool m_bStarted = false;
 };
 
+// Verifying writes nothing, but what passed is counted for the caller.
+class CCountingSink : public CByteSink {
+public:
+    explicit CCountingSink(CContainerFacts& facts) : m_facts(facts) {}
+    bool Write(const uint8_t*, size_t n) override
+    {
+        ++m_facts.nBlocks;
+        m_facts.nPlainBytes += n;
+        return true;
+    }
+
+private:
+    CContainerFacts& m_facts;
+};
+
 FProgressV2 ItemProgress(CWorkItem& item, uint64_t nTotal)
 {
     return [&item, nTotal](uint64_t nDone) {
@@ -86,12 +101,16 @@ int CFileProcessor::DecryptFileV2(CWorkItem& item, CInputFile& in, const CString
         nResult = reader.Begin(source, in.Size(), strPassword, strStored);
     }
     bool bCancelled = false;
-    if (nResult == WR_OK && !bWrite)
-        nResult = reader.Read(nullptr, ItemProgress(item, in.Size()), bCancelled);
+    m_facts.nVersion = 2;
+    m_facts.nConsumed = in.Size();
     if (nResult == WR_OK) {
         m_facts.strName = strStored;
         m_facts.bHeaderPassed = true;
+        m_facts.nIterations = reader.Header().nIterations;
     }
+    CCountingSink counter(m_facts);
+    if (nResult == WR_OK && !bWrite)
+        nResult = reader.Read(&counter, ItemProgress(item, in.Size()), bCancelled);
     if (nResult != WR_OK || !bWrite) {
         LockedSet(item.m_nDamagedRecord, reader.DamagedRecord());
         return nResult;

@@ -227,6 +227,8 @@ TEST_F(Cli, AuthenticatedContainersSayWhatFailed)
 {
     ASSERT_EQ(Kestrin("encrypt --password-file pw report.txt").nExit, 0);
     EXPECT_EQ(Slurp(m_dir / "report._xt").substr(0, 4), "VXJ2");
+    EXPECT_NE(Kestrin("info --password-file pw report._xt").strOut.find("version 2 (VXJ2), authenticated"),
+              std::string::npos);
     Spit(m_dir / "bad", "wrong horse\n");
     ToolRun run = Kestrin("verify -m des --password-file bad report._xt");
     EXPECT_EQ(run.nExit, 5);
