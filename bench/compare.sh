@@ -60,7 +60,7 @@ echo "|---|---:|---:|---:|"
 read -r dmb imb packed < <("$CHUNK_ZLIB" corpus.bin)
 echo "| bare chunked deflate / inflate, one core | $dmb | $imb | $packed |"
 
-for method in sapphire des des-cbc blowfish; do
+for method in sapphire des des-cbc blowfish aes; do
     for n in 1 2 3 4; do
         rm -f box/* corpus._in
         enc=$(timed "'$KESTRIN' encrypt -q -m $method --threads $n --password-file pw corpus.bin")

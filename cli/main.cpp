@@ -80,7 +80,13 @@ std::string Describe(const CRun& run, int nResult, const CContainerFacts& facts,
     case WR_READ_ERROR:
         if (nErrno)
             return std::string("cannot read: ") + std::strerror(nErrno);
-        return facts.bHeaderPassed ? Damaged(facts) : "cannot read: too short to be a container";
+        if (facts.bHeaderPassed)
+            return Damaged(facts);
+        // Not every platform's file calls leave errno behind.
+        if (!run.bStdin && AfxGetFileKind(run.input.strPath.c_str()) == FileKind::kMissing)
+            return std::string("cannot read: ") + std::strerror(ENOENT);
+        return run.options.command == Command::kEncrypt ? "cannot read the file"
+                                                        : "cannot read: too short to be a container";
     case WR_WRITE_ERROR:
         return std::string("cannot write: ") + std::strerror(nErrno ? nErrno : EIO);
     case WR_NO_MEMORY:
