@@ -49,7 +49,7 @@ bool Fail(std::string& strError, const std::string& strWhy)
 
 using Apply = bool (*)(Options&, const char* pszValue, std::string& strError);
 
-struct OptionSpec {
+struct OptionDef {
     char chShort;          // 0: long form only
     const char* pszLong;
     bool bTakesValue;
@@ -95,7 +95,7 @@ bool SetThreads(Options& o, const char* psz, std::string& e)
     return ParseThreads(psz, o.nThreads) || Fail(e, std::string("--threads takes 1 to 64, not ") + psz);
 }
 
-const OptionSpec kOptions[] = {
+const OptionDef kOptions[] = {
     {'m', "method", true, SetMethod},
     {'o', "output-dir", true, [](Options& o, const char* p, std::string&) { o.strOutputDir = p; return true; }},
     {0, "name", true, [](Options& o, const char* p, std::string&) { o.strName = p; return true; }},
@@ -110,19 +110,19 @@ const OptionSpec kOptions[] = {
     {'h', "help", false, [](Options& o, const char*, std::string&) { o.bHelp = true; return true; }},
 };
 
-const OptionSpec* FindLong(const std::string& strName)
+const OptionDef* FindLong(const std::string& strName)
 {
-    for (const auto& spec : kOptions)
-        if (strName == spec.pszLong)
-            return &spec;
+    for (const auto& option : kOptions)
+        if (strName == option.pszLong)
+            return &option;
     return nullptr;
 }
 
-const OptionSpec* FindShort(char ch)
+const OptionDef* FindShort(char ch)
 {
-    for (const auto& spec : kOptions)
-        if (spec.chShort && spec.chShort == ch)
-            return &spec;
+    for (const auto& option : kOptions)
+        if (option.chShort && option.chShort == ch)
+            return &option;
     return nullptr;
 }
 
@@ -132,38 +132,38 @@ bool ParseLong(int argc, char** argv, int& i, Options& options, std::string& str
     const std::string strArg = argv[i] + 2;
     const size_t nEq = strArg.find('=');
     const std::string strName = strArg.substr(0, nEq);
-    const OptionSpec* pSpec = FindLong(strName);
-    if (!pSpec)
+    const OptionDef* pOption = FindLong(strName);
+    if (!pOption)
         return Fail(strError, "unknown option: --" + strName);
-    if (!pSpec->bTakesValue) {
+    if (!pOption->bTakesValue) {
         if (nEq != std::string::npos)
             return Fail(strError, "--" + strName + " takes no value");
-        return pSpec->pfnApply(options, nullptr, strError);
+        return pOption->pfnApply(options, nullptr, strError);
     }
     if (nEq != std::string::npos)
-        return pSpec->pfnApply(options, argv[i] + 2 + nEq + 1, strError);
+        return pOption->pfnApply(options, argv[i] + 2 + nEq + 1, strError);
     if (i + 1 >= argc)
         return Fail(strError, "--" + strName + " needs a value");
-    return pSpec->pfnApply(options, argv[++i], strError);
+    return pOption->pfnApply(options, argv[++i], strError);
 }
 
 // "-rq", "-m des", "-mdes".
 bool ParseShort(int argc, char** argv, int& i, Options& options, std::string& strError)
 {
     for (const char* p = argv[i] + 1; *p; ++p) {
-        const OptionSpec* pSpec = FindShort(*p);
-        if (!pSpec)
+        const OptionDef* pOption = FindShort(*p);
+        if (!pOption)
             return Fail(strError, std::string("unknown option: -") + *p);
-        if (!pSpec->bTakesValue) {
-            if (!pSpec->pfnApply(options, nullptr, strError))
+        if (!pOption->bTakesValue) {
+            if (!pOption->pfnApply(options, nullptr, strError))
                 return false;
             continue;
         }
         if (p[1])
-            return pSpec->pfnApply(options, p + 1, strError);
+            return pOption->pfnApply(options, p + 1, strError);
         if (i + 1 >= argc)
             return Fail(strError, std::string("-") + *p + " needs a value");
-        return pSpec->pfnApply(options, argv[++i], strError);
+        return pOption->pfnApply(options, argv[++i], strError);
     }
     return true;
 }

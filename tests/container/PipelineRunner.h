@@ -1,6 +1,8 @@
 // Runs CFileProcessor on the calling thread the way the worker does.
 #pragma once
 
+#include "cipher/Methods.h"
+
 #include "TestFiles.h"
 #include "batch/WorkItem.h"
 #include "cipher/Cipher.h"
@@ -23,17 +25,9 @@ Outcome RunVerify(const CString& strContainer, int nEncType, const char* pszPass
 Outcome RunWith(CCipher& cipher, bool bEncrypt, const CString& strSource, const CString& strDest,
                 const char* pszPassword = kPassword);
 
-// A method whose engines never got built: Process always fails.
-class CBrokenCipher : public CCipher {
-public:
-    int Prepare() override { return 1; }
-    CCipherKey* GetKey() override { return &m_key; }
-    int BlockSize() const override { return 1; }
-    int Process(uint8_t*, uint32_t, int) override { return 0; }
-
-private:
-    CCipherKey16 m_key;
-};
+// A method whose engines never got built: Process always fails, as the
+// core's stand-in for the authenticated method's cipher does.
+using CBrokenCipher = CNoCipher;
 
 const char* MethodName(int nEncType);
 
