@@ -14,7 +14,7 @@
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "cli/Streams.h"
-#include "container/BlockPool.h"
+#include "container/WorkQueue.h"
 #include "container/FileStreams.h"
 #include "container/FormatV2.h"
 #include "container/PathUtils.h"

@@ -6,10 +6,9 @@
 
 #include "batch/WorkItem.h"
 #include "container/SecureBuffer.h"
+#include "container/WorkQueue.h"
 
 namespace {
-
-const int kSlotsPerThread = 8;
 
 uint32_t GetLe32(const uint8_t* p)
 {
@@ -28,18 +27,27 @@ size_t ReadFull(CByteSource& in, uint8_t* p, size_t n)
     return nDone;
 }
 
-// One record in flight: the chunk's plain bytes and the record on the wire.
-struct CSlot {
-    uint8_t abPlain[kV2ChunkSize];
-    uint8_t abWork[1 + kV2ChunkSize];  // the record's plaintext
-    uint8_t abRecord[kV2MaxRecord];
-    uint32_t nPlain = 0, nRecord = 0;
-    uint64_t nIndex = 0;
-    bool bLast = false;
-    int nResult = WR_OK;
-};
+const int kBatchesPerThread = 3;
 
 }  // namespace
+
+// A run of consecutive records in flight: each chunk's plain bytes, the
+// record's plaintext and the record on the wire.
+struct CBatch {
+    static const int kRecords = 16;
+    struct CRecord {
+        uint8_t abPlain[kV2ChunkSize];
+        uint8_t abWork[1 + kV2ChunkSize];
+        uint8_t abRecord[kV2MaxRecord];
+        uint32_t nPlain = 0, nRecord = 0;
+        uint64_t nIndex = 0;
+        uint64_t nMark = 0;  // bytes of the source or container done with this record
+        bool bLast = false;
+        int nResult = WR_OK;
+    };
+    CRecord records[kRecords];
+    int nRecords = 0;
+};
 
 size_t CMemorySource::Read(uint8_t* p, size_t n)
 {
@@ -58,9 +66,9 @@ int ThreadsV2(int nRequested)
     return n == 0 ? 1 : int(n);
 }
 
-// A cipher and a zlib stream per thread, and the slots of one batch. The
-// slots are split by index, thread t taking t, t + T, ...; every record's
-// bytes depend only on its own slot, so the count of threads changes nothing.
+// A cipher and a zlib stream per thread, the batches, and the queue that
+// shares them out. Every record's bytes depend only on its own chunk, index
+// and flag, so the count of threads changes nothing in the output.
 class CRecordWorkers {
 public:
     struct CContext {
@@ -68,79 +76,67 @@ public:
         z_stream zs;
         bool bStream = false;
     };
+    typedef std::function<void(CContext&, CBatch::CRecord&)> FRecord;
 
-    CRecordWorkers(int nThreads, bool bDeflate) : m_bDeflate(bDeflate)
+    CRecordWorkers(int nThreads, bool bDeflate, FRecord fnRecord)
+        : m_bDeflate(bDeflate), m_nThreads(nThreads < 1 ? 1 : nThreads), m_fnRecord(std::move(fnRecord))
     {
-        m_contexts.resize(size_t(nThreads < 1 ? 1 : nThreads));
-        m_slots.resize(m_contexts.size() * kSlotsPerThread);
     }
     ~CRecordWorkers()
     {
+        m_queue.reset();  // joins the helpers before their contexts and batches go
         for (std::unique_ptr<CContext>& c : m_contexts) {
             if (c && c->bStream)
                 m_bDeflate ? deflateEnd(&c->zs) : inflateEnd(&c->zs);
         }
-        for (std::unique_ptr<CSlot>& s : m_slots) {
-            if (s)
-                SecureZero(s.get(), sizeof(CSlot));
+        for (std::unique_ptr<CBatch>& p : m_batches) {
+            if (p)
+                SecureZero(p.get(), sizeof(CBatch));
         }
     }
     CRecordWorkers(const CRecordWorkers&) = delete;
     CRecordWorkers& operator=(const CRecordWorkers&) = delete;
 
-    // Keys every context and builds its stream; WR_OK or the failure's code.
+    // Keys every context, builds its stream and starts the helpers; WR_OK or the failure's code.
     int Start(const CKey32& key)
     {
-        for (std::unique_ptr<CContext>& c : m_contexts) {
-            c.reset(new CContext);
-            std::memset(&c->zs, 0, sizeof c->zs);
-            const int nInit = m_bDeflate ? deflateInit(&c->zs, Z_DEFAULT_COMPRESSION) : inflateInit(&c->zs);
-            if (nInit != Z_OK)
-                return nInit == Z_MEM_ERROR ? WR_NO_MEMORY : (m_bDeflate ? WR_DEFLATE_ERROR : WR_INFLATE_ERROR);
-            c->bStream = true;
-            if (!c->gcm.SetKey(key.ab))
-                return m_bDeflate ? WR_ENCRYPT_ERROR : WR_DECRYPT_ERROR;
+        try {
+            for (int i = 0; i < m_nThreads; ++i) {
+                m_contexts.emplace_back(new CContext);
+                CContext& c = *m_contexts.back();
+                std::memset(&c.zs, 0, sizeof c.zs);
+                const int nInit = m_bDeflate ? deflateInit(&c.zs, Z_DEFAULT_COMPRESSION) : inflateInit(&c.zs);
+                if (nInit != Z_OK)
+                    return nInit == Z_MEM_ERROR ? WR_NO_MEMORY : (m_bDeflate ? WR_DEFLATE_ERROR : WR_INFLATE_ERROR);
+                c.bStream = true;
+                if (!c.gcm.SetKey(key.ab))
+                    return m_bDeflate ? WR_ENCRYPT_ERROR : WR_DECRYPT_ERROR;
+            }
+            for (int i = 0; i < m_nThreads * kBatchesPerThread; ++i)
+                m_batches.emplace_back(new CBatch);
+            m_queue.reset(new CWorkQueue(m_batches.size(), m_nThreads - 1, [this](int nContext, size_t nSlot) {
+                CBatch& batch = *m_batches[nSlot];
+                for (int i = 0; i < batch.nRecords; ++i)
+                    m_fnRecord(*m_contexts[size_t(nContext)], batch.records[i]);
+            }));
+        } catch (const std::bad_alloc&) {
+            return WR_NO_MEMORY;
         }
-        for (std::unique_ptr<CSlot>& s : m_slots)
-            s.reset(new CSlot);
+        m_queue->Start();
         return WR_OK;
     }
 
-    size_t Capacity() const { return m_slots.size(); }
-    CSlot& Slot(size_t i) { return *m_slots[i]; }
+    CWorkQueue& Queue() { return *m_queue; }
+    CBatch& Batch(size_t i) { return *m_batches[i]; }
     CContext& Context(size_t i) { return *m_contexts[i]; }
 
-    // Calls fn(context, slot) for the first nCount slots.
-    template <class Fn>
-    void Run(size_t nCount, Fn fn)
-    {
-        const size_t nThreads = m_contexts.size() < nCount ? m_contexts.size() : nCount;
-        std::vector<std::thread> threads;
-        size_t nStarted = 1;
-        try {
-            for (; nStarted < nThreads; ++nStarted)
-                threads.emplace_back([this, nStarted, nThreads, nCount, &fn] { Share(nStarted, nThreads, nCount, fn); });
-        } catch (...) {
-            // No thread to be had: the caller takes the shares that did not start.
-        }
-        Share(0, nThreads, nCount, fn);
-        for (size_t t = nStarted; t < nThreads; ++t)
-            Share(t, nThreads, nCount, fn);
-        for (std::thread& th : threads)
-            th.join();
-    }
-
 private:
-    template <class Fn>
-    void Share(size_t t, size_t nThreads, size_t nCount, Fn& fn)
-    {
-        for (size_t i = t; i < nCount; i += nThreads)
-            fn(*m_contexts[t], *m_slots[i]);
-    }
-
-    bool m_bDeflate;
+    const bool m_bDeflate;
+    const int m_nThreads;
+    const FRecord m_fnRecord;
     std::vector<std::unique_ptr<CContext>> m_contexts;
-    std::vector<std::unique_ptr<CSlot>> m_slots;
+    std::vector<std::unique_ptr<CBatch>> m_batches;
+    std::unique_ptr<CWorkQueue> m_queue;
 };
 
 // ---- writing
@@ -165,71 +161,97 @@ int CContainerV2Writer::Begin(const CV2Header& header, const CKey32& master)
     return DeriveFileKeyV2(master, header.abFileId, m_fileKey) ? WR_OK : WR_ENCRYPT_ERROR;
 }
 
+namespace {
+
+// Up to a batch of chunks as records to seal. One chunk is read ahead: only
+// when it comes back empty is the one before it the last.
+int FillBatch(CBatch& batch, CByteSource& in, uint8_t* pAhead, size_t& nAhead, uint64_t& nIndex, uint64_t& nRead,
+              bool& bMore)
+{
+    batch.nRecords = 0;
+    while (batch.nRecords < CBatch::kRecords) {
+        CBatch::CRecord& r = batch.records[batch.nRecords++];
+        std::memcpy(r.abPlain, pAhead, nAhead);
+        r.nPlain = uint32_t(nAhead);
+        r.nIndex = nIndex++;
+        nRead += nAhead;
+        r.nMark = nRead;
+        nAhead = ReadFull(in, pAhead, kV2ChunkSize);
+        if (in.Failed())
+            return WR_READ_ERROR;
+        r.bLast = nAhead == 0;
+        if (r.bLast) {
+            bMore = false;
+            break;
+        }
+    }
+    return WR_OK;
+}
+
+}  // namespace
+
 int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t nSize, CByteSink& out,
                               const FProgressV2& progress, bool& bCancelled)
 {
-    CRecordWorkers workers(m_nThreads, true);
+    const uint32_t nName = uint32_t(std::strlen(strName));
+    if (nName < 1 || nName > kV2MaxName)
+        return WR_ENCRYPT_ERROR;
+    CRecordWorkers workers(m_nThreads, true, [this](CRecordWorkers::CContext& c, CBatch::CRecord& r) {
+        uint32_t nWork = 0;
+        r.nResult = PackChunkV2(c.zs, r.abPlain, r.nPlain, r.abWork, nWork);
+        if (r.nResult == WR_OK) {
+            r.nRecord = SealRecordV2(c.gcm, m_abHeader, r.nIndex, r.bLast, r.abWork, nWork, r.abRecord);
+            if (r.nRecord == 0)
+                r.nResult = WR_ENCRYPT_ERROR;
+        }
+    });
     int nResult = workers.Start(m_fileKey);
     if (nResult != WR_OK)
         return nResult;
 
-    const uint32_t nName = uint32_t(std::strlen(strName));
-    if (nName < 1 || nName > kV2MaxName)
+    CSecureBuffer nameRecord(kV2MaxRecord);
+    const uint32_t nNameRecord =
+        SealRecordV2(workers.Context(0).gcm, m_abHeader, 0, false,
+                     reinterpret_cast<const uint8_t*>(static_cast<const char*>(strName)), nName, nameRecord.Data());
+    if (nNameRecord == 0)
         return WR_ENCRYPT_ERROR;
-    CSlot& first = workers.Slot(0);
-    first.nRecord = SealRecordV2(workers.Context(0).gcm, m_abHeader, 0, false,
-                                 reinterpret_cast<const uint8_t*>(static_cast<const char*>(strName)), nName,
-                                 first.abRecord);
-    if (first.nRecord == 0)
-        return WR_ENCRYPT_ERROR;
-    if (!out.Write(m_abHeader, kV2HeaderSize) || !out.Write(first.abRecord, first.nRecord))
+    if (!out.Write(m_abHeader, kV2HeaderSize) || !out.Write(nameRecord.Data(), nNameRecord))
         return WR_WRITE_ERROR;
 
-    // One chunk is read ahead: only when it comes back empty is the one before it the last.
     CSecureBuffer ahead(kV2ChunkSize);
     size_t nAhead = ReadFull(in, ahead.Data(), kV2ChunkSize);
+    if (in.Failed())
+        return WR_READ_ERROR;
+    CWorkQueue& queue = workers.Queue();
     uint64_t nIndex = 1, nRead = 0;
+    bool bMore = true;
     for (;;) {
-        size_t nCount = 0;
-        while (nCount < workers.Capacity() && (nAhead > 0 || nIndex == 1)) {
-            CSlot& slot = workers.Slot(nCount++);
-            std::memcpy(slot.abPlain, ahead.Data(), nAhead);
-            slot.nPlain = uint32_t(nAhead);
-            slot.nIndex = nIndex++;
-            slot.bLast = false;
-            nRead += nAhead;
-            nAhead = ReadFull(in, ahead.Data(), kV2ChunkSize);
-            if (in.Failed())
-                return WR_READ_ERROR;
-            if (nAhead == 0)
-                break;
+        // Read ahead into every free batch, so the other threads never wait on this one.
+        for (size_t nSlot; bMore && (nSlot = queue.Free()) != CWorkQueue::kNone;) {
+            nResult = FillBatch(workers.Batch(nSlot), in, ahead.Data(), nAhead, nIndex, nRead, bMore);
+            if (nResult != WR_OK)
+                return nResult;
+            queue.Submit();
         }
-        if (nCount == 0)
+        const size_t nSlot = queue.WaitOldest();
+        if (nSlot == CWorkQueue::kNone)
             break;
-        workers.Slot(nCount - 1).bLast = nAhead == 0;
-        workers.Run(nCount, [this](CRecordWorkers::CContext& c, CSlot& slot) {
-            uint32_t nWork = 0;
-            slot.nResult = PackChunkV2(c.zs, slot.abPlain, slot.nPlain, slot.abWork, nWork);
-            if (slot.nResult == WR_OK) {
-                slot.nRecord = SealRecordV2(c.gcm, m_abHeader, slot.nIndex, slot.bLast, slot.abWork, nWork,
-                                            slot.abRecord);
-                if (slot.nRecord == 0)
-                    slot.nResult = WR_ENCRYPT_ERROR;
-            }
-        });
-        for (size_t i = 0; i < nCount; ++i) {
-            CSlot& slot = workers.Slot(i);
-            if (slot.nResult != WR_OK)
-                return slot.nResult;
-            if (!out.Write(slot.abRecord, slot.nRecord))
+        if (queue.Lost(nSlot))
+            return WR_NO_MEMORY;
+        const CBatch& batch = workers.Batch(nSlot);
+        for (int i = 0; i < batch.nRecords; ++i) {
+            const CBatch::CRecord& r = batch.records[i];
+            if (r.nResult != WR_OK)
+                return r.nResult;
+            if (!out.Write(r.abRecord, r.nRecord))
                 return WR_WRITE_ERROR;
         }
-        if (progress && !progress(nRead)) {
+        const uint64_t nDone = batch.records[batch.nRecords - 1].nMark;
+        queue.Release();
+        if (progress && !progress(nDone)) {
             bCancelled = true;
             return WR_OK;
         }
-        if (nAhead == 0)
-            break;
     }
     // A source that changed size after it was measured is not copied whole;
     // a stream (UINT64_MAX) has no size to compare.
@@ -297,56 +319,75 @@ int CContainerV2Reader::Begin(CByteSource& in, uint64_t nSize, const CString& st
     return WR_OK;
 }
 
+// Up to a batch of records off the wire; false once the reading is over,
+// nFraming then saying how it ended.
+bool CContainerV2Reader::FillBatch(CBatch& batch, uint64_t& nIndex, int& nFraming)
+{
+    batch.nRecords = 0;
+    while (batch.nRecords < CBatch::kRecords && m_nConsumed < m_nSize) {
+        CBatch::CRecord& r = batch.records[batch.nRecords];
+        nFraming = ReadSealed(nIndex, r.abRecord, r.nRecord);
+        if (nFraming != WR_OK)
+            return false;
+        r.nIndex = nIndex++;
+        r.bLast = m_nConsumed == m_nSize;
+        r.nMark = m_nConsumed;
+        ++batch.nRecords;
+    }
+    return m_nConsumed < m_nSize;
+}
+
 int CContainerV2Reader::Read(CByteSink* pOut, const FProgressV2& progress, bool& bCancelled)
 {
-    CRecordWorkers workers(m_nThreads, false);
+    CRecordWorkers workers(m_nThreads, false, [this](CRecordWorkers::CContext& c, CBatch::CRecord& r) {
+        const uint32_t nWork = r.nRecord - uint32_t(kGcmTagSize);
+        r.nResult = WR_INFLATE_ERROR;
+        if (OpenRecordV2(c.gcm, m_abHeader, r.nIndex, r.bLast, r.abRecord, r.nRecord, r.abWork) != kGcmOk ||
+            UnpackChunkV2(c.zs, r.abWork, nWork, r.abPlain, r.nPlain) != WR_OK)
+            return;
+        // Every chunk but the last is whole; only an empty file has an empty one.
+        const bool bDue = r.bLast ? (r.nPlain > 0 || r.nIndex == 1) : r.nPlain == kV2ChunkSize;
+        if (bDue)
+            r.nResult = WR_OK;
+    });
     int nResult = workers.Start(m_fileKey);
     if (nResult != WR_OK)
         return nResult;
+    CWorkQueue& queue = workers.Queue();
     uint64_t nIndex = 1;
-    bool bEnd = false;
-    while (!bEnd) {
-        // Read a batch; damage in its framing ends the file after the records before it.
-        size_t nCount = 0;
-        int nFraming = WR_OK;
-        while (nCount < workers.Capacity() && m_nConsumed < m_nSize) {
-            CSlot& slot = workers.Slot(nCount);
-            nFraming = ReadSealed(nIndex, slot.abRecord, slot.nRecord);
-            if (nFraming != WR_OK)
-                break;
-            slot.nIndex = nIndex++;
-            slot.bLast = m_nConsumed == m_nSize;
-            ++nCount;
+    int nFraming = WR_OK;  // how the reading ended: damage in the framing ends the file after the records before it
+    bool bReading = true;
+    for (;;) {
+        for (size_t nSlot; bReading && (nSlot = queue.Free()) != CWorkQueue::kNone;) {
+            CBatch& batch = workers.Batch(nSlot);
+            bReading = FillBatch(batch, nIndex, nFraming);
+            if (batch.nRecords > 0)
+                queue.Submit();
         }
-        if (nCount == 0 && nFraming == WR_OK)
-            return Damaged(nIndex);  // the file ends before a record flagged last
-        workers.Run(nCount, [this](CRecordWorkers::CContext& c, CSlot& slot) {
-            const uint32_t nWork = slot.nRecord - uint32_t(kGcmTagSize);
-            slot.nResult = WR_INFLATE_ERROR;
-            if (OpenRecordV2(c.gcm, m_abHeader, slot.nIndex, slot.bLast, slot.abRecord, slot.nRecord,
-                             slot.abWork) != kGcmOk ||
-                UnpackChunkV2(c.zs, slot.abWork, nWork, slot.abPlain, slot.nPlain) != WR_OK)
-                return;
-            // Every chunk but the last is whole; only an empty file has an empty one.
-            const bool bDue = slot.bLast ? (slot.nPlain > 0 || slot.nIndex == 1) : slot.nPlain == kV2ChunkSize;
-            if (bDue)
-                slot.nResult = WR_OK;
-        });
-        for (size_t i = 0; i < nCount; ++i) {
-            CSlot& slot = workers.Slot(i);
-            if (slot.nResult != WR_OK)
-                return Damaged(slot.nIndex);
-            if (pOut && !pOut->Write(slot.abPlain, slot.nPlain))
+        const size_t nSlot = queue.WaitOldest();
+        if (nSlot == CWorkQueue::kNone)
+            break;
+        if (queue.Lost(nSlot))
+            return WR_NO_MEMORY;
+        const CBatch& batch = workers.Batch(nSlot);
+        for (int i = 0; i < batch.nRecords; ++i) {
+            const CBatch::CRecord& r = batch.records[i];
+            if (r.nResult != WR_OK)
+                return Damaged(r.nIndex);
+            if (pOut && !pOut->Write(r.abPlain, r.nPlain))
                 return WR_WRITE_ERROR;
-            bEnd = slot.bLast;
         }
-        if (nFraming != WR_OK)
-            return nFraming;
-        if (progress && !progress(m_nConsumed)) {
+        const uint64_t nDone = batch.records[batch.nRecords - 1].nMark;
+        queue.Release();
+        if (progress && !progress(nDone)) {
             bCancelled = true;
             return WR_OK;
         }
     }
+    if (nFraming != WR_OK)
+        return nFraming;
+    if (nIndex == 1)
+        return Damaged(nIndex);  // the file ends before a record flagged last
     // The size was measured at the start: bytes that came after it are no part of this container.
     uint8_t bExtra;
     if (ReadFull(*m_pIn, &bExtra, 1) != 0)

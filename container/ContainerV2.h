@@ -71,6 +71,7 @@ public:
 typedef std::function<bool(uint64_t nDone)> FProgressV2;
 
 class CRecordWorkers;
+struct CBatch;
 
 class CContainerV2Writer {
 public:
@@ -118,6 +119,7 @@ private:
     int Damaged(uint64_t nIndex);
     // Reads record nIndex's length field and sealed bytes; WR_OK or damage.
     int ReadSealed(uint64_t nIndex, uint8_t* pSealed, uint32_t& nSealed);
+    bool FillBatch(CBatch& batch, uint64_t& nIndex, int& nFraming);
 
     int m_nThreads;
     CByteSource* m_pIn = nullptr;

@@ -45,7 +45,8 @@ public:
     void ResetTo(const CFieldDecryptor& keyed);
 };
 
-class CBlockPool;
+class CChunkPipe;
+struct CBlockBatch;
 
 class CFileProcessor {
 public:
@@ -61,8 +62,9 @@ public:
     // Encrypt or Decrypt, by the item's m_bEncrypt. Returns a WR_ code.
     virtual int Run(CWorkItem& item, CCipher& cipher);
 
-    // Threads that compress or expand the chunks: 0 takes the process-wide
-    // number (PipelineThreads), 1 keeps all work on the calling thread. The
+    // Threads a file is processed with, the calling one included: 0 takes
+    // the process-wide number (PipelineThreads), 1 keeps all work on the
+    // calling thread. The
     // output is the same byte for byte whatever the number.
     void SetThreads(int nThreads) { m_nThreads = nThreads; }
 
@@ -141,10 +143,12 @@ private:
                                uint8_t* pPacked);
     // ParallelBlocks.cpp
     int PooledThreads(uint64_t nRemaining, uint64_t nOneBlock) const;
-    int WritePooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,
+    int WritePooled(CWorkItem& item, CCipher& cipher, CChunkPipe& pipe, FILE* pIn, FILE* pOut, uint64_t nSize,
                     bool& bCancelled);
-    int ReadPooled(CWorkItem& item, CCipher& cipher, CBlockPool& pool, FILE* pIn, FILE* pOut, uint64_t nSize,
+    int ReadPooled(CWorkItem& item, CCipher& cipher, CChunkPipe& pipe, FILE* pIn, FILE* pOut, uint64_t nSize,
                    uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored);
+    int FillSealed(CBlockBatch& batch, CCipher& cipher, const CFieldDecryptor& keyed, CFieldDecryptor& scratch,
+                   FILE* pIn, uint64_t nSize, uint64_t& nConsumed, uint64_t& nEndOffset);
     void ClearBuffers();
     static int SourceComplete(FILE* pIn, uint64_t nRead, uint64_t nSize);
     // A stream output's last bytes pushed out; nResult, or the write failure.

@@ -2,7 +2,7 @@
 // password, progress and cancel around ContainerV2's writer and reader.
 #include <cstring>
 
-#include "container/BlockPool.h"
+#include "container/WorkQueue.h"
 #include "container/ContainerV2.h"
 #include "container/FileGuards.h"
 #include "container/FileProcessor.h"

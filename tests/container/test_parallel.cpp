@@ -109,9 +109,12 @@ TEST_P(PooledCancel, StopsWithinAFewChunksAndLeavesNothing)
     CFileProcessor processor;
     processor.SetThreads(3);
     EXPECT_EQ(processor.Run(item, cipher), WR_OK);
-    // Reading runs ahead of writing by at most the pool's slots, 12 chunks here.
-    EXPECT_GE(item.m_nPercent, 100 * 100 / 400 - 4);
-    EXPECT_LE(item.m_nPercent, (100 + 12 + 1) * 100 / 400);
+    // Every written block looks at the cancel first. Encrypting, the cipher
+    // runs on the writing side, so the run stops right after block 100;
+    // decrypting, it runs on the reading side, ahead of the writing.
+    if (bEncrypt)
+        EXPECT_GE(item.m_nPercent, 100 * 100 / 400 - 1);
+    EXPECT_LE(item.m_nPercent, (100 + 1) * 100 / 400);
     EXPECT_EQ(Listing(), std::vector<std::string>({bEncrypt ? "data.bin" : "box._xt"}));
 }
 

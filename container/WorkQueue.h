@@ -1,0 +1,70 @@
+// Numbered slots handed from one worker to helper threads and taken back in
+// the order they were handed out. The worker fills a slot (reading, and
+// whatever must stay in file order), submits it, and later takes the oldest
+// back to finish it in order; the work in between runs on any thread. While
+// the oldest slot is not ready the worker does queued work itself rather
+// than sleep, so N threads keep N cores busy and a pool whose helpers could
+// not start still finishes every slot.
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+class CWorkQueue {
+public:
+    // The work of slot nSlot on context nContext: 0 is the worker's, 1 to
+    // nHelpers the helpers'. It must not throw.
+    typedef std::function<void(int nContext, size_t nSlot)> FWork;
+    static const size_t kNone = SIZE_MAX;
+
+    CWorkQueue(size_t nSlots, int nHelpers, FWork fnWork);
+    // Stops and joins every helper.
+    ~CWorkQueue();
+    CWorkQueue(const CWorkQueue&) = delete;
+    CWorkQueue& operator=(const CWorkQueue&) = delete;
+
+    // Starts as many helpers as can be had; none at all is no failure.
+    void Start();
+
+    // The next slot to fill, or kNone while every slot is in flight.
+    size_t Free() const;
+    // Hands the slot Free() returned to the helpers.
+    void Submit();
+    // The oldest submitted slot once its work is done, or kNone when none is in flight.
+    size_t WaitOldest();
+    // True when the slot's work was lost (its helper failed); its output is not to be used.
+    bool Lost(size_t nSlot) const { return m_lost[nSlot] != 0; }
+    // Gives the slot WaitOldest() returned back.
+    void Release();
+
+private:
+    void HelperMain(int nContext);
+    void HelperLoop(int nContext, size_t& nHeld);
+    // Takes the next queued slot and runs it with the lock released.
+    void RunNext(std::unique_lock<std::mutex>& lock, int nContext, size_t& nHeld);
+
+    const size_t m_nSlots;
+    const int m_nHelpers;
+    const FWork m_fnWork;
+    std::vector<std::thread> m_threads;
+    std::vector<char> m_done, m_lost;
+
+    std::mutex m_mutex;
+    std::condition_variable m_cvWork;  // helpers: a slot was submitted, or stop
+    std::condition_variable m_cvDone;  // worker: a slot was finished
+    // Sequence numbers: [m_nHead, m_nNext) taken, [m_nNext, m_nTail) queued.
+    uint64_t m_nHead = 0, m_nNext = 0, m_nTail = 0;
+    bool m_bStop = false;
+};
+
+// The process-wide number of threads a file is processed with, the worker
+// included: 0 means every hardware thread, 1 the serial path. Set once,
+// before files are processed.
+void SetPipelineThreads(int nThreads);
+// The number in force, with 0 resolved to the hardware's count.
+int PipelineThreads();
