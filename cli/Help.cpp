@@ -20,8 +20,8 @@ const char kPasswordOptions[] =
     "  --codepage N          the Windows code page of stored names and passwords\n"
     "                        that are not UTF-8 (default 1252; on Windows the\n"
     "                        system's ANSI code page)\n"
-    "  --threads N           threads that deflate or inflate the blocks (1..64;\n"
-    "                        default one per hardware thread); same output\n";
+    "  --threads N           threads a file is processed with (1..64; default\n"
+    "                        one per hardware thread); same output\n";
 
 const char kExitStatus[] =
     "Exit status:\n"
