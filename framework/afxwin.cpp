@@ -3,21 +3,26 @@
 #include <cstdio>
 #include <cstring>
 #include <map>
+#include <new>
+#include <unordered_map>
 
 #include "framework/afxconv.h"
 #include "framework/afxres.h"
 
 namespace {
 
-// The property that binds a window to its object. Its name carries this
-// module's address so that two modules using the framework in one process
-// (a test program and the DLL) never take each other's objects.
-const char* BindingName()
+// Which object each bound window belongs to. A table in this module rather
+// than a window property: the lookup runs for every message, and under Wine
+// every property call is a round trip to its server. Being the module's own,
+// two modules using the framework in one process (a test program and the
+// DLL) never take each other's objects. Every binding ends at WM_NCDESTROY
+// or with its object, so no entry outlives its window.
+SRWLOCK g_bindingLock = SRWLOCK_INIT;
+
+std::unordered_map<HWND, CWnd*>& Bindings()
 {
-    static char s_name[48];
-    if (!s_name[0])
-        std::snprintf(s_name, sizeof s_name, "KestrinWnd.%p", static_cast<void*>(s_name));
-    return s_name;
+    static std::unordered_map<HWND, CWnd*> s_map;
+    return s_map;
 }
 
 // Objects FromHandle made for windows nobody bound; they only carry the handle.
@@ -37,7 +42,13 @@ CWnd::~CWnd()
 
 CWnd* CWnd::FromHandlePermanent(HWND hWnd)
 {
-    return hWnd ? static_cast<CWnd*>(::GetPropA(hWnd, BindingName())) : nullptr;
+    if (!hWnd)
+        return nullptr;
+    ::AcquireSRWLockShared(&g_bindingLock);
+    const auto it = Bindings().find(hWnd);
+    CWnd* p = it == Bindings().end() ? nullptr : it->second;
+    ::ReleaseSRWLockShared(&g_bindingLock);
+    return p;
 }
 
 CWnd* CWnd::FromHandle(HWND hWnd)
@@ -72,8 +83,14 @@ BOOL CWnd::Attach(HWND hWnd)
 {
     if (m_hWnd || !hWnd || FromHandlePermanent(hWnd))
         return FALSE;
-    if (!::SetPropA(hWnd, BindingName(), this))
+    try {
+        ::AcquireSRWLockExclusive(&g_bindingLock);
+        Bindings()[hWnd] = this;
+    } catch (const std::bad_alloc&) {
+        ::ReleaseSRWLockExclusive(&g_bindingLock);
         return FALSE;
+    }
+    ::ReleaseSRWLockExclusive(&g_bindingLock);
     m_hWnd = hWnd;
     return TRUE;
 }
@@ -81,8 +98,13 @@ BOOL CWnd::Attach(HWND hWnd)
 HWND CWnd::Detach()
 {
     HWND h = m_hWnd;
-    if (h)
-        ::RemovePropA(h, BindingName());
+    if (h) {
+        ::AcquireSRWLockExclusive(&g_bindingLock);
+        const auto it = Bindings().find(h);
+        if (it != Bindings().end() && it->second == this)
+            Bindings().erase(it);
+        ::ReleaseSRWLockExclusive(&g_bindingLock);
+    }
     m_hWnd = nullptr;
     return h;
 }
