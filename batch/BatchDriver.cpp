@@ -33,6 +33,10 @@ const DWORD kPumpSliceMs = 200;
 // While a file is in work the file bar is brought up to date this often; the
 // end of the file wakes the thread at once through the item's event.
 const DWORD kProgressMs = 50;
+// Labels and bars are repainted at most this often. Small files finish
+// faster than anyone can read their names, and repainting is most of a small
+// file's cost on the shell's thread.
+const DWORD kDisplayMs = 50;
 
 const char kAlreadyRunning[] = "Kestrin is already processing files.";
 
@@ -76,6 +80,8 @@ struct BatchState {
     HANDLE hDone = nullptr;     // the workers' completion event, may be null
     bool bQuit = false;         // a WM_QUIT taken off the queue
     int nQuitCode = 0;
+    bool bShown = false;        // something was displayed, at dwShown
+    DWORD dwShown = 0;
     ~BatchState() { strPassword.SecureEmpty(); }
 };
 
@@ -313,6 +319,27 @@ private:
     std::shared_ptr<CWorkerMailbox> m_pBox;
 };
 
+// True when the display may be brought up to date now.
+bool DisplayDue(BatchState& st)
+{
+    const DWORD dwNow = ::GetTickCount();
+    if (st.bShown && dwNow - st.dwShown < kDisplayMs)
+        return false;
+    st.bShown = true;
+    st.dwShown = dwNow;
+    return true;
+}
+
+void ShowFile(BatchState& st, const CString& strFile, int nIndex, int nCount)
+{
+    CString strCount;
+    strCount.Format("Processing file %d of %d", nIndex + 1, nCount);
+    st.pBusy->SetCountText(strCount);
+    st.pBusy->SetPathText(strFile);
+    st.pBusy->SetTotalPos(nIndex + 1);
+    st.pBusy->SetFilePos(0);
+}
+
 // Waits, pumping, until the worker is done; true when the batch is to end
 // (Cancel pressed, or the host ended it).
 bool WaitForWorker(CWorkItem& item, BatchState& st)
@@ -326,7 +353,7 @@ bool WaitForWorker(CWorkItem& item, BatchState& st)
             LockedSet(item.m_bCancel, 1);
         int bDone = LockedGet(item.m_bDone);
         int nPercent = LockedGet(item.m_nPercent);
-        if (nPercent != nLastPercent) {
+        if (nPercent != nLastPercent && DisplayDue(st)) {
             st.pBusy->SetFilePos(nPercent);
             nLastPercent = nPercent;
         }
@@ -365,13 +392,11 @@ bool ReportResult(CWorkItem& item, const CString& strFile, BatchState& st)
 // pump runs can free it.
 bool ProcessFile(BatchState& st, CBatchWorker& worker, const CString strFile, int nIndex, int nCount)
 {
-    if (!st.bBatch && !AskSettings(st, strFile))
+    const bool bAsk = !st.bBatch;
+    if (bAsk && !AskSettings(st, strFile))
         return false;
-    CString strCount;
-    strCount.Format("Processing file %d of %d", nIndex + 1, nCount);
-    st.pBusy->SetCountText(strCount);
-    st.pBusy->SetPathText(strFile);
-    st.pBusy->StepTotal();
+    if (bAsk || DisplayDue(st))
+        ShowFile(st, strFile, nIndex, nCount);
     PumpPending(st);
     if (HostEnded(st))
         return false;

@@ -107,7 +107,7 @@ void CBusyDlg::SetTotal(int nTotal)
     m_progTotal.SetPos(0);
 }
 
-void CBusyDlg::StepTotal() { m_progTotal.StepIt(); }
+void CBusyDlg::SetTotalPos(int nPos) { m_progTotal.SetPos(nPos); }
 void CBusyDlg::SetCountText(const char* pszText) { m_stCount.SetWindowText(pszText); }
 void CBusyDlg::SetPathText(const char* pszText) { m_stPath.SetWindowText(pszText); }
 void CBusyDlg::SetFilePos(int nPos) { m_progFile.SetPos(nPos); }

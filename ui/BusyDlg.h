@@ -21,7 +21,7 @@ public:
     using CDialog::Create;
     virtual BOOL Create(CWnd* pParent);
     void SetTotal(int nTotal);
-    void StepTotal();
+    void SetTotalPos(int nPos);
     void SetCountText(const char* pszText);
     void SetPathText(const char* pszText);
     void SetFilePos(int nPos);
