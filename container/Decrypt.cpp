@@ -70,7 +70,7 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
 
     const CString strDirectory = GetOutputDirectory(strDest);
     const CString strName = MakeSafeFileName(DecodeStoredName(strStored, GetLegacyCodePage()), strSource);
-    LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
+    LockedAssign(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
     if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;

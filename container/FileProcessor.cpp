@@ -143,7 +143,7 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     if (m_pStreamOut)
         return FlushStream(m_pStreamOut, write(m_pStreamOut));
     const CString strDirectory = GetOutputDirectory(strWanted), strName = GetFileNamePart(strWanted);
-    LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
+    LockedAssign(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
     if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;

@@ -172,7 +172,10 @@ bool COutputFile::GiveName(const CString& strName, CString& strFinal,
         return false;
     const std::wstring strTemp = WidePath(m_strTemp);
     for (int nTry = 0; nTry < 1000; ++nTry) {
-        strFinal = MakeUniquePath(m_strDirectory, strName);
+        // The wanted name is tried without a look first: a taken one fails
+        // the move itself, and on some systems (Wine) every look for a name
+        // that is not there reads the whole folder.
+        strFinal = nTry == 0 ? JoinPath(m_strDirectory, strName) : MakeUniquePath(m_strDirectory, strName);
         if (onChosen)
             onChosen(strFinal);
         // Without MOVEFILE_REPLACE_EXISTING: a name taken meanwhile fails here.
@@ -289,7 +292,10 @@ bool COutputFile::GiveName(const CString& strName, CString& strFinal,
     if (fsync(m_fd) != 0)
         return false;
     for (int nTry = 0; nTry < 1000; ++nTry) {
-        strFinal = MakeUniquePath(m_strDirectory, strName);
+        // The wanted name is tried without a look first: a taken one fails
+        // the move itself, and on some systems (Wine) every look for a name
+        // that is not there reads the whole folder.
+        strFinal = nTry == 0 ? JoinPath(m_strDirectory, strName) : MakeUniquePath(m_strDirectory, strName);
         if (onChosen)
             onChosen(strFinal);
         bool bLinked = false;

@@ -73,9 +73,14 @@ uint64_t GetFileSize64(const CString& strPath)
     return AfxGetFileSize(strPath, nSize) ? nSize : UINT64_MAX;
 }
 
+CString JoinPath(const CString& strDirectory, const CString& strName)
+{
+    return strDirectory + kPathSeparator + strName;
+}
+
 CString MakeUniquePath(const CString& strDirectory, const CString& strName)
 {
-    CString strWanted = strDirectory + kPathSeparator + strName;
+    CString strWanted = JoinPath(strDirectory, strName);
     if (!PathExists(strWanted))
         return strWanted;
 

@@ -30,6 +30,9 @@ bool IsRegularFile(const CString& strPath);
 uint64_t GetFileSize64(const CString& strPath);
 CString GetModulePath();
 
+// strName in strDirectory, unchecked.
+CString JoinPath(const CString& strDirectory, const CString& strName);
+
 // A path in strDirectory for strName that names no existing entry. A taken
 // name without any '.' is numbered at its end: README, README1, README2.
 CString MakeUniquePath(const CString& strDirectory, const CString& strName);

@@ -123,7 +123,7 @@ int CFileProcessor::DecryptFileV2(CWorkItem& item, CInputFile& in, const CString
     }
 
     const CString strDirectory = GetOutputDirectory(strDest), strName = MakeSafeFileName(strStored, strSource);
-    LockedAssign(item.m_strDest, MakeUniquePath(strDirectory, strName));  // named by a write-failure message
+    LockedAssign(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
     if (!out.Create(strDirectory, in.Mode()))
         return WR_WRITE_ERROR;

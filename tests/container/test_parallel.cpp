@@ -112,8 +112,9 @@ TEST_P(PooledCancel, StopsWithinAFewChunksAndLeavesNothing)
     // Every written block looks at the cancel first. Encrypting, the cipher
     // runs on the writing side, so the run stops right after block 100;
     // decrypting, it runs on the reading side, ahead of the writing.
-    if (bEncrypt)
+    if (bEncrypt) {
         EXPECT_GE(item.m_nPercent, 100 * 100 / 400 - 1);
+    }
     EXPECT_LE(item.m_nPercent, (100 + 1) * 100 / 400);
     EXPECT_EQ(Listing(), std::vector<std::string>({bEncrypt ? "data.bin" : "box._xt"}));
 }

@@ -12,6 +12,7 @@
 #include "TestFiles.h"
 #include "container/FileStreams.h"
 #include "container/PathUtils.h"
+#include "container/PathUtils.h"
 
 #ifndef _WIN32
 #include <sys/socket.h>
@@ -50,7 +51,7 @@ TEST_F(Streams, OutputIsNamedOnlyWhenFinished)
     EXPECT_EQ(ReadFileBytes(strFinal), Bytes({'a', 'b', 'c'}));
 }
 
-// Another process takes each chosen name between completion and renaming.
+// Another process takes each free name chosen between completion and renaming.
 TEST_F(Streams, NameTakenBeforeTheRenameMovesOnAndReplacesNothing)
 {
     WriteFileBytes(PathOf("report.txt"), {1});
@@ -60,11 +61,12 @@ TEST_F(Streams, NameTakenBeforeTheRenameMovesOnAndReplacesNothing)
     int nRaces = 0;
     CString strFinal;
     ASSERT_EQ(out.Finish("report.txt", strFinal, [&](const CString& strChosen) {
-        if (nRaces++ < 2)
+        if (!PathExists(strChosen) && nRaces++ < 2)
             WriteFileBytes(strChosen, {2});
     }), 0);
     EXPECT_EQ(strFinal, PathOf("report3.txt"));
     EXPECT_EQ(Listing(), Names({"report.txt", "report1.txt", "report2.txt", "report3.txt"}));
+    EXPECT_EQ(ReadFileBytes(PathOf("report.txt")), Bytes({1}));
     EXPECT_EQ(ReadFileBytes(PathOf("report1.txt")), Bytes({2}));
     EXPECT_EQ(ReadFileBytes(PathOf("report3.txt")), Bytes({9}));
 }
