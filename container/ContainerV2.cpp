@@ -47,6 +47,14 @@ struct CBatch {
     };
     CRecord records[kRecords];
     int nRecords = 0;
+    int nMost = 0;  // records ever written, to be wiped
+    // Record i, about to be written.
+    CRecord& Use(int i)
+    {
+        nMost = i + 1 > nMost ? i + 1 : nMost;
+        return records[i];
+    }
+    ~CBatch() { SecureZero(records, size_t(nMost) * sizeof(CRecord)); }
 };
 
 size_t CMemorySource::Read(uint8_t* p, size_t n)
@@ -89,51 +97,75 @@ public:
             if (c && c->bStream)
                 m_bDeflate ? deflateEnd(&c->zs) : inflateEnd(&c->zs);
         }
-        for (std::unique_ptr<CBatch>& p : m_batches) {
-            if (p)
-                SecureZero(p.get(), sizeof(CBatch));
-        }
     }
     CRecordWorkers(const CRecordWorkers&) = delete;
     CRecordWorkers& operator=(const CRecordWorkers&) = delete;
 
-    // Keys every context, builds its stream and starts the helpers; WR_OK or the failure's code.
+    // The worker's own context keyed and the queue made; WR_OK or the
+    // failure's code. The helpers' contexts and the batches are made when
+    // first needed, so that a small file pays for one of each.
     int Start(const CKey32& key)
     {
+        std::memcpy(m_key.ab, key.ab, sizeof m_key.ab);
         try {
-            for (int i = 0; i < m_nThreads; ++i) {
-                m_contexts.emplace_back(new CContext);
-                CContext& c = *m_contexts.back();
-                std::memset(&c.zs, 0, sizeof c.zs);
-                const int nInit = m_bDeflate ? deflateInit(&c.zs, Z_DEFAULT_COMPRESSION) : inflateInit(&c.zs);
-                if (nInit != Z_OK)
-                    return nInit == Z_MEM_ERROR ? WR_NO_MEMORY : (m_bDeflate ? WR_DEFLATE_ERROR : WR_INFLATE_ERROR);
-                c.bStream = true;
-                if (!c.gcm.SetKey(key.ab))
-                    return m_bDeflate ? WR_ENCRYPT_ERROR : WR_DECRYPT_ERROR;
-            }
-            for (int i = 0; i < m_nThreads * kBatchesPerThread; ++i)
-                m_batches.emplace_back(new CBatch);
-            m_queue.reset(new CWorkQueue(m_batches.size(), m_nThreads - 1, [this](int nContext, size_t nSlot) {
-                CBatch& batch = *m_batches[nSlot];
-                for (int i = 0; i < batch.nRecords; ++i)
-                    m_fnRecord(*m_contexts[size_t(nContext)], batch.records[i]);
-            }));
+            m_contexts.resize(size_t(m_nThreads));
+            m_batches.resize(size_t(m_nThreads) * kBatchesPerThread);
+            m_queue.reset(new CWorkQueue(m_batches.size(), m_nThreads - 1,
+                                         [this](int nContext, size_t nSlot) { RunBatch(nContext, nSlot); }));
         } catch (const std::bad_alloc&) {
             return WR_NO_MEMORY;
         }
-        m_queue->Start();
-        return WR_OK;
+        return MakeContext(0);
     }
 
     CWorkQueue& Queue() { return *m_queue; }
-    CBatch& Batch(size_t i) { return *m_batches[i]; }
+    // Only the worker calls this before submitting; helpers find it made.
+    CBatch& Batch(size_t i)
+    {
+        if (!m_batches[i])
+            m_batches[i].reset(new CBatch);
+        return *m_batches[i];
+    }
     CContext& Context(size_t i) { return *m_contexts[i]; }
+
+private:
+    int MakeContext(size_t i)
+    {
+        try {
+            m_contexts[i].reset(new CContext);
+        } catch (const std::bad_alloc&) {
+            return WR_NO_MEMORY;
+        }
+        CContext& c = *m_contexts[i];
+        std::memset(&c.zs, 0, sizeof c.zs);
+        const int nInit = m_bDeflate ? deflateInit(&c.zs, Z_DEFAULT_COMPRESSION) : inflateInit(&c.zs);
+        if (nInit != Z_OK)
+            return nInit == Z_MEM_ERROR ? WR_NO_MEMORY : (m_bDeflate ? WR_DEFLATE_ERROR : WR_INFLATE_ERROR);
+        c.bStream = true;
+        if (!c.gcm.SetKey(m_key.ab))
+            return m_bDeflate ? WR_ENCRYPT_ERROR : WR_DECRYPT_ERROR;
+        return WR_OK;
+    }
+
+    // On the thread that owns context nContext, which alone makes and uses it.
+    void RunBatch(int nContext, size_t nSlot)
+    {
+        CBatch& batch = *m_batches[nSlot];
+        const size_t i = size_t(nContext);
+        const int nMade = m_contexts[i] ? WR_OK : MakeContext(i);
+        for (int r = 0; r < batch.nRecords; ++r) {
+            if (nMade == WR_OK)
+                m_fnRecord(*m_contexts[i], batch.records[r]);
+            else
+                batch.records[r].nResult = nMade;
+        }
+    }
 
 private:
     const bool m_bDeflate;
     const int m_nThreads;
     const FRecord m_fnRecord;
+    CKey32 m_key;
     std::vector<std::unique_ptr<CContext>> m_contexts;
     std::vector<std::unique_ptr<CBatch>> m_batches;
     std::unique_ptr<CWorkQueue> m_queue;
@@ -170,7 +202,7 @@ int FillBatch(CBatch& batch, CByteSource& in, uint8_t* pAhead, size_t& nAhead, u
 {
     batch.nRecords = 0;
     while (batch.nRecords < CBatch::kRecords) {
-        CBatch::CRecord& r = batch.records[batch.nRecords++];
+        CBatch::CRecord& r = batch.Use(batch.nRecords++);
         std::memcpy(r.abPlain, pAhead, nAhead);
         r.nPlain = uint32_t(nAhead);
         r.nIndex = nIndex++;
@@ -325,7 +357,7 @@ bool CContainerV2Reader::FillBatch(CBatch& batch, uint64_t& nIndex, int& nFramin
 {
     batch.nRecords = 0;
     while (batch.nRecords < CBatch::kRecords && m_nConsumed < m_nSize) {
-        CBatch::CRecord& r = batch.records[batch.nRecords];
+        CBatch::CRecord& r = batch.Use(batch.nRecords);
         nFraming = ReadSealed(nIndex, r.abRecord, r.nRecord);
         if (nFraming != WR_OK)
             return false;

@@ -39,6 +39,19 @@ struct CBlockBatch {
     uint8_t abOut[kBlocks][kBytes];
     Block blocks[kBlocks];
     int nBlocks = 0;
+    int nMost = 0;  // rows ever written, to be wiped
+    // Row i of abIn, about to be written.
+    uint8_t* In(int i)
+    {
+        nMost = i + 1 > nMost ? i + 1 : nMost;
+        return abIn[i];
+    }
+    ~CBlockBatch()
+    {
+        // They held file contents.
+        SecureZero(abIn, size_t(nMost) * kBytes);
+        SecureZero(abOut, size_t(nMost) * kBytes);
+    }
 };
 
 // The batches, a zlib stream per thread and the queue that shares them out.
@@ -50,8 +63,6 @@ public:
         m_queue.reset();  // joins the helpers before their streams and batches go
         for (int i = 0; i < m_nStreams; ++i)
             m_bDeflate ? deflateEnd(&m_streams[size_t(i)]) : inflateEnd(&m_streams[size_t(i)]);
-        for (std::unique_ptr<CBlockBatch>& p : m_batches)
-            SecureZero(p.get(), sizeof(CBlockBatch));  // they held file contents
     }
     CChunkPipe(const CChunkPipe&) = delete;
     CChunkPipe& operator=(const CChunkPipe&) = delete;
@@ -62,8 +73,6 @@ public:
         try {
             m_streams.resize(size_t(m_nThreads));
             m_batches.resize(size_t(m_nThreads) * kBatchesPerThread);
-            for (std::unique_ptr<CBlockBatch>& p : m_batches)
-                p.reset(new CBlockBatch);
             m_queue.reset(new CWorkQueue(m_batches.size(), m_nThreads - 1,
                                          [this](int nContext, size_t nSlot) { Transform(nContext, nSlot); }));
         } catch (const std::bad_alloc&) {
@@ -75,11 +84,17 @@ public:
                 return false;
             ++m_nStreams;
         }
-        m_queue->Start();
         return true;
     }
     CWorkQueue& Queue() { return *m_queue; }
-    CBlockBatch& Batch(size_t i) { return *m_batches[i]; }
+    // Made when first filled, so that a small file never pays for all of them.
+    // Only the worker calls this before submitting; helpers find it made.
+    CBlockBatch& Batch(size_t i)
+    {
+        if (!m_batches[i])
+            m_batches[i].reset(new CBlockBatch);
+        return *m_batches[i];
+    }
 
 private:
     void Transform(int nContext, size_t nSlot)
@@ -161,7 +176,7 @@ bool FillPlain(CBlockBatch& batch, FILE* pIn, uint64_t& nRead)
 {
     batch.nBlocks = 0;
     while (batch.nBlocks < CBlockBatch::kBlocks) {
-        const size_t n = std::fread(batch.abIn[batch.nBlocks], 1, CFileProcessor::kChunkSize, pIn);
+        const size_t n = std::fread(batch.In(batch.nBlocks), 1, CFileProcessor::kChunkSize, pIn);
         if (n == 0)
             return false;
         nRead += n;
@@ -250,7 +265,7 @@ int CFileProcessor::FillSealed(CBlockBatch& batch, CCipher& cipher, const CField
         int nResult = NextBlockHeader(abHeader, keyed, scratch, pIn, nConsumed);
         if (nResult != WR_OK)
             return EndOfBlocks(nResult, nConsumed, nSize);
-        nResult = ReadSealedBlock(cipher, pIn, abHeader, nConsumed, batch.abIn[batch.nBlocks]);
+        nResult = ReadSealedBlock(cipher, pIn, abHeader, nConsumed, batch.In(batch.nBlocks));
         if (nResult != WR_OK)
             return nResult;
         CBlockBatch::Block& block = batch.blocks[batch.nBlocks++];

@@ -50,8 +50,9 @@ CWorkQueue::~CWorkQueue()
         t.join();
 }
 
-void CWorkQueue::Start()
+void CWorkQueue::StartHelpers()
 {
+    m_bStarted = true;
     try {
         m_threads.reserve(size_t(m_nHelpers));
         for (int i = 1; i <= m_nHelpers; ++i)
@@ -76,6 +77,8 @@ void CWorkQueue::Submit()
         m_lost[nSlot] = 0;
         ++m_nTail;
     }
+    if (!m_bStarted && m_nTail - m_nHead > 1)
+        StartHelpers();
     m_cvWork.notify_one();
 }
 

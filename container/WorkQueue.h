@@ -28,12 +28,11 @@ public:
     CWorkQueue(const CWorkQueue&) = delete;
     CWorkQueue& operator=(const CWorkQueue&) = delete;
 
-    // Starts as many helpers as can be had; none at all is no failure.
-    void Start();
-
     // The next slot to fill, or kNone while every slot is in flight.
     size_t Free() const;
-    // Hands the slot Free() returned to the helpers.
+    // Hands the slot Free() returned to the helpers. They are started with
+    // the second slot in flight, so work of one slot never pays for them;
+    // as many as can be had, none at all being no failure.
     void Submit();
     // The oldest submitted slot once its work is done, or kNone when none is in flight.
     size_t WaitOldest();
@@ -43,6 +42,7 @@ public:
     void Release();
 
 private:
+    void StartHelpers();
     void HelperMain(int nContext);
     void HelperLoop(int nContext, size_t& nHeld);
     // Takes the next queued slot and runs it with the lock released.
@@ -60,6 +60,7 @@ private:
     // Sequence numbers: [m_nHead, m_nNext) taken, [m_nNext, m_nTail) queued.
     uint64_t m_nHead = 0, m_nNext = 0, m_nTail = 0;
     bool m_bStop = false;
+    bool m_bStarted = false;  // the worker's own
 };
 
 // The process-wide number of threads a file is processed with, the worker
