@@ -96,13 +96,21 @@ void TakeQuit(BatchState& st)
 }
 
 // True when the batch must end as if Cancel had been pressed: the host asked
-// the thread to quit, or destroyed the busy dialog or the window owning it.
-bool HostEnded(BatchState& st)
+// the thread to quit (a WM_QUIT our own pump took), or destroyed the busy
+// dialog or the window owning it.
+bool HostGone(const BatchState& st)
 {
-    TakeQuit(st);
     const bool bBusyGone = st.bBusyWindow && !st.pBusy->m_hWnd;
     const bool bOwnerGone = st.hwndOwner && !::IsWindow(st.hwndOwner);
     return st.bQuit || bBusyGone || bOwnerGone;
+}
+
+// The same after a nested loop (a dialog, a message box), which leaves a
+// WM_QUIT it met in the queue for us.
+bool HostEnded(BatchState& st)
+{
+    TakeQuit(st);
+    return HostGone(st);
 }
 
 // Dispatches pending messages for at most kPumpSliceMs; a WM_QUIT is kept
@@ -348,7 +356,7 @@ bool WaitForWorker(CWorkItem& item, BatchState& st)
     int nLastPercent = -1;
     bool bStop = false;
     for (;;) {
-        bStop = bStop || ReadBusyCancel(st) || HostEnded(st);
+        bStop = bStop || ReadBusyCancel(st) || HostGone(st);
         if (bStop)
             LockedSet(item.m_bCancel, 1);
         int bDone = LockedGet(item.m_bDone);
@@ -366,7 +374,7 @@ bool WaitForWorker(CWorkItem& item, BatchState& st)
     running.Finished();
     // A Cancel pressed during the last pump still means "no further file".
     PumpPending(st);
-    return bStop || ReadBusyCancel(st) || HostEnded(st);
+    return bStop || ReadBusyCancel(st) || HostGone(st);
 }
 
 // False when the batch is to end: the user chose Cancel, or the host ended
@@ -397,8 +405,9 @@ bool ProcessFile(BatchState& st, CBatchWorker& worker, const CString strFile, in
         return false;
     if (bAsk || DisplayDue(st))
         ShowFile(st, strFile, nIndex, nCount);
-    PumpPending(st);
-    if (HostEnded(st))
+    // Messages are pumped while the worker runs; each pump is a round trip to
+    // the window server, which for a small file costs more than its work.
+    if (HostGone(st))
         return false;
 
     CWorkItem item;
