@@ -55,10 +55,18 @@ function(query_value out key name)
   endif()
 endfunction()
 
+# A reg process that failed to start under a busy Wine looks like a missing
+# value: one more look tells them apart, and the failure shows what reg said.
 function(expect_value key name want)
   query_value(got "${key}" "${name}")
   if(NOT got STREQUAL want)
-    message(FATAL_ERROR "${key} [${name}]: expected '${want}', found '${got}'")
+    execute_process(COMMAND sleep 1)
+    query_value(got "${key}" "${name}")
+  endif()
+  if(NOT got STREQUAL want)
+    file(READ ${WORK}/out.txt said)
+    file(READ ${WORK}/err.txt err)
+    message(FATAL_ERROR "${key} [${name}]: expected '${want}', found '${got}'\nreg said: ${said}${err}")
   endif()
 endfunction()
 
