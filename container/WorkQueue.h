@@ -20,7 +20,7 @@ public:
     // The work of slot nSlot on context nContext: 0 is the worker's, 1 to
     // nHelpers the helpers'. It must not throw.
     typedef std::function<void(int nContext, size_t nSlot)> FWork;
-    static const size_t kNone = SIZE_MAX;
+    static constexpr size_t kNone = SIZE_MAX;
 
     CWorkQueue(size_t nSlots, int nHelpers, FWork fnWork);
     // Stops and joins every helper.

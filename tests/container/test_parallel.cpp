@@ -6,8 +6,44 @@
 #include "cipher/Methods.h"
 #include "cipher/Sapphire.h"
 #include "container/FileProcessor.h"
+#include "container/WorkQueue.h"
+
+#include <atomic>
+#include <vector>
 
 namespace {
+
+// Whatever the number of helpers (none: the worker does all), every
+// submitted slot is worked exactly once and comes back in submission order,
+// and no helper still works a slot the worker has taken back.
+TEST(WorkQueue, EverySlotWorkedOnceAndReturnedInOrder)
+{
+    for (int nHelpers : {0, 1, 3, 8}) {
+        const size_t kSlots = 5;
+        std::vector<int> in(kSlots), out(kSlots);
+        std::atomic<int> nWorked{0};
+        CWorkQueue queue(kSlots, nHelpers, [&](int, size_t nSlot) {
+            out[nSlot] = in[nSlot] * 2;
+            ++nWorked;
+        });
+        const int kItems = 2000;
+        int nSubmitted = 0, nTaken = 0;
+        while (nTaken < kItems) {
+            for (size_t nSlot; nSubmitted < kItems && (nSlot = queue.Free()) != CWorkQueue::kNone;) {
+                in[nSlot] = nSubmitted++;
+                out[nSlot] = -1;
+                queue.Submit();
+            }
+            const size_t nSlot = queue.WaitOldest();
+            ASSERT_NE(nSlot, CWorkQueue::kNone);
+            ASSERT_FALSE(queue.Lost(nSlot));
+            ASSERT_EQ(out[nSlot], 2 * nTaken++) << nHelpers << " helpers";
+            queue.Release();
+        }
+        EXPECT_EQ(queue.WaitOldest(), CWorkQueue::kNone);
+        EXPECT_EQ(nWorked, kItems) << nHelpers << " helpers";
+    }
+}
 
 struct Made {
     int nResult = -1;
