@@ -254,22 +254,15 @@ int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t 
     size_t nAhead = ReadFull(in, ahead.Data(), kV2ChunkSize);
     if (in.Failed())
         return WR_READ_ERROR;
-    CWorkQueue& queue = workers.Queue();
     uint64_t nIndex = 1, nRead = 0;
-    bool bMore = true;
-    for (;;) {
-        // Read ahead into every free batch, so the other threads never wait on this one.
-        for (size_t nSlot; bMore && (nSlot = queue.Free()) != CWorkQueue::kNone;) {
-            nResult = FillBatch(workers.Batch(nSlot), in, ahead.Data(), nAhead, nIndex, nRead, bMore);
-            if (nResult != WR_OK)
-                return nResult;
-            queue.Submit();
-        }
-        const size_t nSlot = queue.WaitOldest();
-        if (nSlot == CWorkQueue::kNone)
-            break;
-        if (queue.Lost(nSlot))
-            return WR_NO_MEMORY;
+    int nFilled = WR_OK;
+    const auto fill = [&](size_t nSlot, bool& bSubmit) {
+        bool bMore = true;
+        nFilled = FillBatch(workers.Batch(nSlot), in, ahead.Data(), nAhead, nIndex, nRead, bMore);
+        bSubmit = nFilled == WR_OK;
+        return bMore && bSubmit;
+    };
+    const auto drain = [&](size_t nSlot) -> int {
         const CBatch& batch = workers.Batch(nSlot);
         for (int i = 0; i < batch.nRecords; ++i) {
             const CBatch::CRecord& r = batch.records[i];
@@ -278,13 +271,17 @@ int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t 
             if (!out.Write(r.abRecord, r.nRecord))
                 return WR_WRITE_ERROR;
         }
-        const uint64_t nDone = batch.records[batch.nRecords - 1].nMark;
-        queue.Release();
-        if (progress && !progress(nDone)) {
+        if (progress && !progress(batch.records[batch.nRecords - 1].nMark)) {
             bCancelled = true;
             return WR_OK;
         }
-    }
+        return CWorkQueue::kGoOn;
+    };
+    nResult = workers.Queue().RunInOrder(fill, drain);
+    if (nResult != CWorkQueue::kGoOn)
+        return nResult;
+    if (nFilled != WR_OK)
+        return nFilled;
     // A source that changed size after it was measured is not copied whole;
     // a stream (UINT64_MAX) has no size to compare.
     return nSize == UINT64_MAX || nRead == nSize ? WR_OK : WR_READ_ERROR;
@@ -385,22 +382,15 @@ int CContainerV2Reader::Read(CByteSink* pOut, const FProgressV2& progress, bool&
     int nResult = workers.Start(m_fileKey);
     if (nResult != WR_OK)
         return nResult;
-    CWorkQueue& queue = workers.Queue();
     uint64_t nIndex = 1;
     int nFraming = WR_OK;  // how the reading ended: damage in the framing ends the file after the records before it
-    bool bReading = true;
-    for (;;) {
-        for (size_t nSlot; bReading && (nSlot = queue.Free()) != CWorkQueue::kNone;) {
-            CBatch& batch = workers.Batch(nSlot);
-            bReading = FillBatch(batch, nIndex, nFraming);
-            if (batch.nRecords > 0)
-                queue.Submit();
-        }
-        const size_t nSlot = queue.WaitOldest();
-        if (nSlot == CWorkQueue::kNone)
-            break;
-        if (queue.Lost(nSlot))
-            return WR_NO_MEMORY;
+    const auto fill = [&](size_t nSlot, bool& bSubmit) {
+        CBatch& batch = workers.Batch(nSlot);
+        const bool bMore = FillBatch(batch, nIndex, nFraming);
+        bSubmit = batch.nRecords > 0;
+        return bMore;
+    };
+    const auto drain = [&](size_t nSlot) -> int {
         const CBatch& batch = workers.Batch(nSlot);
         for (int i = 0; i < batch.nRecords; ++i) {
             const CBatch::CRecord& r = batch.records[i];
@@ -409,13 +399,15 @@ int CContainerV2Reader::Read(CByteSink* pOut, const FProgressV2& progress, bool&
             if (pOut && !pOut->Write(r.abPlain, r.nPlain))
                 return WR_WRITE_ERROR;
         }
-        const uint64_t nDone = batch.records[batch.nRecords - 1].nMark;
-        queue.Release();
-        if (progress && !progress(nDone)) {
+        if (progress && !progress(batch.records[batch.nRecords - 1].nMark)) {
             bCancelled = true;
             return WR_OK;
         }
-    }
+        return CWorkQueue::kGoOn;
+    };
+    nResult = workers.Queue().RunInOrder(fill, drain);
+    if (nResult != CWorkQueue::kGoOn)
+        return nResult;
     if (nFraming != WR_OK)
         return nFraming;
     if (nIndex == 1)

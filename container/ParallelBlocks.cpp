@@ -16,8 +16,7 @@ namespace {
 
 uint32_t Le16(const uint8_t* p) { return uint32_t(p[0]) | uint32_t(p[1]) << 8; }
 
-// The result a block loop returns when the blocks in flight are all written.
-const int kGoingOn = -1;
+const int kGoOn = CWorkQueue::kGoOn;
 
 const int kBatchesPerThread = 3;
 
@@ -216,21 +215,14 @@ int CFileProcessor::WritePooled(CWorkItem& item, CCipher& cipher, CChunkPipe& pi
     const CCipherKey* pKey = cipher.GetKey();
     const CFieldEncryptor keyed(pKey->Data(), pKey->Length());
     CFieldEncryptor scratch(pKey->Data(), pKey->Length());
-    CWorkQueue& queue = pipe.Queue();
     uint64_t nRead = 0;
-    bool bMore = true;
-    for (;;) {
-        // Read ahead into every free batch, so the other threads never wait on the worker.
-        for (size_t nSlot; bMore && (nSlot = queue.Free()) != CWorkQueue::kNone;) {
-            bMore = FillPlain(pipe.Batch(nSlot), pIn, nRead);
-            if (pipe.Batch(nSlot).nBlocks > 0)
-                queue.Submit();
-        }
-        const size_t nSlot = queue.WaitOldest();
-        if (nSlot == CWorkQueue::kNone)
-            break;
-        if (queue.Lost(nSlot))
-            return WR_NO_MEMORY;
+    const auto fill = [&](size_t nSlot, bool& bSubmit) {
+        CBlockBatch& batch = pipe.Batch(nSlot);
+        const bool bMore = FillPlain(batch, pIn, nRead);
+        bSubmit = batch.nBlocks > 0;
+        return bMore;
+    };
+    const auto drain = [&](size_t nSlot) -> int {
         CBlockBatch& batch = pipe.Batch(nSlot);
         for (int i = 0; i < batch.nBlocks; ++i) {
             if (LockedGet(item.m_bCancel)) {
@@ -246,13 +238,16 @@ int CFileProcessor::WritePooled(CWorkItem& item, CCipher& cipher, CChunkPipe& pi
             if (nResult != WR_OK)
                 return nResult;
         }
-        queue.Release();
-    }
+        return kGoOn;
+    };
+    const int nResult = pipe.Queue().RunInOrder(fill, drain);
+    if (nResult != kGoOn)
+        return nResult;
     // A source that shrank or grew after it was measured fails here.
     return SourceComplete(pIn, nRead, nSize);
 }
 
-// Up to a batch of blocks read and deciphered; kGoingOn, or the result the
+// Up to a batch of blocks read and deciphered; kGoOn, or the result the
 // blocks end with once those before have been written.
 int CFileProcessor::FillSealed(CBlockBatch& batch, CCipher& cipher, const CFieldDecryptor& keyed,
                                CFieldDecryptor& scratch, FILE* pIn, uint64_t nSize, uint64_t& nConsumed,
@@ -278,7 +273,7 @@ int CFileProcessor::FillSealed(CBlockBatch& batch, CCipher& cipher, const CField
             return WR_OK;
         }
     }
-    return kGoingOn;
+    return kGoOn;
 }
 
 int CFileProcessor::ReadPooled(CWorkItem& item, CCipher& cipher, CChunkPipe& pipe, FILE* pIn, FILE* pOut,
@@ -287,23 +282,17 @@ int CFileProcessor::ReadPooled(CWorkItem& item, CCipher& cipher, CChunkPipe& pip
     const CCipherKey* pKey = cipher.GetKey();
     const CFieldDecryptor keyed(pKey->Data(), pKey->Length());
     CFieldDecryptor scratch(pKey->Data(), pKey->Length());
-    CWorkQueue& queue = pipe.Queue();
     // Where the blocks end: set by the reading side, returned once every
     // block before that point has been written.
-    int nEnd = kGoingOn;
+    int nEnd = kGoOn;
     uint64_t nEndOffset = nConsumed;
-    for (;;) {
-        for (size_t nSlot; nEnd == kGoingOn && (nSlot = queue.Free()) != CWorkQueue::kNone;) {
-            CBlockBatch& batch = pipe.Batch(nSlot);
-            nEnd = FillSealed(batch, cipher, keyed, scratch, pIn, nSize, nConsumed, nEndOffset);
-            if (batch.nBlocks > 0)
-                queue.Submit();
-        }
-        const size_t nSlot = queue.WaitOldest();
-        if (nSlot == CWorkQueue::kNone)
-            break;
-        if (queue.Lost(nSlot))
-            return WR_NO_MEMORY;
+    const auto fill = [&](size_t nSlot, bool& bSubmit) {
+        CBlockBatch& batch = pipe.Batch(nSlot);
+        nEnd = FillSealed(batch, cipher, keyed, scratch, pIn, nSize, nConsumed, nEndOffset);
+        bSubmit = batch.nBlocks > 0;
+        return nEnd == kGoOn;
+    };
+    const auto drain = [&](size_t nSlot) -> int {
         const CBlockBatch& batch = pipe.Batch(nSlot);
         for (int i = 0; i < batch.nBlocks; ++i) {
             const CBlockBatch::Block& block = batch.blocks[i];
@@ -324,8 +313,11 @@ int CFileProcessor::ReadPooled(CWorkItem& item, CCipher& cipher, CChunkPipe& pip
             ++m_facts.nBlocks;
             m_facts.nPlainBytes += block.nExpect;
         }
-        queue.Release();
-    }
+        return kGoOn;
+    };
+    const int nResult = pipe.Queue().RunInOrder(fill, drain);
+    if (nResult != kGoOn)
+        return nResult;
     m_facts.nBlockOffset = nEndOffset;
     m_facts.nConsumed = nConsumed;
     return nEnd;

@@ -15,12 +15,15 @@
 #include <thread>
 #include <vector>
 
+#include "batch/WorkItem.h"
+
 class CWorkQueue {
 public:
     // The work of slot nSlot on context nContext: 0 is the worker's, 1 to
     // nHelpers the helpers'. It must not throw.
     typedef std::function<void(int nContext, size_t nSlot)> FWork;
     static constexpr size_t kNone = SIZE_MAX;
+    static constexpr int kGoOn = -1;
 
     CWorkQueue(size_t nSlots, int nHelpers, FWork fnWork);
     // Stops and joins every helper.
@@ -28,6 +31,37 @@ public:
     CWorkQueue(const CWorkQueue&) = delete;
     CWorkQueue& operator=(const CWorkQueue&) = delete;
 
+    // The worker's whole loop. While fill(nSlot, bSubmit) says there is more
+    // input it is handed every free slot, and sets bSubmit when the slot
+    // holds work (a call that says "more" must submit). drain(nSlot) then
+    // finishes the oldest slot in order and returns kGoOn, or a result that
+    // ends the loop at once. Returns that result, WR_NO_MEMORY for a slot
+    // whose work was lost, or kGoOn once every submitted slot is finished.
+    template <class Fill, class Drain>
+    int RunInOrder(Fill fill, Drain drain)
+    {
+        bool bMore = true;
+        for (;;) {
+            // Reading ahead into every free slot keeps the other threads from waiting on the worker.
+            for (size_t nSlot; bMore && (nSlot = Free()) != kNone;) {
+                bool bSubmit = false;
+                bMore = fill(nSlot, bSubmit);
+                if (bSubmit)
+                    Submit();
+            }
+            const size_t nSlot = WaitOldest();
+            if (nSlot == kNone)
+                return kGoOn;
+            if (Lost(nSlot))
+                return WR_NO_MEMORY;
+            const int nResult = drain(nSlot);
+            Release();
+            if (nResult != kGoOn)
+                return nResult;
+        }
+    }
+
+    // The steps RunInOrder takes, one by one.
     // The next slot to fill, or kNone while every slot is in flight.
     size_t Free() const;
     // Hands the slot Free() returned to the helpers. They are started with
