@@ -17,6 +17,7 @@
 #include "batch/Messages.h"
 #include "batch/WorkItem.h"
 #include "batch/Worker.h"
+#include "cipher/Methods.h"
 #include "container/FormatV2.h"
 #include "container/PathUtils.h"
 #include "framework/afxapp.h"
@@ -69,10 +70,14 @@ private:
     HANDLE m_h;
 };
 
+// Without a saved choice the list starts on the one method that stretches
+// the password and authenticates every byte.
+const int kFirstRunEncType = kEncTypeAuthenticated;
+
 struct BatchState {
     bool bEncrypt = true;
     CString strPassword;
-    int nEncType = 0;
+    int nEncType = kFirstRunEncType;
     int bBatch = 0;  // nonzero: the settings hold for the rest of the batch
     HWND hwndOwner = nullptr;
     CBusyDlg* pBusy = nullptr;  // owned by RunBatch
@@ -154,7 +159,7 @@ void ReadSettings(BatchState& st)
     CRegistryKey key;
     if (key.Open(g_hSettingsRoot, g_strSettingsKey) != ERROR_SUCCESS)
         return;
-    st.nEncType = int(key.ReadDWORD("EncType", 0));
+    st.nEncType = int(key.ReadDWORD("EncType", kFirstRunEncType));
     st.bBatch = key.ReadDWORD("BatchSettings", 0) != 0;
     key.Close();
 }

@@ -64,6 +64,8 @@ protected:
     {
         StartWatchdog(180);
         ClearSettings();
+        // Sapphire II: the names below are stored as the legacy format stores them.
+        WriteSetting("EncType", 0);
         m_folder = TempFolder(::testing::UnitTest::GetInstance()->current_test_info()->name());
     }
     void TearDown() override { RemoveFolder(m_folder); }
