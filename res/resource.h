@@ -18,6 +18,7 @@
 #define IDC_ENCTYPE        1004
 #define IDC_ABOUT          1005
 #define IDC_CONFIRM        1006
+#define IDC_PASSWORD_LABEL 1007
 
 // About box (template 132)
 #define IDC_VERSION        1006

@@ -33,8 +33,12 @@ BOOL CSettingsDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
     CenterWindow();  // the template places it at its owner's corner
-    if (!m_bConfirm)
+    if (!m_bConfirm) {
         ::EnableWindow(::GetDlgItem(m_hWnd, IDC_CONFIRM), FALSE);
+        // The minimum is for new passwords: a container made elsewhere may
+        // have a shorter one (four bytes in a double-byte code page).
+        ::SetDlgItemTextA(m_hWnd, IDC_PASSWORD_LABEL, "Password :");
+    }
     return TRUE;  // the focus goes to the first tab stop, OK
 }
 
@@ -48,7 +52,7 @@ void CSettingsDlg::OnOK()
 {
     UpdateData(TRUE);
     // Characters, not bytes: "äöüß" is four characters in any encoding.
-    if (Utf8Length(m_strPassword) < kMinPasswordLength) {
+    if (m_bConfirm && Utf8Length(m_strPassword) < kMinPasswordLength) {
         Refuse("You must choose a password that is at least 4 characters long.", IDC_PASSWORD);
         return;
     }

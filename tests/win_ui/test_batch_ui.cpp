@@ -12,7 +12,8 @@ using namespace ui;
 namespace {
 
 const UINT kEncrypt = 0, kDecrypt = 1;
-const int kPassword = 1001, kBatch = 1002, kFileName = 1003, kMethod = 1004, kAbout = 1005, kConfirm = 1006;
+const int kPassword = 1001, kBatch = 1002, kFileName = 1003, kMethod = 1004, kAbout = 1005, kConfirm = 1006,
+          kPasswordLabel = 1007;
 const int kCount = 1037, kFileBar = 1001;
 
 const char kTooShort[] = "You must choose a password that is at least 4 characters long.";
@@ -209,27 +210,64 @@ TEST_F(BatchUi, ValidationMessagesComeInOrderAndKeepTheDialogOpen)
     EXPECT_TRUE(Exists(Path("a._xt")));
 }
 
+// A first run (no saved choice) starts on the authenticated method; a saved
+// choice is kept. Only encrypting asks for the minimum length.
 TEST_F(BatchUi, FocusStartsOnOkAndDecryptingDisablesTheConfirmation)
 {
+    const char kEncryptLabel[] = "Password (min. 4 characters) :", kDecryptLabel[] = "Password :";
+    const struct {
+        UINT nOffset;
+        int nSaved;  // -1: no saved choice
+        int nShown;
+        const char* pszLabel;
+    } cases[] = {
+        {kEncrypt, -1, 4, kEncryptLabel},
+        {kDecrypt, -1, 4, kDecryptLabel},
+        {kEncrypt, 0, 0, kEncryptLabel},
+        {kDecrypt, 3, 3, kDecryptLabel},
+    };
     MakeFiles({{"a.txt", 100}});
-    for (UINT nOffset : {kEncrypt, kDecrypt}) {
-        auto enables = Run({"a.txt"}, nOffset, [&](CUser& u) {
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "offset " << c.nOffset << ", saved " << c.nSaved);
+        ClearSettings();
+        if (c.nSaved >= 0)
+            WriteSetting("EncType", DWORD(c.nSaved));
+        auto enables = Run({"a.txt"}, c.nOffset, [&](CUser& u) {
             HWND h = u.WaitWindow(kSettingsCaption);
             EXPECT_EQ(GetDlgItem(h, IDOK), FocusSettlesOn(h, GetDlgItem(h, IDOK)));
-            EXPECT_EQ(nOffset == kEncrypt, IsEnabled(h, kConfirm));
+            EXPECT_EQ(c.nOffset == kEncrypt, IsEnabled(h, kConfirm));
             EXPECT_TRUE(IsEnabled(h, kPassword));
             EXPECT_EQ(Path("a.txt"), ControlText(h, kFileName));
-            EXPECT_EQ(0, SelectedItem(h, kMethod)) << "no registry values: Sapphire II";
+            EXPECT_EQ(c.nShown, SelectedItem(h, kMethod));
+            EXPECT_EQ(c.pszLabel, ControlText(h, kPasswordLabel));
             EXPECT_FALSE(IsChecked(h, kBatch));
             Press(h, IDCANCEL);
             u.WaitGone(h);
             EXPECT_FALSE(u.Appears(kMessageCaption, 60000)) << "giving up needs no message";
         });
         EXPECT_EQ(kEnabledAround, enables);
+        DWORD dw = 99;
+        EXPECT_EQ(c.nSaved >= 0, ReadSetting("EncType", dw)) << "Cancel stores nothing";
     }
     EXPECT_EQ(std::vector<std::string>{"a.txt"}, ListFolder(m_folder));
-    DWORD dw;
-    EXPECT_FALSE(ReadSetting("EncType", dw)) << "Cancel stores nothing";
+}
+
+// Decrypting asks for no minimum: the container may come from a tool that
+// counted bytes, and the password only has to open it.
+TEST_F(BatchUi, DecryptingAcceptsAPasswordShorterThanFour)
+{
+    MakeFiles({{"a.txt", 2000}});
+    Run({"a.txt"}, kDecrypt, [&](CUser& u) {
+        HWND h = u.WaitWindow(kSettingsCaption);
+        TypeText(h, kPassword, "abc");
+        Press(h, IDOK);
+        u.WaitGone(h);
+        // The file is no container: the attempt itself is what is reported.
+        AnswerMessage(u,
+                      "Kestrin was unable to process the file : " + Path("a.txt") +
+                          ".\nThe file format is not recognized." + kPrompt,
+                      IDOK);
+    });
 }
 
 TEST_F(BatchUi, MethodListHoldsTheFiveMethodsInOrder)
