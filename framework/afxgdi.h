@@ -30,6 +30,19 @@ public:
     {
         return Attach(::CreateCompatibleBitmap(hdc, cx, cy));
     }
+    // A 32-bit top-down DIB section: *ppBits receives its rows of BGRA
+    // pixels, top row first, for the caller to fill.
+    BOOL CreateTopDownDIB(int cx, int cy, void** ppBits)
+    {
+        BITMAPINFO bi = {};
+        bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
+        bi.bmiHeader.biWidth = cx;
+        bi.bmiHeader.biHeight = -cy;
+        bi.bmiHeader.biPlanes = 1;
+        bi.bmiHeader.biBitCount = 32;
+        bi.bmiHeader.biCompression = BI_RGB;
+        return Attach(::CreateDIBSection(nullptr, &bi, DIB_RGB_COLORS, ppBits, nullptr, 0));
+    }
     operator HBITMAP() const { return static_cast<HBITMAP>(m_hObject); }
 };
 

@@ -5,9 +5,8 @@
 #define IDD_SETTINGS       129
 #define IDD_BUSY           130
 #define IDD_ABOUT          132
-#define IDB_MENU           131
 
-// Busy animation frames: 131 .. 139 (icon ids; bitmap 131 is a separate type)
+// Busy animation frames: icons 131 .. 139
 #define IDI_BUSY_FIRST     131
 #define IDI_BUSY_LAST      139
 
@@ -19,6 +18,9 @@
 #define IDC_ABOUT          1005
 #define IDC_CONFIRM        1006
 #define IDC_PASSWORD_LABEL 1007
+
+// The product icon of the settings and busy dialogs
+#define IDC_PRODUCT_ICON   1008
 
 // About box (template 132)
 #define IDC_VERSION        1006

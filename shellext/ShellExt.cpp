@@ -7,9 +7,9 @@
 
 #include "batch/BatchDriver.h"
 #include "framework/afxconv.h"
-#include "framework/afxres.h"
-#include "res/resource.h"
+#include "shellext/MenuImage.h"
 #include "shellext/Module.h"
+#include "support/Dpi.h"
 
 namespace {
 struct CCommandText {
@@ -35,19 +35,6 @@ bool WantsItems(UINT uFlags)
 bool HasRoomForCommands(UINT idCmdFirst, UINT idCmdLast)
 {
     return idCmdLast >= idCmdFirst && idCmdLast - idCmdFirst >= kCmdCount - 1;
-}
-
-// One image for every handler, loaded on first use and kept as long as the
-// module: a host may destroy its menu after it has released the handler
-// that filled it, and the item must not point at a deleted bitmap then.
-HBITMAP MenuBitmap()
-{
-    struct CMenuBitmap {
-        CBitmap bmp;
-        CMenuBitmap() { bmp.LoadBitmap(AfxGetResourceHandle(), IDB_MENU); }
-    };
-    static CMenuBitmap s_image;
-    return s_image.bmp;
 }
 
 const char* TextFor(UINT_PTR idCmd, bool bHelp)
@@ -230,8 +217,13 @@ STDMETHODIMP CShellExt::QueryContextMenu(HMENU hmenu, UINT indexMenu, UINT idCmd
         DestroyMenu(hSubmenu);
         return MAKE_HRESULT(SEVERITY_SUCCESS, 0, 0);
     }
-    HBITMAP hbmp = MenuBitmap();
-    SetMenuItemBitmaps(hmenu, position, MF_BYPOSITION, hbmp, hbmp);
+    // The item's own image (not a check mark): menus blend its alpha.
+    MENUITEMINFOA mii = {};
+    mii.cbSize = sizeof(mii);
+    mii.fMask = MIIM_BITMAP;
+    mii.hbmpItem = GetMenuImage(GetMenuDpi());
+    if (mii.hbmpItem)
+        SetMenuItemInfoA(hmenu, position, TRUE, &mii);
     return MAKE_HRESULT(SEVERITY_SUCCESS, 0, kCmdCount);
 }
 

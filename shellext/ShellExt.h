@@ -8,7 +8,6 @@
 
 #include <shlobj.h>
 
-#include "framework/afxgdi.h"
 #include "framework/afxstr.h"
 
 class CShellExt final : public IContextMenu, public IShellExtInit {

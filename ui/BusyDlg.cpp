@@ -3,24 +3,19 @@
 #include "batch/WorkItem.h"
 #include "framework/afxres.h"
 #include "res/resource.h"
-
-HICON g_hBusyIcons[kBusyIconSlots];
+#include "support/Dpi.h"
 
 namespace {
 const UINT_PTR kAnimationTimer = 10;
 const UINT kAnimationPeriod = 500;  // ms
-// Frames 0..8 are loaded; the cycle skips the empty slot 9 so the icon never
-// blinks out.
+// The cycle runs through the nine frames only, so the icon never blinks out.
 const int kAnimationFrames = IDI_BUSY_LAST - IDI_BUSY_FIRST + 1;
 }  // namespace
 
 CBusyDlg::CBusyDlg()
     : CDialog(IDD_BUSY), m_nIconFrame(0), m_pParent(nullptr), m_bCancel(0),
-      m_stPath(DT_NOPREFIX | DT_VCENTER | DT_PATH_ELLIPSIS)
-{
-    for (int i = 0; i < kAnimationFrames; ++i)
-        g_hBusyIcons[i] = ::LoadIconA(AfxGetResourceHandle(), MAKEINTRESOURCEA(IDI_BUSY_FIRST + i));
-}
+      m_stPath(DT_NOPREFIX | DT_VCENTER | DT_PATH_ELLIPSIS), m_busyIcons(IDI_BUSY_FIRST, kAnimationFrames),
+      m_productIcon(IDI_KESTRIN, 1) {}
 
 BOOL CBusyDlg::Create(CWnd* pParent)
 {
@@ -51,7 +46,18 @@ BOOL CBusyDlg::OnInitDialog()
     m_stPath.SubclassDlgItem(IDC_PATH, this);
     m_progFile.SetRange(0, 101);
     m_progFile.SetPos(0);
+    LoadIcons(GetWindowDpi(m_hWnd));
     return TRUE;
+}
+
+// The dialog's own icons at the size for nDpi; the templates' controls and
+// fonts are scaled by the system.
+void CBusyDlg::LoadIcons(UINT nDpi)
+{
+    m_busyIcons.Load(nDpi);
+    m_productIcon.Load(nDpi);
+    m_stIcon.SetIcon(m_busyIcons[m_nIconFrame]);
+    SetDlgItemIcon(m_hWnd, IDC_PRODUCT_ICON, m_productIcon[0]);
 }
 
 // Enter must not end a dialog that only the batch driver may take down.
@@ -69,13 +75,17 @@ void CBusyDlg::OnCancel()
 
 BOOL CBusyDlg::OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
 {
-    // Both pass on to the default handling afterwards.
+    // Each passes on to the default handling afterwards.
     if (msg == WM_SHOWWINDOW) {
         OnShowWindow(BOOL(wParam));
         return FALSE;
     }
     if (msg == WM_TIMER) {
         OnTimer();
+        return FALSE;
+    }
+    if (msg == WM_DPICHANGED) {  // moved to a monitor of another DPI
+        LoadIcons(LOWORD(wParam));
         return FALSE;
     }
     return CDialog::OnWndMsg(msg, wParam, lParam, pResult);
@@ -86,7 +96,7 @@ void CBusyDlg::OnShowWindow(BOOL bShow)
     if (bShow) {
         SetTimer(kAnimationTimer, kAnimationPeriod);
         m_nIconFrame = 0;
-        m_stIcon.SetIcon(g_hBusyIcons[0]);
+        m_stIcon.SetIcon(m_busyIcons[0]);
     } else {
         KillTimer(kAnimationTimer);
         m_nIconFrame = 0;
@@ -95,7 +105,7 @@ void CBusyDlg::OnShowWindow(BOOL bShow)
 
 void CBusyDlg::OnTimer()
 {
-    m_stIcon.SetIcon(g_hBusyIcons[m_nIconFrame]);
+    m_stIcon.SetIcon(m_busyIcons[m_nIconFrame]);
     if (++m_nIconFrame >= kAnimationFrames)
         m_nIconFrame = 0;
 }

@@ -7,12 +7,9 @@
 
 #ifdef _WIN32
 #include "framework/afxwin.h"
+#include "ui/DpiIcons.h"
 #include "ui/EllipsisLabel.h"
 #include "ui/GradientProgressCtrl.h"
-
-const int kBusyIconSlots = 10;
-// The animation frames (icons 131..139 in slots 0..8); slot 9 stays empty.
-extern HICON g_hBusyIcons[kBusyIconSlots];
 
 class CBusyDlg : public CDialog {
 public:
@@ -35,6 +32,8 @@ public:
     CGradientProgressCtrl m_progFile;
     CGradientProgressCtrl m_progTotal;
     CEllipsisLabel m_stPath;
+    CDpiIcons m_busyIcons;  // the animation frames, icons 131..139
+    CDpiIcons m_productIcon;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -46,5 +45,6 @@ protected:
 private:
     void OnShowWindow(BOOL bShow);
     void OnTimer();
+    void LoadIcons(UINT nDpi);
 };
 #endif

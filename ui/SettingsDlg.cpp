@@ -4,6 +4,7 @@
 #include "framework/afxapp.h"
 #include "framework/afxconv.h"
 #include "res/resource.h"
+#include "support/Dpi.h"
 #include "support/VersionInfo.h"
 
 namespace {
@@ -12,7 +13,8 @@ const int kMethodCount = 5;  // the list ends with the authenticated method, Enc
 }  // namespace
 
 CSettingsDlg::CSettingsDlg(CWnd* pParent)
-    : CDialog(IDD_SETTINGS, pParent), m_bBatchSettings(0), m_nEncType(0), m_bConfirm(true) {}
+    : CDialog(IDD_SETTINGS, pParent), m_bBatchSettings(0), m_nEncType(0), m_bConfirm(true),
+      m_productIcon(IDI_KESTRIN, 1) {}
 
 CSettingsDlg::~CSettingsDlg()
 {
@@ -33,6 +35,7 @@ BOOL CSettingsDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
     CenterWindow();  // the template places it at its owner's corner
+    LoadIcons(GetWindowDpi(m_hWnd));
     if (!m_bConfirm) {
         ::EnableWindow(::GetDlgItem(m_hWnd, IDC_CONFIRM), FALSE);
         // The minimum is for new passwords: a container made elsewhere may
@@ -71,6 +74,23 @@ void CSettingsDlg::OnOK()
         return;
     }
     CDialog::OnOK();
+}
+
+// The icon at the size for nDpi; the template's controls and fonts are
+// scaled by the system.
+void CSettingsDlg::LoadIcons(UINT nDpi)
+{
+    m_productIcon.Load(nDpi);
+    SetDlgItemIcon(m_hWnd, IDC_PRODUCT_ICON, m_productIcon[0]);
+}
+
+BOOL CSettingsDlg::OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
+{
+    if (msg == WM_DPICHANGED) {  // moved to a monitor of another DPI
+        LoadIcons(LOWORD(wParam));
+        return FALSE;  // the default handling resizes the dialog
+    }
+    return CDialog::OnWndMsg(msg, wParam, lParam, pResult);
 }
 
 BOOL CSettingsDlg::OnCommand(WPARAM wParam, LPARAM lParam)

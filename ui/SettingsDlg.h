@@ -5,6 +5,7 @@
 
 #ifdef _WIN32
 #include "framework/afxwin.h"
+#include "ui/DpiIcons.h"
 
 class CSettingsDlg : public CDialog {
 public:
@@ -23,10 +24,14 @@ protected:
     BOOL OnInitDialog() override;
     void OnOK() override;
     BOOL OnCommand(WPARAM wParam, LPARAM lParam) override;
+    BOOL OnWndMsg(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
     void OnAbout();
 
 private:
     void Refuse(const char* pszText, int nFocusId);
+    void LoadIcons(UINT nDpi);
+
+    CDpiIcons m_productIcon;
 };
 
 class CAboutDlg : public CDialog {

@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Draws the module's images in the 16-colour VGA palette and writes them as
-4-bit .ico and .bmp files beside the resource script:
+"""Draws the module's icons in the 16-colour VGA palette and writes them as
+4-bit .ico files beside the resource script, each at the sizes a dialog asks
+for from 100 % to 200 % (16 to 64 pixels), so none is stretched:
 
-  kestrin.ico      product icon: a padlock (32x32 and 16x16)
+  kestrin.ico      product icon: a padlock
   busy1..9.ico     busy animation: a ring of nine dots, the lit one moving on
-  menu.bmp         13x13 menu image: a small padlock
+
+The menu image is not drawn here: it is a vector description (MenuPadlock.h)
+that the module draws at the size the menu asks for.
 
 Run it from anywhere; the outputs are committed, so a build never needs it.
 """
@@ -20,6 +23,7 @@ PALETTE = [  # R, G, B
 ]
 BLACK, DARKRED, OLIVE, SILVER, GREY, RED, YELLOW, WHITE = 0, 1, 3, 7, 8, 9, 11, 15
 CLEAR = None  # transparent in icons
+SIZES = [32, 16, 20, 24, 40, 48, 64]  # 32 first: the size of the old single-size readers
 
 
 def padlock(size):
@@ -111,41 +115,12 @@ def write_ico(path, images):
         f.write(out + b"".join(blobs))
 
 
-def write_bmp(path, rows):
-    body = dib(rows, False)
-    head = struct.pack("<2sIHHI", b"BM", 14 + len(body), 0, 0, 14 + 40 + 64)
-    with open(path, "wb") as f:
-        f.write(head + body)
-
-
-def menu_image():
-    """13x13 padlock on the menu's white."""
-    art = [
-        ".............",
-        "....GGGGG....",
-        "...G.....G...",
-        "...G.....G...",
-        "...G.....G...",
-        "..OOOOOOOOO..",
-        "..OYYYYYYYO..",
-        "..OYYYKYYYO..",
-        "..OYYKKKYYO..",
-        "..OYYYKYYYO..",
-        "..OYYYKYYYO..",
-        "..OOOOOOOOO..",
-        ".............",
-    ]
-    key = {".": WHITE, "G": GREY, "O": OLIVE, "Y": YELLOW, "K": BLACK}
-    return [[key[ch] for ch in line] for line in art]
-
-
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     res = os.path.dirname(here)
-    write_ico(os.path.join(res, "kestrin.ico"), [padlock(32), padlock(16)])
+    write_ico(os.path.join(res, "kestrin.ico"), [padlock(n) for n in SIZES])
     for frame in range(9):
-        write_ico(os.path.join(res, "busy%d.ico" % (frame + 1)), [busy_frame(32, frame), busy_frame(16, frame)])
-    write_bmp(os.path.join(res, "menu.bmp"), menu_image())
+        write_ico(os.path.join(res, "busy%d.ico" % (frame + 1)), [busy_frame(n, frame) for n in SIZES])
 
 
 if __name__ == "__main__":

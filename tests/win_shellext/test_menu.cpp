@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "MenuImageCheck.h"
 #include "TestSupport.h"
 #include "shellext/ShellExtGuid.h"
 
@@ -22,6 +23,7 @@ struct MenuItem {
     HMENU submenu;
     HBITMAP checked;
     HBITMAP unchecked;
+    HBITMAP bitmap;
 };
 
 std::vector<MenuItem> ReadMenu(HMENU hmenu)
@@ -31,11 +33,12 @@ std::vector<MenuItem> ReadMenu(HMENU hmenu)
         char text[128] = {};
         MENUITEMINFOA info = {};
         info.cbSize = sizeof(info);
-        info.fMask = MIIM_STRING | MIIM_ID | MIIM_FTYPE | MIIM_SUBMENU | MIIM_CHECKMARKS;
+        info.fMask = MIIM_STRING | MIIM_ID | MIIM_FTYPE | MIIM_SUBMENU | MIIM_CHECKMARKS | MIIM_BITMAP;
         info.dwTypeData = text;
         info.cch = sizeof(text);
         EXPECT_TRUE(GetMenuItemInfoA(hmenu, UINT(i), TRUE, &info));
-        items.push_back({text, info.wID, info.fType, info.hSubMenu, info.hbmpChecked, info.hbmpUnchecked});
+        items.push_back(
+            {text, info.wID, info.fType, info.hSubMenu, info.hbmpChecked, info.hbmpUnchecked, info.hbmpItem});
     }
     return items;
 }
@@ -78,13 +81,10 @@ void ExpectSubmenu(const MenuItem& item)
         EXPECT_EQ(s.type & MFT_SEPARATOR, 0u);
         EXPECT_EQ(s.submenu, nullptr);
     }
-    // The 13 x 13 image of bitmap 131 beside the item, checked or not.
-    ASSERT_NE(item.checked, nullptr);
-    EXPECT_EQ(item.checked, item.unchecked);
-    BITMAP bm = {};
-    ASSERT_EQ(GetObjectA(item.checked, sizeof(bm), &bm), int(sizeof(bm)));
-    EXPECT_EQ(bm.bmWidth, 13);
-    EXPECT_EQ(bm.bmHeight, 13);
+    // The item's own image at the small-icon size of this DPI, not a check mark.
+    EXPECT_EQ(DescribeMenuImage(item.bitmap), ExpectedMenuImage(GetSystemMetrics(SM_CXSMICON)));
+    EXPECT_EQ(item.checked, nullptr);
+    EXPECT_EQ(item.unchecked, nullptr);
 }
 
 struct FlagCase {
@@ -180,9 +180,7 @@ TEST_F(ContextMenu, MenuImageOutlivesTheHandler)
     m_menu.Reset();
     std::vector<MenuItem> items = ReadMenu(hmenu);
     ASSERT_EQ(items.size(), 1u);
-    BITMAP bm = {};
-    ASSERT_EQ(GetObjectA(items[0].checked, sizeof(bm), &bm), int(sizeof(bm)));
-    EXPECT_EQ(bm.bmWidth, 13);
+    EXPECT_EQ(DescribeMenuImage(items[0].bitmap), ExpectedMenuImage(GetSystemMetrics(SM_CXSMICON)));
 }
 
 // Explorer may pass a position past the end; the image must follow the item.
@@ -194,7 +192,7 @@ TEST_F(ContextMenu, PositionPastTheEndAppends)
     std::vector<MenuItem> items = ReadMenu(hmenu);
     ASSERT_EQ(items.size(), 2u);
     EXPECT_EQ(items[0].text, "Open");
-    EXPECT_EQ(items[0].checked, nullptr);
+    EXPECT_EQ(items[0].bitmap, nullptr);
     ExpectSubmenu(items[1]);
 }
 

@@ -349,6 +349,60 @@ TEST_F(BatchUi, CancelInTheSettingsForTheThirdFileEndsTheBatch)
     EXPECT_EQ(nullptr, FindWindowA("#32770", kBusyCaption)) << "the busy dialog is gone";
 }
 
+namespace {
+// The width of the icon a static control of the dialog shows, 0 for none.
+int IconWidth(HWND hDlg, int nId)
+{
+    HICON hIcon = reinterpret_cast<HICON>(SendDlgItemMessageA(hDlg, nId, STM_GETICON, 0, 0));
+    ICONINFO ii{};
+    if (!hIcon || !GetIconInfo(hIcon, &ii))
+        return 0;
+    BITMAP bm{};
+    GetObjectA(ii.hbmColor ? ii.hbmColor : ii.hbmMask, sizeof bm, &bm);
+    DeleteObject(ii.hbmColor);
+    DeleteObject(ii.hbmMask);
+    return bm.bmWidth;
+}
+
+// What the system sends a dialog moved to a monitor of another DPI. Wine has
+// one DPI for every monitor and never sends it: the test plays that part.
+void MoveToDpi(HWND hDlg, UINT nDpi)
+{
+    RECT rc{};
+    GetWindowRect(hDlg, &rc);
+    SendMessageA(hDlg, WM_DPICHANGED, MAKEWPARAM(nDpi, nDpi), reinterpret_cast<LPARAM>(&rc));
+}
+}  // namespace
+
+// The icons of both dialogs at the icon size of their DPI: 32 pixels in this
+// prefix (100 %), 64 once moved to 200 %.
+TEST_F(BatchUi, DialogIconsFollowTheDpiOfTheirMonitor)
+{
+    const int kProductIcon = 1008, kBusyIcon = 1038;
+    MakeFiles({{"z.bin", 48u << 20}});
+    ASSERT_EQ(32, GetSystemMetrics(SM_CXICON));
+    Run({"z.bin"}, kEncrypt, [&](CUser& u) {
+        HWND h = u.WaitWindow(kSettingsCaption);
+        EXPECT_EQ(32, IconWidth(h, kProductIcon));
+        MoveToDpi(h, 192);
+        EXPECT_EQ(64, IconWidth(h, kProductIcon));
+        TypeText(h, kPassword, "pass");
+        TypeText(h, kConfirm, "pass");
+        SelectItem(h, kMethod, 3);
+        Press(h, IDOK);
+        u.WaitGone(h);
+        HWND hBusy = u.WaitWindow(kBusyCaption);
+        EXPECT_EQ(32, IconWidth(hBusy, kProductIcon));
+        EXPECT_EQ(32, IconWidth(hBusy, kBusyIcon));
+        MoveToDpi(hBusy, 192);
+        EXPECT_EQ(64, IconWidth(hBusy, kProductIcon));
+        EXPECT_EQ(64, IconWidth(hBusy, kBusyIcon));
+        Pause(600);  // the animation goes on with frames of the new size
+        EXPECT_EQ(64, IconWidth(hBusy, kBusyIcon));
+        Press(hBusy, IDCANCEL);
+    });
+}
+
 TEST_F(BatchUi, CancelInTheBusyDialogStopsTheLargeFileAndTheBatch)
 {
     // z.bin sorts first; a.txt would come after it.

@@ -1,0 +1,30 @@
+# The menu image at 100 % and at 200 %: Wine takes the DPI from LogPixels in
+# HKCU\Control Panel\Desktop when a process starts, so the probe runs once per
+# setting and the prefix gets its own value (or none) back afterwards. Runs
+# alone (RUN_SERIAL): a program started meanwhile would see the other DPI.
+#   cmake -DWINE=wine64 -DPROBE=/path/menu_probe.exe -P menu_dpi.cmake
+set(KEY "HKCU\\Control Panel\\Desktop")
+execute_process(COMMAND ${WINE} reg query "${KEY}" /v LogPixels RESULT_VARIABLE had OUTPUT_VARIABLE before)
+set(failures "")
+foreach(pair "96=16" "192=32")
+  string(REPLACE "=" ";" pair "${pair}")
+  list(GET pair 0 dpi)
+  list(GET pair 1 size)
+  execute_process(COMMAND ${WINE} reg add "${KEY}" /v LogPixels /t REG_DWORD /d ${dpi} /f OUTPUT_QUIET)
+  execute_process(COMMAND ${WINE} ${PROBE} RESULT_VARIABLE rc OUTPUT_VARIABLE seen ERROR_VARIABLE err)
+  string(STRIP "${seen}" seen)
+  set(want "${size}x${size}, 32-bit, top-down, premultiplied, smooth")
+  message(STATUS "LogPixels ${dpi}: ${seen}")
+  if(NOT rc EQUAL 0 OR NOT seen STREQUAL want)
+    string(APPEND failures "LogPixels ${dpi}: expected '${want}', the probe said (${rc}) '${seen}' ${err}\n")
+  endif()
+endforeach()
+if(had EQUAL 0 AND before MATCHES "LogPixels +REG_DWORD +0x([0-9a-fA-F]+)")
+  math(EXPR old "0x${CMAKE_MATCH_1}")
+  execute_process(COMMAND ${WINE} reg add "${KEY}" /v LogPixels /t REG_DWORD /d ${old} /f OUTPUT_QUIET)
+else()
+  execute_process(COMMAND ${WINE} reg delete "${KEY}" /v LogPixels /f OUTPUT_QUIET ERROR_QUIET)
+endif()
+if(failures)
+  message(FATAL_ERROR "${failures}")
+endif()
