@@ -18,7 +18,8 @@ SHOTS=0
 
 DEMO_PACKAGES=(cmake ninja-build googletest g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev
                binutils-mingw-w64-x86-64 libz-mingw-w64-dev wine64)
-[ $SHOTS -eq 1 ] && DEMO_PACKAGES+=(xvfb xauth imagemagick)
+# The screenshots also show a path in Greek, Cyrillic and Japanese.
+[ $SHOTS -eq 1 ] && DEMO_PACKAGES+=(xvfb xauth imagemagick fonts-dejavu-core fonts-noto-cjk)
 ensure_packages "${DEMO_PACKAGES[@]}"
 
 echo "== build: Kestrin.dll and the demo's stand-in for Explorer (mingw-w64)"
@@ -49,6 +50,22 @@ add_wine_fonts() {  # prefix
     [ -d "$fonts" ] || return 0
     cp -n "$fonts"/*.ttf "$fonts"/*.fon "$1/drive_c/windows/Fonts/" 2>/dev/null || true
     wineserver -k 2>/dev/null || true
+}
+
+# Wine's own fonts have no CJK glyphs, and its bitmap "MS Sans Serif" (the
+# dialogs' font) none for Greek or Cyrillic either, nor does a bitmap font
+# fall back through font links. For the screenshots the dialogs' font is
+# Wine's Tahoma (TrueType, of much the same size), whose font links, like
+# those of "Microsoft Sans Serif" (which every font falls back to), lead to
+# DejaVu Sans and Noto Sans CJK, found through fontconfig.
+add_screenshot_fonts() {  # prefix
+    rm -f "$1"/drive_c/windows/Fonts/sserif*.fon
+    local nt="HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion"
+    wine64 reg add "$nt\\FontSubstitutes" /v "MS Sans Serif" /d Tahoma /f >/dev/null
+    local links="DejaVuSans.ttf,DejaVu Sans\\0NotoSansCJK-Regular.ttc,Noto Sans CJK JP"
+    for font in "Tahoma" "Microsoft Sans Serif"; do
+        wine64 reg add "$nt\\FontLink\\SystemLink" /v "$font" /t REG_MULTI_SZ /d "$links" /f >/dev/null
+    done
 }
 
 driver=null
@@ -94,11 +111,12 @@ if [ $SHOTS -eq 1 ]; then
     echo "== screenshots under Xvfb with Wine's X11 driver -> $OUT"
     export SHOTDIR OUT DEMO DLL PREFIX_X11="$TREE/demo-prefix-x11" ROOT
     # xvfb-run is a POSIX shell script, which drops exported functions.
-    xvfb-run -a -s "-screen 0 1024x768x24" bash -c "$(declare -f make_sample add_wine_fonts)"'
+    xvfb-run -a -s "-screen 0 1280x1024x24" bash -c "$(declare -f make_sample add_wine_fonts add_screenshot_fonts)"'
         source "$ROOT/scripts/common.sh"
         winpath() { echo "Z:$1" | tr / "\\\\"; }
         fresh_wine_prefix "$PREFIX_X11" x11
         add_wine_fonts "$PREFIX_X11"
+        add_screenshot_fonts "$PREFIX_X11"
         # No window manager runs under Xvfb: Wine draws the frames itself.
         wine64 reg add "HKCU\\Software\\Wine\\X11 Driver" /v Decorated /d N /f >/dev/null
         wineserver -k 2>/dev/null || true
@@ -107,19 +125,29 @@ if [ $SHOTS -eq 1 ]; then
         docs="$PREFIX_X11/drive_c/users/$(whoami)/Documents/Kestrin sample"
         make_sample "$docs"
         rm -f "$docs/photo.raw" "$docs/figures.csv"
-        wine64 "$DEMO" shots "C:\\users\\$(whoami)\\Documents\\Kestrin sample" "$(winpath "$SHOTDIR")" &
-        demo=$!
-        for name in menu settings about busy settings-unicode; do
+        sample="C:\\users\\$(whoami)\\Documents\\Kestrin sample"
+        take() {  # name: waits until the demo shows it, then takes its picture
             for _ in $(seq 1 1200); do
-                [ -f "$SHOTDIR/ready-$name.txt" ] && break
+                [ -f "$SHOTDIR/ready-$1.txt" ] && break
                 sleep 0.05
             done
-            [ -f "$SHOTDIR/ready-$name.txt" ] || { echo "   no $name window"; break; }
-            read -r x y w h < "$SHOTDIR/ready-$name.txt"
-            import -window root -crop "${w}x${h}+${x}+${y}" +repage "$OUT/$name.png"
-            echo "   $OUT/$name.png (${w}x${h})"
-            touch "$SHOTDIR/done-$name.txt"
+            [ -f "$SHOTDIR/ready-$1.txt" ] || { echo "   no $1 window"; return 1; }
+            read -r x y w h < "$SHOTDIR/ready-$1.txt"
+            import -window root -crop "${w}x${h}+${x}+${y}" +repage "$OUT/$1.png"
+            echo "   $OUT/$1.png (${w}x${h})"
+            touch "$SHOTDIR/done-$1.txt"
+        }
+        wine64 "$DEMO" shots "$sample" "$(winpath "$SHOTDIR")" &
+        demo=$!
+        for name in menu settings about busy settings-unicode; do
+            take "$name" || break
         done
+        wait $demo
+        # The menu again at 200 %: a program takes the DPI from LogPixels as it starts.
+        wine64 reg add "HKCU\\Control Panel\\Desktop" /v LogPixels /t REG_DWORD /d 192 /f >/dev/null
+        wine64 "$DEMO" menu "$sample" "$(winpath "$SHOTDIR")" menu-200 &
+        demo=$!
+        take menu-200
         wait $demo
         wineserver -k 2>/dev/null || true
     ' || status=1

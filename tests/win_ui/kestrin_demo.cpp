@@ -8,6 +8,8 @@
 //                                            dialog, the About box and the busy dialog;
 //                                            at each writes SHOTDIR\ready-NAME.txt
 //                                            ("x y w h") and waits for SHOTDIR\done-NAME.txt
+//   kestrin_demo menu FOLDER SHOTDIR NAME    the context menu alone, as picture NAME
+//                                            (the script runs it again at 200 %)
 //   kestrin_demo batch FOLDER                encrypt every file of FOLDER in one batch
 //                                            (settings for all) and print how long
 //                                            InvokeCommand took (bench/batch_wine.sh)
@@ -25,7 +27,7 @@ using namespace ui;
 namespace {
 
 const char kPassword[] = "Tallow & Mere 42";
-const int kBlowfish = 3, kDesCbc = 2;
+const int kBlowfish = 3, kAuthenticated = 4;
 bool g_bSlow = false;
 
 IContextMenu* CreateHandler(const std::vector<std::string>& paths)
@@ -144,8 +146,9 @@ void PrintListing(const std::string& folder, const std::vector<std::string>& bef
     for (const std::string& p : FilesIn(folder)) {
         bool bNew = std::find(before.begin(), before.end(), p) == before.end();
         std::string head = ReadFile(p).substr(0, 4);
+        bool bContainer = bNew && (head == "VXJ1" || head == "VXJ2");
         std::printf("   %s %-28s %10llu bytes%s\n", bNew ? "+" : " ", NameOf(p).c_str(), SizeOf(p),
-                    bNew && head == "VXJ1" ? "   (container, magic VXJ1)" : "");
+                    bContainer ? ("   (container, magic " + head + ")").c_str() : "");
     }
 }
 
@@ -163,8 +166,8 @@ int RoundTrip(const std::string& folder)
     PrintMenu(pMenu, hMenu, idFirst, "   ");
     DestroyMenu(hMenu);
 
-    std::printf("== \"Encrypt with Kestrin\" (Blowfish, password typed by the user thread)\n");
-    bool ok = InvokeWithUser(pMenu, 0, [](CUser& u) { Answer(u, true, kBlowfish); });
+    std::printf("== \"Encrypt with Kestrin\" (AES-256-GCM (authenticated), password typed by the user thread)\n");
+    bool ok = InvokeWithUser(pMenu, 0, [](CUser& u) { Answer(u, true, kAuthenticated); });
     pMenu->Release();
     std::printf("== written by \"Encrypt with Kestrin\" (+ new)\n");
     PrintListing(folder, originals);
@@ -178,7 +181,7 @@ int RoundTrip(const std::string& folder)
 
     std::printf("== \"Decrypt with Kestrin\" on the %zu containers\n", containers.size());
     pMenu = CreateHandler(containers);
-    ok = InvokeWithUser(pMenu, 1, [](CUser& u) { Answer(u, false, kBlowfish); }) && ok;
+    ok = InvokeWithUser(pMenu, 1, [](CUser& u) { Answer(u, false, kAuthenticated); }) && ok;
     pMenu->Release();
     std::printf("== written by \"Decrypt with Kestrin\" (+ new)\n");
     PrintListing(folder, containers);
@@ -287,6 +290,15 @@ std::vector<HWND> VisibleMenus()
     return menus;
 }
 
+// n pixels at 100 %, at the DPI this program runs at.
+int Scaled(int n)
+{
+    HDC hdc = GetDC(nullptr);
+    const int nDpi = GetDeviceCaps(hdc, LOGPIXELSY);
+    ReleaseDC(nullptr, hdc);
+    return MulDiv(n, nDpi, 96);
+}
+
 LRESULT CALLBACK DemoWndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 {
     if (msg == WM_PAINT) {
@@ -296,7 +308,7 @@ LRESULT CALLBACK DemoWndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
         GetClientRect(h, &rc);
         FillRect(hdc, &rc, GetSysColorBrush(COLOR_WINDOW));
         SelectObject(hdc, GetStockObject(DEFAULT_GUI_FONT));
-        TextOutA(hdc, 12, 12, g_strSelection.c_str(), int(g_strSelection.size()));
+        TextOutA(hdc, Scaled(12), Scaled(12), g_strSelection.c_str(), int(g_strSelection.size()));
         EndPaint(h, &ps);
         return 0;
     }
@@ -304,7 +316,7 @@ LRESULT CALLBACK DemoWndProc(HWND h, UINT msg, WPARAM wp, LPARAM lp)
 }
 
 // The context menu as the shell shows it, the Kestrin submenu open.
-void ShotMenu(const std::vector<std::string>& files)
+void ShotMenu(const std::vector<std::string>& files, const char* pszName)
 {
     g_strSelection = "Selected: ";
     for (const std::string& f : files)
@@ -317,11 +329,11 @@ void ShotMenu(const std::vector<std::string>& files)
     wc.lpszClassName = "KestrinDemoFolder";
     RegisterClassA(&wc);
     HWND hWnd = CreateWindowA("KestrinDemoFolder", "Kestrin sample - Explorer", WS_OVERLAPPEDWINDOW | WS_VISIBLE,
-                              40, 40, 560, 300, nullptr, nullptr, wc.hInstance, nullptr);
+                              40, 40, Scaled(560), Scaled(300), nullptr, nullptr, wc.hInstance, nullptr);
     UpdateWindow(hWnd);
     SetForegroundWindow(hWnd);
     HMENU hMenu = BuildShellMenu(pMenu, 100);
-    std::thread user([hWnd] {
+    std::thread user([hWnd, pszName] {
         for (DWORD t = GetTickCount(); VisibleMenus().empty() && GetTickCount() - t < 10000;)
             Pause(20);
         std::vector<HWND> menus = VisibleMenus();
@@ -338,13 +350,13 @@ void ShotMenu(const std::vector<std::string>& files)
         for (HWND m : VisibleMenus())
             rc = Union(rc, WindowRect(m));
         try {
-            Shot("menu", rc);
+            Shot(pszName, rc);
         } catch (const std::exception& e) {
             std::printf("   %s\n", e.what());
         }
         PostMessageA(hWnd, WM_CANCELMODE, 0, 0);
     });
-    TrackPopupMenu(hMenu, TPM_LEFTALIGN | TPM_TOPALIGN, 120, 110, 0, hWnd, nullptr);
+    TrackPopupMenu(hMenu, TPM_LEFTALIGN | TPM_TOPALIGN, 40 + Scaled(80), 40 + Scaled(70), 0, hWnd, nullptr);
     user.join();
     DestroyMenu(hMenu);
     DestroyWindow(hWnd);
@@ -359,7 +371,7 @@ void ShotDialogs(const std::vector<std::string>& files)
         HWND h = u.WaitWindow(kSettingsCaption);
         Type(h, 1001, kPassword);
         Type(h, 1006, kPassword);
-        SelectItem(h, 1004, kDesCbc);
+        SelectItem(h, 1004, kAuthenticated);
         SetChecked(h, 1002, true);
         Shot("settings", WindowRect(h));
         Press(h, 1005);
@@ -421,7 +433,7 @@ void MakeLargeFile(const std::string& path)
 int Shots(const std::string& folder)
 {
     std::vector<std::string> files = FilesIn(folder);
-    ShotMenu(files);
+    ShotMenu(files, "menu");
     const std::string large = folder + "\\video.mkv";
     MakeLargeFile(large);
     files = FilesIn(folder);
@@ -437,7 +449,8 @@ int main(int argc, char** argv)
 {
     std::setvbuf(stdout, nullptr, _IONBF, 0);
     if (argc < 3) {
-        std::fprintf(stderr, "usage: kestrin_demo roundtrip FOLDER [--slow] | batch FOLDER | shots FOLDER SHOTDIR\n");
+        std::fprintf(stderr, "usage: kestrin_demo roundtrip FOLDER [--slow] | batch FOLDER | shots FOLDER SHOTDIR"
+                             " | menu FOLDER SHOTDIR NAME\n");
         return 2;
     }
     StartWatchdog(600);
@@ -454,6 +467,11 @@ int main(int argc, char** argv)
             g_bSlow = true;
             g_shotDir = argv[3];
             return Shots(folder);
+        }
+        if (mode == "menu" && argc > 4) {
+            g_shotDir = argv[3];
+            ShotMenu(FilesIn(folder), argv[4]);
+            return 0;
         }
     } catch (const std::exception& e) {
         std::fprintf(stderr, "kestrin_demo: %s\n", e.what());
