@@ -23,7 +23,4 @@ UINT GetMenuDpi();
 
 // GetSystemMetrics(nIndex) as it is at nDpi.
 int GetSystemMetricForDpi(int nIndex, UINT nDpi);
-
-// n pixels at 100 %, at nDpi.
-inline int ScaleForDpi(int n, UINT nDpi) { return ::MulDiv(n, int(nDpi), int(kDefaultDpi)); }
 #endif
