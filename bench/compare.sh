@@ -6,13 +6,22 @@
 # plain data (10^6 bytes per second, wall time) and output sizes; then the
 # peak resident size of kestrin on a 1 GiB file (BENCH_BIG=0 skips that).
 # Not part of scripts/test.sh: it takes minutes and wants a quiet machine.
+#
+# To repeat a few rows under changing load: BENCH_METHODS="aes" (default all
+# five), BENCH_THREADS="1 2" (default 1 to 4), BENCH_PEERS=0 (skip the other
+# tools), BENCH_KESTRIN=path (time another build of the tool, e.g. an older one).
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
-ensure_packages "${CORE_PACKAGES[@]}" pigz gnupg p7zip-full openssl gzip zstd time
+METHODS="${BENCH_METHODS:-sapphire des des-cbc blowfish aes}"
+THREADS="${BENCH_THREADS:-1 2 3 4}"
+PEERS="${BENCH_PEERS:-1}"
+PEER_PACKAGES=()
+if [ "$PEERS" = 1 ]; then PEER_PACKAGES=(pigz gnupg p7zip-full openssl gzip zstd); fi
+ensure_packages "${CORE_PACKAGES[@]}" "${PEER_PACKAGES[@]}" time
 
 configure_native bench Release
 cmake --build "$BUILD/bench" -j "$JOBS" --target kestrin chunk_zlib >/dev/null
-KESTRIN="$BUILD/bench/bin/kestrin"
+KESTRIN="${BENCH_KESTRIN:-$BUILD/bench/bin/kestrin}"
 CHUNK_ZLIB="$BUILD/bench/bin/chunk_zlib"
 
 WORK="${BENCH_DIR:-$BUILD/bench/compare}"
@@ -71,8 +80,8 @@ less_derive() {  # MB/s of a run -> MB/s of the same run without the derivation
     awk -v n="$SIZE" -v r="$1" -v d="$derive" 'BEGIN { t = n / r / 1e6 - d; printf "%.1f", (t > 0 ? n / t / 1e6 : 0) }'
 }
 
-for method in sapphire des des-cbc blowfish aes; do
-    for n in 1 2 3 4; do
+for method in $METHODS; do
+    for n in $THREADS; do
         rm -f box/* corpus._in
         enc=$(timed "'$KESTRIN' encrypt -q -m $method --threads $n --password-file pw corpus.bin")
         size=$(stat -c %s corpus._in)
@@ -89,6 +98,7 @@ for method in sapphire des des-cbc blowfish aes; do
 done
 rm -f box/*
 
+if [ "$PEERS" = 1 ]; then
 row "gzip -6 \| openssl des-cbc" "gzip -6 -c corpus.bin | openssl enc -des-cbc $DES_KEY $LEGACY -out peer.enc" peer.enc \
     "openssl enc -d -des-cbc $DES_KEY $LEGACY -in peer.enc | gzip -d -c >peer.out"
 row "pigz -6 \| openssl des-cbc" "pigz -6 -c corpus.bin | openssl enc -des-cbc $DES_KEY $LEGACY -out peer.enc" peer.enc \
@@ -106,6 +116,7 @@ row "zstd -T0 \| openssl aes-128-cbc (another format)" \
     peer.enc \
     "openssl enc -d -aes-128-cbc -K 00112233445566778899aabbccddeeff -iv 00000000000000000000000000000000 -nosalt -in peer.enc | zstd -q -d -c >peer.out"
 rm -f peer.*
+fi
 echo
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
