@@ -12,6 +12,7 @@
 #include "batch/WorkItem.h"
 #include "container/ContainerV2.h"
 #include "V2Samples.h"
+#include "tests/cipher/VectorFile.h"
 #include "tests/common/WinePath.h"
 
 namespace {
@@ -69,25 +70,6 @@ Bytes Deflated(const Bytes& plain)
     return out;
 }
 
-Bytes FromHex(const std::string& strHex)
-{
-    Bytes out;
-    for (size_t i = 0; i + 1 < strHex.size(); i += 2)
-        out.push_back(uint8_t(std::stoul(strHex.substr(i, 2), nullptr, 16)));
-    return out;
-}
-
-std::string Hex(const uint8_t* p, size_t n)
-{
-    static const char kDigits[] = "0123456789abcdef";
-    std::string s;
-    for (size_t i = 0; i < n; ++i) {
-        s += kDigits[p[i] >> 4];
-        s += kDigits[p[i] & 15];
-    }
-    return s;
-}
-
 Bytes ReadTestData(const char* pszName)
 {
     const std::string path = WinePath(std::string(KESTRIN_TEST_DATA) + "/" + pszName);
@@ -129,10 +111,10 @@ TEST(ContainerV2, KnownAnswerContainers)
     uint8_t abHeader[kV2HeaderSize], abCommitment[kV2CommitmentSize];
     EncodeHeaderV2(h, abHeader);
     ASSERT_TRUE(KeyHeaderV2(abHeader, master, fileKey, abCommitment));
-    EXPECT_EQ(Hex(master.ab, 32), "57f2c2f0739748d516419b062a884666323c583ea4ae165504a81f7b53c62a09");
-    EXPECT_EQ(Hex(fileKey.ab, 32), "d6bb0aa30cc548a771e825e9e461d5ce028076ec89075743a501ace4f0dadb1e");
-    EXPECT_EQ(Hex(headerKey.ab, 32), "976921be05827419ca437f5e5190bed675b2fe1b67267a9815d014ecb2c5cfa7");
-    EXPECT_EQ(Hex(abCommitment, 32), "28f70560cbaab4c2039ad9b0d847ac0936986e19c13ea3f43c13b10f6a4e7e11");
+    EXPECT_EQ(ToHex(master.ab, 32), "57f2c2f0739748d516419b062a884666323c583ea4ae165504a81f7b53c62a09");
+    EXPECT_EQ(ToHex(fileKey.ab, 32), "d6bb0aa30cc548a771e825e9e461d5ce028076ec89075743a501ace4f0dadb1e");
+    EXPECT_EQ(ToHex(headerKey.ab, 32), "976921be05827419ca437f5e5190bed675b2fe1b67267a9815d014ecb2c5cfa7");
+    EXPECT_EQ(ToHex(abCommitment, 32), "28f70560cbaab4c2039ad9b0d847ac0936986e19c13ea3f43c13b10f6a4e7e11");
 
     const struct {
         const char* pszName;
@@ -146,18 +128,18 @@ TEST(ContainerV2, KnownAnswerContainers)
          "c2039ad9b0d847ac0936986e19c13ea3f43c13b10f6a4e7e1119000000c1ebfbaf45764211405d6ef599474ebc852708219747a3c4c6"
          "11100000cdb693f972e9ff837a8f1e30268b0687d4a626c02c11803da15b678df7265d1250e6e659c7f6d40884f64031b29b9e5b4b",
          "d75f2281c52b58e82b1b1476fb1d6784f8bfe4c0e2cf16cabf33eded9b989c0c98823d339339516ac6fa0a7b6c5b8b39"},
-        {"empty.bin",
-         FromHex("56584a320201a0860100000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f0010000028f705"
-                 "60cbaab4c2039ad9b0d847ac0936986e19c13ea3f43c13b10f6a4e7e1119000000cce3e7b7537654005ab8bc8e990936ec0b"
-                 "c92e1afd43ef44111100000091eea62367a1eba4fa00325eda0535bee6"),
-         0, "", ""},
+        {"empty.bin", ReadTestData("v2_known_b.vxj"), 0,
+         "56584a320201a0860100000102030405060708090a0b0c0d0e0f101112131415161718191a1b1c1d1e1f0010000028f705"
+         "60cbaab4c2039ad9b0d847ac0936986e19c13ea3f43c13b10f6a4e7e1119000000cce3e7b7537654005ab8bc8e990936ec0b"
+         "c92e1afd43ef44111100000091eea62367a1eba4fa00325eda0535bee6",
+         ""},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.pszName);
         const std::string strHead = c.pszHead, strTail = c.pszTail;
         ASSERT_GE(c.container.size(), strHead.size() / 2 + strTail.size() / 2);
-        EXPECT_EQ(Hex(c.container.data(), strHead.size() / 2), strHead);
-        EXPECT_EQ(Hex(c.container.data() + c.container.size() - strTail.size() / 2, strTail.size() / 2), strTail);
+        EXPECT_EQ(ToHex(c.container.data(), strHead.size() / 2), strHead);
+        EXPECT_EQ(ToHex(c.container.data() + c.container.size() - strTail.size() / 2, strTail.size() / 2), strTail);
         const COpened r = Open(c.container);
         ASSERT_EQ(r.nResult, WR_OK);
         EXPECT_EQ(r.name, c.pszName);
