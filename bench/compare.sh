@@ -128,20 +128,22 @@ if [ "${BENCH_BIG:-1}" = 1 ]; then
     echo
     echo "| 1 GiB file | MB/s | peak RSS KiB |"
     echo "|---|---:|---:|"
+    big_row() {  # label, command
+        local r
+        r=$(timed "$2")
+        echo "| $1 | ${r% *} | ${r#* } |"
+    }
     for n in 1 2; do
-        r=$(timed "'$KESTRIN' encrypt -q -m des-cbc --threads $n --password-file pw big.bin")
-        echo "| des-cbc encrypt, $n thread(s) | ${r% *} | ${r#* } |"
+        big_row "des-cbc encrypt, $n thread(s)" "'$KESTRIN' encrypt -q -m des-cbc --threads $n --password-file pw big.bin"
         mv big._in box/
-        r=$(timed "'$KESTRIN' decrypt -q -m des-cbc --threads $n --password-file pw box/big._in")
-        echo "| des-cbc decrypt, $n thread(s) | ${r% *} | ${r#* } |"
+        big_row "des-cbc decrypt, $n thread(s)" "'$KESTRIN' decrypt -q -m des-cbc --threads $n --password-file pw box/big._in"
         rm -f box/*
     done
     # An authenticated container read from a pipe: the reader looks one
     # record ahead and holds a few batches, whatever the length.
-    r=$(timed "'$KESTRIN' encrypt -q -m aes --threads 2 --password-file pw big.bin")
-    echo "| aes encrypt, 2 threads | ${r% *} | ${r#* } |"
+    big_row "aes encrypt, 2 threads" "'$KESTRIN' encrypt -q -m aes --threads 2 --password-file pw big.bin"
     mv big._in box/
-    r=$(timed "cat box/big._in | '$KESTRIN' decrypt -q -m aes --threads 2 --password-file pw -o - - >/dev/null")
-    echo "| aes decrypt from a pipe to a pipe, 2 threads | ${r% *} | ${r#* } |"
+    big_row "aes decrypt from a pipe to a pipe, 2 threads" \
+        "cat box/big._in | '$KESTRIN' decrypt -q -m aes --threads 2 --password-file pw -o - - >/dev/null"
     rm -f box/*
 fi
