@@ -393,7 +393,11 @@ bool ReportResult(CWorkItem& item, const CString& strFile, BatchState& st)
     // A write failure names the path that could not be created, which for a
     // decryption is the one the decrypt routine chose, not the source.
     CString strPath = nResult == WR_WRITE_ERROR ? LockedCopy(item.m_strDest) : strFile;
-    if (AfxMessageBox(FormatResultMessage(nResult, strPath, true), MB_OKCANCEL, 0) == IDCANCEL)
+    // An authenticated container's reader says exactly what went wrong.
+    const CV2Fault fault = LockedGet(item.m_v2Fault);
+    const CString strText = fault.nKind != V2_FAULT_NONE ? FormatFaultMessageV2(fault, strFile, true)
+                                                        : FormatResultMessage(nResult, strPath, true);
+    if (AfxMessageBox(strText, MB_OKCANCEL, 0) == IDCANCEL)
         return false;
     if (HostEnded(st))
         return false;

@@ -26,13 +26,13 @@ void LockedSet(int& field, int value)
     field = value;
 }
 
-int64_t LockedGet(const int64_t& field)
+CV2Fault LockedGet(const CV2Fault& field)
 {
     CScopedLock lock(g_csWork);
     return field;
 }
 
-void LockedSet(int64_t& field, int64_t value)
+void LockedSet(CV2Fault& field, const CV2Fault& value)
 {
     CScopedLock lock(g_csWork);
     field = value;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "container/FaultV2.h"
 #include "framework/afxdefs.h"
 #include "framework/afxlock.h"
 #include "framework/afxstr.h"
@@ -48,7 +49,9 @@ struct CWorkItem {
     // when nobody waits on one. The worker signals its own duplicate: the
     // waiting side may close this handle as soon as it sees the flag.
     HANDLE m_hDoneEvent = nullptr;
-    int64_t m_nDamagedRecord = -1;  // an authenticated container's first bad record, or -1
+    // Why an authenticated container was refused (V2_FAULT_NONE for anything
+    // else), written by the file routines before m_bDone.
+    CV2Fault m_v2Fault;
 
     CWorkItem() = default;
     // The password must not outlive the item in freed memory.
@@ -63,5 +66,5 @@ void LockedAssign(CString& field, const CString& value);
 // Single-field integer access under g_csWork.
 int LockedGet(const int& field);
 void LockedSet(int& field, int value);
-int64_t LockedGet(const int64_t& field);
-void LockedSet(int64_t& field, int64_t value);
+CV2Fault LockedGet(const CV2Fault& field);
+void LockedSet(CV2Fault& field, const CV2Fault& value);

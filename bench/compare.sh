@@ -4,15 +4,25 @@
 # chunked zlib on one core, gzip|openssl, pigz|openssl, gpg, 7z (-mx1 and its
 # default) and, for context only, zstd|openssl. Prints one table of MB/s of
 # plain data (10^6 bytes per second, wall time) and output sizes; then the
-# peak resident size of kestrin on a 1 GiB file (BENCH_BIG=0 skips that).
+# peak resident size of kestrin on a 1 GiB file, also an authenticated one
+# read from a pipe (BENCH_BIG=0 skips that).
 # Not part of scripts/test.sh: it takes minutes and wants a quiet machine.
+#
+# To repeat a few rows under changing load: BENCH_METHODS="aes" (default all
+# five), BENCH_THREADS="1 2" (default 1 to 4), BENCH_PEERS=0 (skip the other
+# tools), BENCH_KESTRIN=path (time another build of the tool, e.g. an older one).
 source "$(dirname "${BASH_SOURCE[0]}")/../scripts/common.sh"
 
-ensure_packages "${CORE_PACKAGES[@]}" pigz gnupg p7zip-full openssl gzip zstd time
+METHODS="${BENCH_METHODS:-sapphire des des-cbc blowfish aes}"
+THREADS="${BENCH_THREADS:-1 2 3 4}"
+PEERS="${BENCH_PEERS:-1}"
+PEER_PACKAGES=()
+if [ "$PEERS" = 1 ]; then PEER_PACKAGES=(pigz gnupg p7zip-full openssl gzip zstd); fi
+ensure_packages "${CORE_PACKAGES[@]}" "${PEER_PACKAGES[@]}" time
 
 configure_native bench Release
 cmake --build "$BUILD/bench" -j "$JOBS" --target kestrin chunk_zlib >/dev/null
-KESTRIN="$BUILD/bench/bin/kestrin"
+KESTRIN="${BENCH_KESTRIN:-$BUILD/bench/bin/kestrin}"
 CHUNK_ZLIB="$BUILD/bench/bin/chunk_zlib"
 
 WORK="${BENCH_DIR:-$BUILD/bench/compare}"
@@ -71,8 +81,8 @@ less_derive() {  # MB/s of a run -> MB/s of the same run without the derivation
     awk -v n="$SIZE" -v r="$1" -v d="$derive" 'BEGIN { t = n / r / 1e6 - d; printf "%.1f", (t > 0 ? n / t / 1e6 : 0) }'
 }
 
-for method in sapphire des des-cbc blowfish aes; do
-    for n in 1 2 3 4; do
+for method in $METHODS; do
+    for n in $THREADS; do
         rm -f box/* corpus._in
         enc=$(timed "'$KESTRIN' encrypt -q -m $method --threads $n --password-file pw corpus.bin")
         size=$(stat -c %s corpus._in)
@@ -89,6 +99,7 @@ for method in sapphire des des-cbc blowfish aes; do
 done
 rm -f box/*
 
+if [ "$PEERS" = 1 ]; then
 row "gzip -6 \| openssl des-cbc" "gzip -6 -c corpus.bin | openssl enc -des-cbc $DES_KEY $LEGACY -out peer.enc" peer.enc \
     "openssl enc -d -des-cbc $DES_KEY $LEGACY -in peer.enc | gzip -d -c >peer.out"
 row "pigz -6 \| openssl des-cbc" "pigz -6 -c corpus.bin | openssl enc -des-cbc $DES_KEY $LEGACY -out peer.enc" peer.enc \
@@ -106,6 +117,7 @@ row "zstd -T0 \| openssl aes-128-cbc (another format)" \
     peer.enc \
     "openssl enc -d -aes-128-cbc -K 00112233445566778899aabbccddeeff -iv 00000000000000000000000000000000 -nosalt -in peer.enc | zstd -q -d -c >peer.out"
 rm -f peer.*
+fi
 echo
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -114,14 +126,24 @@ if [ "${BENCH_BIG:-1}" = 1 ]; then
     for _ in $(seq 15); do cat corpus.bin; done | head -c 1G >big.bin || true
     SIZE=$(stat -c %s big.bin)
     echo
-    echo "| 1 GiB file, des-cbc | MB/s | peak RSS KiB |"
+    echo "| 1 GiB file | MB/s | peak RSS KiB |"
     echo "|---|---:|---:|"
+    big_row() {  # label, command
+        local r
+        r=$(timed "$2")
+        echo "| $1 | ${r% *} | ${r#* } |"
+    }
     for n in 1 2; do
-        r=$(timed "'$KESTRIN' encrypt -q -m des-cbc --threads $n --password-file pw big.bin")
-        echo "| encrypt, $n thread(s) | ${r% *} | ${r#* } |"
+        big_row "des-cbc encrypt, $n thread(s)" "'$KESTRIN' encrypt -q -m des-cbc --threads $n --password-file pw big.bin"
         mv big._in box/
-        r=$(timed "'$KESTRIN' decrypt -q -m des-cbc --threads $n --password-file pw box/big._in")
-        echo "| decrypt, $n thread(s) | ${r% *} | ${r#* } |"
+        big_row "des-cbc decrypt, $n thread(s)" "'$KESTRIN' decrypt -q -m des-cbc --threads $n --password-file pw box/big._in"
         rm -f box/*
     done
+    # An authenticated container read from a pipe: the reader looks one
+    # record ahead and holds a few batches, whatever the length.
+    big_row "aes encrypt, 2 threads" "'$KESTRIN' encrypt -q -m aes --threads 2 --password-file pw big.bin"
+    mv big._in box/
+    big_row "aes decrypt from a pipe to a pipe, 2 threads" \
+        "cat box/big._in | '$KESTRIN' decrypt -q -m aes --threads 2 --password-file pw -o - - >/dev/null"
+    rm -f box/*
 fi

@@ -107,6 +107,13 @@ bool DeriveHkdfSha256(const uint8_t* pKey, size_t nKey, const uint8_t* pSalt, si
     return bOk;
 }
 
+bool HmacSha256(const uint8_t* pKey, size_t nKey, const uint8_t* pData, size_t nData, uint8_t* pOut)
+{
+    CAlgorithm hmac(BCRYPT_SHA256_ALGORITHM, BCRYPT_ALG_HANDLE_HMAC_FLAG);
+    CHash mac(hmac.Get(), pKey, nKey);
+    return mac.Add(pData, nData) && mac.Finish(pOut);
+}
+
 struct CAesGcm::CState {
     BCRYPT_ALG_HANDLE hAlg = nullptr;
     BCRYPT_KEY_HANDLE hKey = nullptr;
@@ -165,7 +172,8 @@ void Describe(BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO& info, const uint8_t* pNonce
 bool CAesGcm::Seal(const uint8_t* pNonce, const uint8_t* pAad, size_t nAad, const uint8_t* pPlain, size_t nPlain,
                    uint8_t* pOut)
 {
-    if (!m_pState->hKey || nPlain > ULONG_MAX || nAad > ULONG_MAX)
+    if (!m_pState->hKey || nPlain > ULONG_MAX || nAad > ULONG_MAX ||
+        Overlaps(pPlain, nPlain, pOut, nPlain + kGcmTagSize))
         return false;
     BCRYPT_AUTHENTICATED_CIPHER_MODE_INFO info;
     Describe(info, pNonce, pAad, nAad, pOut + nPlain);
@@ -176,9 +184,10 @@ bool CAesGcm::Seal(const uint8_t* pNonce, const uint8_t* pAad, size_t nAad, cons
 }
 
 EGcmResult CAesGcm::Open(const uint8_t* pNonce, const uint8_t* pAad, size_t nAad, const uint8_t* pSealed,
-                         size_t nSealed, uint8_t* pOut)
+                         size_t nSealed, uint8_t* pOut, size_t nOutRoom)
 {
-    if (!m_pState->hKey || nSealed < kGcmTagSize || nSealed > ULONG_MAX || nAad > ULONG_MAX)
+    if (!m_pState->hKey || nSealed < kGcmTagSize || nSealed > ULONG_MAX || nAad > ULONG_MAX ||
+        nSealed - kGcmTagSize > nOutRoom || Overlaps(pSealed, nSealed, pOut, nSealed - kGcmTagSize))
         return kGcmFailed;
     const size_t nPlain = nSealed - kGcmTagSize;
     uint8_t abTag[kGcmTagSize];

@@ -7,6 +7,7 @@
 #include <openssl/core_names.h>
 #include <openssl/crypto.h>
 #include <openssl/evp.h>
+#include <openssl/hmac.h>
 #include <openssl/kdf.h>
 #include <openssl/params.h>
 #include <openssl/rand.h>
@@ -55,6 +56,14 @@ bool DeriveHkdfSha256(const uint8_t* pKey, size_t nKey, const uint8_t* pSalt, si
     return bOk;
 }
 
+bool HmacSha256(const uint8_t* pKey, size_t nKey, const uint8_t* pData, size_t nData, uint8_t* pOut)
+{
+    static const uint8_t kEmpty[1] = {0};
+    unsigned nOut = 0;
+    return nKey <= INT_MAX && HMAC(EVP_sha256(), nKey ? pKey : kEmpty, int(nKey), nData ? pData : kEmpty, nData,
+                                   pOut, &nOut) != nullptr && nOut == kSha256Size;
+}
+
 struct CAesGcm::CState {
     EVP_CIPHER_CTX* pCtx = nullptr;
     uint8_t abKey[kGcmKeySize] = {};
@@ -101,7 +110,8 @@ bool CAesGcm::Seal(const uint8_t* pNonce, const uint8_t* pAad, size_t nAad, cons
                    uint8_t* pOut)
 {
     EVP_CIPHER_CTX* pCtx = m_pState->pCtx;
-    if (!m_pState->bKeyed || nPlain > INT_MAX || !Begin(pCtx, m_pState->abKey, pNonce, pAad, nAad, 1))
+    if (!m_pState->bKeyed || nPlain > INT_MAX || Overlaps(pPlain, nPlain, pOut, nPlain + kGcmTagSize) ||
+        !Begin(pCtx, m_pState->abKey, pNonce, pAad, nAad, 1))
         return false;
     int nOut = 0, nFinal = 0;
     if (nPlain && EVP_EncryptUpdate(pCtx, pOut, &nOut, pPlain, int(nPlain)) != 1)
@@ -111,10 +121,11 @@ bool CAesGcm::Seal(const uint8_t* pNonce, const uint8_t* pAad, size_t nAad, cons
 }
 
 EGcmResult CAesGcm::Open(const uint8_t* pNonce, const uint8_t* pAad, size_t nAad, const uint8_t* pSealed,
-                         size_t nSealed, uint8_t* pOut)
+                         size_t nSealed, uint8_t* pOut, size_t nOutRoom)
 {
     EVP_CIPHER_CTX* pCtx = m_pState->pCtx;
-    if (!m_pState->bKeyed || nSealed < kGcmTagSize || nSealed > INT_MAX ||
+    if (!m_pState->bKeyed || nSealed < kGcmTagSize || nSealed > INT_MAX || nSealed - kGcmTagSize > nOutRoom ||
+        Overlaps(pSealed, nSealed, pOut, nSealed - kGcmTagSize) ||
         !Begin(pCtx, m_pState->abKey, pNonce, pAad, nAad, 0))
         return kGcmFailed;
     const size_t nPlain = nSealed - kGcmTagSize;

@@ -19,7 +19,7 @@ const char kPasswordOptions[] =
     "                        without any of these it is asked on the terminal\n"
     "  --codepage N          the Windows code page of stored names and passwords\n"
     "                        that are not UTF-8 (default 1252; on Windows the\n"
-    "                        system's ANSI code page)\n"
+    "                        system's ANSI code page); aes uses UTF-8 only\n"
     "  --threads N           threads a file is processed with (1..64; default\n"
     "                        one per hardware thread); same output\n";
 
@@ -28,7 +28,7 @@ const char kExitStatus[] =
     "  0    every file succeeded\n"
     "  1..8 the first failed file's result: 1 read, 2 write, 3 out of memory,\n"
     "       4 not a container, 5 wrong password, method or damage, 6 inflate,\n"
-    "       7 deflate, 8 encrypt\n"
+    "       7 deflate, 8 encrypt; an aes container: 5 wrong password, 6 damage\n"
     "  64   usage error (bad option, missing password, missing output folder)\n"
     "  128+N  stopped by signal N (130 for Ctrl-C); the file in work is removed\n";
 
@@ -77,7 +77,7 @@ const CommandHelp kHelp[] = {
      "                        its content whatever its name\n"
      "  -q, --quiet           no progress line\n",
      "  kestrin decrypt report._xt\n"
-     "  kestrin decrypt --password-env PW -o - photos._ar | tar x\n"},
+     "  kestrin decrypt --password-env PW -o - - < photos._ar | tar x\n"},
     {Command::kVerify,
      "usage: kestrin verify [OPTIONS] FILE...\n"
      "Checks every block of each container with the password; writes nothing.\n",

@@ -71,12 +71,6 @@ bool StartsWithMagic(const std::string& strPath)
     return ReadMagic(strPath, ab) && (std::memcmp(ab, kContainerMagic, 4) == 0 || HasMagicV2(ab, 4));
 }
 
-bool StartsWithMagicV2(const std::string& strPath)
-{
-    unsigned char ab[4];
-    return ReadMagic(strPath, ab) && HasMagicV2(ab, 4);
-}
-
 bool IsFolder(const std::string& strPath)
 {
     return AfxGetFileKind(strPath.c_str()) == FileKind::kDirectory;

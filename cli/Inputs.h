@@ -20,6 +20,4 @@ struct CInput {
 std::vector<CInput> ExpandInputs(const Options& options);
 
 bool StartsWithMagic(const std::string& strPath);
-// An authenticated (version 2) container.
-bool StartsWithMagicV2(const std::string& strPath);
 bool IsFolder(const std::string& strPath);

@@ -37,18 +37,22 @@ const char kHasNul[] = "the password contains a NUL byte, which would cut the ke
 // The password passes through the stream's buffer: ours, wiped after reading.
 char g_achStdinBuffer[4096];
 
-unsigned InputCodePage(FILE* pFile)
+// Typed text arrives from a Windows console in the console's code page; a
+// file, pipe or descriptor gives bytes of no declared encoding.
+bool ConsoleCodePage(FILE* pFile, unsigned& nCodePage)
 {
 #ifdef _WIN32
-    // What a console types comes in the console's code page.
     DWORD dwMode = 0;
     HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pFile)));
-    if (h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &dwMode))
-        return GetConsoleCP();
+    if (h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &dwMode)) {
+        nCodePage = GetConsoleCP();
+        return true;
+    }
 #else
     (void)pFile;
+    (void)nCodePage;
 #endif
-    return GetLegacyCodePage();
+    return false;
 }
 
 // The first line without its line end. A fixed buffer, wiped after, so no
@@ -74,11 +78,14 @@ bool ReadFirstLine(FILE* pFile, CString& strLine)
     }
     if (n > 0 && ach[n - 1] == '\r')
         --n;
-    // Passwords travel as UTF-8 like every text here; a line that is not
-    // UTF-8 was typed in the legacy code page.
+    // Text typed on a Windows console becomes UTF-8, as the settings dialog
+    // makes it. Other bytes stay as they came: whether a method can key from
+    // them is decided for each file (the legacy methods read bytes that are
+    // not UTF-8 in the legacy code page; the authenticated one refuses them).
     CString strBytes(ach, int(n));
     SecureZero(ach, sizeof ach);
-    strLine = LegacyOrUtf8ToUtf8(strBytes, InputCodePage(pFile));
+    unsigned nCodePage = 0;
+    strLine = ConsoleCodePage(pFile, nCodePage) ? LegacyOrUtf8ToUtf8(strBytes, nCodePage) : strBytes;
     strBytes.SecureEmpty();
     return bAny || c == '\n';
 }
@@ -182,14 +189,25 @@ bool ReadPasswordSource(const Options& options, CString& strPassword, std::strin
 
 bool ReadPasswordEnv(const std::string& strVariable, CString& strPassword, std::string& strError)
 {
-    const char* psz = std::getenv(strVariable.c_str());
-    if (!psz) {
-        strError = "the environment variable " + strVariable + " is not set";
+#ifdef _WIN32
+    // Windows keeps the environment as UTF-16 text: taken whole, not through
+    // the code page the narrow getenv would squeeze it into.
+    const wchar_t* pwsz = _wgetenv(Utf8ToWide(strVariable.c_str()).c_str());
+    const bool bSet = pwsz != nullptr;
+    if (bSet && !WideToUtf8Exact(pwsz, -1, strPassword)) {
+        strError = "the password in " + strVariable + " is not valid Unicode text (a lone surrogate)";
         return false;
     }
-    // Like a password file: a value that is not UTF-8 is in the legacy code page.
-    strPassword = LegacyOrUtf8ToUtf8(CString(psz), GetLegacyCodePage());
-    return true;
+#else
+    // Like a password file: the bytes as they are.
+    const char* psz = std::getenv(strVariable.c_str());
+    const bool bSet = psz != nullptr;
+    if (bSet)
+        strPassword = CString(psz);
+#endif
+    if (!bSet)
+        strError = "the environment variable " + strVariable + " is not set";
+    return bSet;
 }
 
 bool ReadPasswordFrom(const Options& options, bool bEncrypting, CString& strPassword, std::string& strError)

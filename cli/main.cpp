@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "batch/Messages.h"
 #include "cipher/Methods.h"
 #include "cli/Console.h"
 #include "cli/Inputs.h"
@@ -92,6 +93,8 @@ std::string Describe(const CRun& run, int nResult, const CContainerFacts& facts,
     case WR_NO_MEMORY:
         return "out of memory";
     case WR_BAD_FORMAT:
+        if (facts.nVersion == 2)
+            return "not a container (it begins with VXJ2 but is too short for its header)";
         return "not a container (it does not begin with VXJ1)";
     case WR_DECRYPT_ERROR:
     case WR_INFLATE_ERROR:
@@ -105,6 +108,17 @@ std::string Describe(const CRun& run, int nResult, const CContainerFacts& facts,
     default:
         return "failed with result " + std::to_string(nResult);
     }
+}
+
+// After an authenticated container's failure: only what passed its tag was
+// ever written, which for a file means nothing.
+std::string WhatWasWritten(const CRun& run, const CV2Fault& fault)
+{
+    if (run.options.command != Command::kDecrypt)
+        return "";
+    if (run.bStdout && fault.nKind == V2_FAULT_RECORD)
+        return "; standard output got the records before it only";
+    return "; nothing was written";
 }
 
 int Report(const std::string& strFile, const std::string& strWhy, int nResult)
@@ -135,20 +149,14 @@ int FindMethod(CRun& run)
     }
     if (!pProbe)
         return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
-    // An authenticated container names itself; its records need the container's length.
+    // An authenticated container names itself.
     uint8_t abMagic[4];
     const bool bVersion2 = std::fread(abMagic, 1, 4, pProbe) == 4 && HasMagicV2(abMagic, 4);
-    if (bVersion2 || std::fseek(pProbe, 0, SEEK_SET) != 0) {
+    if (!bVersion2 && std::fseek(pProbe, 0, SEEK_SET) != 0) {
         std::fclose(pProbe);
-        if (!bVersion2)
-            return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
-        if (run.bStdin)
-            return Report(run.input.strPath, "an authenticated container is read from its file, not from "
-                                             "standard input", WR_READ_ERROR);
-        run.nEncType = kEncTypeAuthenticated;
-        return WR_OK;
+        return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
     }
-    run.nEncType = DetectMethod(pProbe, run.strPassword, nResult, facts);
+    run.nEncType = bVersion2 ? int(kEncTypeAuthenticated) : DetectMethod(pProbe, run.strPassword, nResult, facts);
     std::fclose(pProbe);
     if (run.nEncType < 0)
         return Report(run.input.strPath, Describe(run, nResult, facts, 0), nResult);
@@ -308,16 +316,11 @@ int RunOne(CRun& run)
     }
     const std::string strOutput = LockedCopy(job.item.m_strDest).GetString();
     const std::string strShown = nResult == WR_WRITE_ERROR && !run.bStdout ? strOutput : run.input.strPath;
-    // An authenticated container tells a wrong password from damage exactly.
-    const int64_t nRecord = LockedGet(job.item.m_nDamagedRecord);
-    std::string strWhy;
-    if (nRecord >= 0)
-        strWhy = "damaged at record " + std::to_string(nRecord);
-    else if (nResult == WR_DECRYPT_ERROR && run.options.command != Command::kEncrypt && !run.bStdin &&
-             StartsWithMagicV2(run.input.strPath))
-        strWhy = "wrong password";
-    else
-        strWhy = Describe(run, nResult, job.facts, job.nErrno);
+    // An authenticated container's reader says exactly what went wrong.
+    const CV2Fault fault = LockedGet(job.item.m_v2Fault);
+    const std::string strWhy = fault.nKind != V2_FAULT_NONE
+                                   ? DescribeFaultV2(fault).GetString() + WhatWasWritten(run, fault)
+                                   : Describe(run, nResult, job.facts, job.nErrno);
     Report(strShown, strWhy, nResult);
     ReportKept(run, strOutput, LockedGet(job.item.m_nKept));
     return nResult;
@@ -388,6 +391,14 @@ int main(int argc, char** argv)
     }
     if (!bGot)
         return Usage(strError, false);
+    // Decrypting decides for each container; encrypting with the
+    // authenticated method would fail every file alike.
+    if (options.command == Command::kEncrypt && options.nEncType == kEncTypeAuthenticated &&
+        !IsValidUtf8(strPassword, size_t(strPassword.GetLength()))) {
+        strPassword.SecureEmpty();
+        return Usage("the password is not valid UTF-8: the aes method keys from UTF-8 bytes only (the legacy "
+                     "methods read it in the code page)", false);
+    }
     SetPipelineThreads(options.nThreads);
     MasterKeys().Clear();  // one derivation per password and salt in this run
     const int nExit = RunAll(options, strPassword);

@@ -6,7 +6,9 @@
 
 #include "batch/WorkItem.h"
 #include "container/SecureBuffer.h"
+#include "container/WipingZlib.h"
 #include "container/WorkQueue.h"
+#include "framework/afxconv.h"
 
 namespace {
 
@@ -37,11 +39,12 @@ struct CBatch {
     static const int kRecords = 16;
     struct CRecord {
         uint8_t abPlain[kV2ChunkSize];
-        uint8_t abWork[1 + kV2ChunkSize];
-        uint8_t abRecord[kV2MaxRecord];
+        uint8_t abWork[kV2MaxChunkRecord];  // the record's plaintext
+        uint8_t abRecord[kV2MaxRecord];     // on the wire (writing), its sealed bytes (reading)
         uint32_t nPlain = 0, nRecord = 0;
         uint64_t nIndex = 0;
-        uint64_t nMark = 0;  // bytes of the source or container done with this record
+        uint64_t nStart = 0;  // reading: where its length field begins
+        uint64_t nMark = 0;   // bytes of the source or container done with this record
         bool bLast = false;
         int nResult = WR_OK;
     };
@@ -64,6 +67,17 @@ size_t CMemorySource::Read(uint8_t* p, size_t n)
         std::memcpy(p, m_p + m_nPos, nTake);
     m_nPos += nTake;
     return nTake;
+}
+
+size_t CPrefixedSource::Read(uint8_t* p, size_t n)
+{
+    if (m_nPos < m_nPrefix) {
+        const size_t nTake = n < m_nPrefix - m_nPos ? n : m_nPrefix - m_nPos;
+        std::memcpy(p, m_pPrefix + m_nPos, nTake);
+        m_nPos += nTake;
+        return nTake;
+    }
+    return m_rest.Read(p, n);
 }
 
 int ThreadsV2(int nRequested)
@@ -137,8 +151,7 @@ private:
             return WR_NO_MEMORY;
         }
         CContext& c = *m_contexts[i];
-        std::memset(&c.zs, 0, sizeof c.zs);
-        const int nInit = m_bDeflate ? deflateInit(&c.zs, Z_DEFAULT_COMPRESSION) : inflateInit(&c.zs);
+        const int nInit = m_bDeflate ? DeflateInitWiping(c.zs, Z_DEFAULT_COMPRESSION) : InflateInitWiping(c.zs);
         if (nInit != Z_OK)
             return nInit == Z_MEM_ERROR ? WR_NO_MEMORY : (m_bDeflate ? WR_DEFLATE_ERROR : WR_INFLATE_ERROR);
         c.bStream = true;
@@ -179,18 +192,20 @@ CContainerV2Writer::~CContainerV2Writer() = default;
 
 int CContainerV2Writer::Begin(const CString& strPassword)
 {
+    // The key is made from the password's UTF-8 bytes exactly: other bytes
+    // would give a container that opens only where the same bytes are typed.
     CV2Header header;
     CKey32 master;
-    if (!CryptoRandom(header.abFileId, sizeof header.abFileId) ||
-        !MasterKeys().ForWriting(strPassword, header, master))
+    if (!IsValidUtf8(strPassword, size_t(strPassword.GetLength())) ||
+        !CryptoRandom(header.abFileId, sizeof header.abFileId) || !MasterKeys().ForWriting(strPassword, header, master))
         return WR_ENCRYPT_ERROR;
     return Begin(header, master);
 }
 
 int CContainerV2Writer::Begin(const CV2Header& header, const CKey32& master)
 {
-    EncodeHeaderV2(header, m_abHeader);
-    return DeriveFileKeyV2(master, header.abFileId, m_fileKey) ? WR_OK : WR_ENCRYPT_ERROR;
+    EncodeHeaderV2(header, m_abPrefix);
+    return KeyHeaderV2(m_abPrefix, master, m_fileKey, m_abPrefix + kV2HeaderSize) ? WR_OK : WR_ENCRYPT_ERROR;
 }
 
 namespace {
@@ -226,13 +241,13 @@ int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t 
                               const FProgressV2& progress, bool& bCancelled)
 {
     const uint32_t nName = uint32_t(std::strlen(strName));
-    if (nName < 1 || nName > kV2MaxName)
+    if (nName < 1 || nName > kV2MaxName || nName != uint32_t(strName.GetLength()) || !IsValidUtf8(strName, nName))
         return WR_ENCRYPT_ERROR;
     CRecordWorkers workers(m_nThreads, true, [this](CRecordWorkers::CContext& c, CBatch::CRecord& r) {
         uint32_t nWork = 0;
         r.nResult = PackChunkV2(c.zs, r.abPlain, r.nPlain, r.abWork, nWork);
         if (r.nResult == WR_OK) {
-            r.nRecord = SealRecordV2(c.gcm, m_abHeader, r.nIndex, r.bLast, r.abWork, nWork, r.abRecord);
+            r.nRecord = SealRecordV2(c.gcm, m_abPrefix, r.nIndex, r.bLast, r.abWork, nWork, r.abRecord);
             if (r.nRecord == 0)
                 r.nResult = WR_ENCRYPT_ERROR;
         }
@@ -241,13 +256,13 @@ int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t 
     if (nResult != WR_OK)
         return nResult;
 
-    CSecureBuffer nameRecord(kV2MaxRecord);
+    CSecureBuffer nameRecord(4 + kV2MaxNameSealed);
     const uint32_t nNameRecord =
-        SealRecordV2(workers.Context(0).gcm, m_abHeader, 0, false,
+        SealRecordV2(workers.Context(0).gcm, m_abPrefix, 0, false,
                      reinterpret_cast<const uint8_t*>(static_cast<const char*>(strName)), nName, nameRecord.Data());
     if (nNameRecord == 0)
         return WR_ENCRYPT_ERROR;
-    if (!out.Write(m_abHeader, kV2HeaderSize) || !out.Write(nameRecord.Data(), nNameRecord))
+    if (!out.Write(m_abPrefix, kV2PrefixSize) || !out.Write(nameRecord.Data(), nNameRecord))
         return WR_WRITE_ERROR;
 
     CSecureBuffer ahead(kV2ChunkSize);
@@ -293,58 +308,97 @@ CContainerV2Reader::CContainerV2Reader(int nThreads) : m_nThreads(ThreadsV2(nThr
 
 CContainerV2Reader::~CContainerV2Reader() = default;
 
-int CContainerV2Reader::Damaged(uint64_t nIndex)
+int CContainerV2Reader::Damaged(uint64_t nIndex, uint64_t nOffset)
 {
-    m_nDamaged = int64_t(nIndex);
+    m_fault = CV2Fault();
+    m_fault.nKind = V2_FAULT_RECORD;
+    m_fault.nRecord = int64_t(nIndex);
+    m_fault.nOffset = nOffset;
     return WR_INFLATE_ERROR;
 }
 
-int CContainerV2Reader::ReadSealed(uint64_t nIndex, uint8_t* pSealed, uint32_t& nSealed)
+int CContainerV2Reader::ReadAhead()
 {
-    uint8_t abLength[4];
-    if (m_nSize - m_nConsumed < 4 || ReadFull(*m_pIn, abLength, 4) < 4)
-        return Damaged(nIndex);
-    m_nConsumed += 4;
-    nSealed = GetLe32(abLength);
-    if (nSealed < kV2MinSealed || nSealed > kV2MaxSealed || m_nSize - m_nConsumed < nSealed ||
-        ReadFull(*m_pIn, pSealed, nSealed) < nSealed)
-        return Damaged(nIndex);
-    m_nConsumed += nSealed;
-    return WR_OK;
+    m_nAhead = ReadFull(*m_pIn, m_abAhead, sizeof m_abAhead);
+    return m_pIn->Failed() ? WR_READ_ERROR : WR_OK;
 }
 
-int CContainerV2Reader::Begin(CByteSource& in, uint64_t nSize, const CString& strPassword, CString& strName)
+int CContainerV2Reader::ReadRecord(uint64_t nIndex, uint8_t* pSealed, uint32_t& nSealed, bool& bLast)
+{
+    // Ends before the record, or inside its length field: cut. A length out
+    // of bounds is refused here, before any byte of the record is read.
+    const uint64_t nStart = m_nConsumed;
+    if (m_nAhead < sizeof m_abAhead)
+        return Damaged(nIndex, nStart);
+    nSealed = GetLe32(m_abAhead);
+    if (!SealedLengthFitsV2(nIndex, nSealed))
+        return Damaged(nIndex, nStart);
+    if (ReadFull(*m_pIn, pSealed, nSealed) < nSealed)
+        return m_pIn->Failed() ? WR_READ_ERROR : Damaged(nIndex, nStart);
+    m_nConsumed += sizeof m_abAhead + nSealed;
+    const int nResult = ReadAhead();
+    bLast = m_nAhead == 0;
+    return nResult;
+}
+
+int CContainerV2Reader::Begin(CByteSource& in, const CString& strPassword, CString& strName)
 {
     m_pIn = &in;
-    m_nSize = nSize;
-    const size_t nHeader = ReadFull(in, m_abHeader, kV2HeaderSize);
+    m_fault = CV2Fault();
+    const size_t nHeader = ReadFull(in, m_abPrefix, kV2HeaderSize);
     if (in.Failed())
         return WR_READ_ERROR;
-    int nResult = DecodeHeaderV2(m_abHeader, nHeader, m_header);
+    m_nConsumed = nHeader;
+    int nResult = DecodeHeaderV2(m_abPrefix, nHeader, m_header, m_fault);
     if (nResult != WR_OK)
         return nResult;
-    m_nConsumed = kV2HeaderSize;
+    const size_t nCommitment = ReadFull(in, m_abPrefix + kV2HeaderSize, kV2CommitmentSize);
+    if (in.Failed())
+        return WR_READ_ERROR;
+    m_nConsumed += nCommitment;
+    if (nCommitment < kV2CommitmentSize) {
+        m_fault.nKind = V2_FAULT_HEADER_FIELD;
+        m_fault.nField = V2_FIELD_COMMITMENT;
+        m_fault.nValue = uint32_t(nCommitment);
+        return WR_INFLATE_ERROR;
+    }
+    // Keyed from its UTF-8 bytes exactly, never from a code page's reading of them.
+    if (!IsValidUtf8(strPassword, size_t(strPassword.GetLength()))) {
+        m_fault.nKind = V2_FAULT_PASSWORD_UTF8;
+        return WR_DECRYPT_ERROR;
+    }
     {
         CKey32 master;
+        uint8_t abCommitment[kV2CommitmentSize];
         if (!MasterKeys().ForReading(strPassword, m_header, master) ||
-            !DeriveFileKeyV2(master, m_header.abFileId, m_fileKey))
+            !KeyHeaderV2(m_abPrefix, master, m_fileKey, abCommitment))
             return WR_DECRYPT_ERROR;
+        if (!EqualInConstantTime(abCommitment, m_abPrefix + kV2HeaderSize, kV2CommitmentSize)) {
+            m_fault.nKind = V2_FAULT_WRONG_PASSWORD;
+            return WR_DECRYPT_ERROR;
+        }
     }
-    CSecureBuffer sealed(kV2MaxSealed), plain(kV2MaxSealed);
+    // The key is right from here on: whatever fails now is damage.
+    nResult = ReadAhead();
+    if (nResult != WR_OK)
+        return nResult;
+    CSecureBuffer sealed(kV2MaxNameSealed), plain(kV2MaxName);
     uint32_t nSealed = 0;
-    nResult = ReadSealed(0, sealed.Data(), nSealed);
+    bool bLast = false;
+    const uint64_t nStart = m_nConsumed;
+    nResult = ReadRecord(0, sealed.Data(), nSealed, bLast);
     if (nResult != WR_OK)
         return nResult;
     CAesGcm gcm;
     if (!gcm.SetKey(m_fileKey.ab))
         return WR_DECRYPT_ERROR;
-    // A failed tag here is the first sign of a wrong password.
-    if (OpenRecordV2(gcm, m_abHeader, 0, false, sealed.Data(), nSealed, plain.Data()) != kGcmOk)
-        return WR_DECRYPT_ERROR;
+    if (OpenRecordV2(gcm, m_abPrefix, 0, false, sealed.Data(), nSealed, plain.Data(), plain.Size()) != kGcmOk)
+        return Damaged(0, nStart);
+    const char* pName = reinterpret_cast<const char*>(plain.Data());
     const uint32_t nName = nSealed - uint32_t(kGcmTagSize);
-    if (nName > kV2MaxName || std::memchr(plain.Data(), 0, nName) != nullptr)
-        return Damaged(0);
-    strName = CString(std::string(reinterpret_cast<const char*>(plain.Data()), nName).c_str());
+    if (std::memchr(pName, 0, nName) != nullptr || !IsValidUtf8(pName, nName))
+        return Damaged(0, nStart);
+    strName = CString(pName, int(nName));
     return WR_OK;
 }
 
@@ -353,26 +407,29 @@ int CContainerV2Reader::Begin(CByteSource& in, uint64_t nSize, const CString& st
 bool CContainerV2Reader::FillBatch(CBatch& batch, uint64_t& nIndex, int& nFraming)
 {
     batch.nRecords = 0;
-    while (batch.nRecords < CBatch::kRecords && m_nConsumed < m_nSize) {
+    while (batch.nRecords < CBatch::kRecords && !m_bEnded) {
         CBatch::CRecord& r = batch.Use(batch.nRecords);
-        nFraming = ReadSealed(nIndex, r.abRecord, r.nRecord);
+        r.nStart = m_nConsumed;
+        bool bLast = false;
+        nFraming = ReadRecord(nIndex, r.abRecord, r.nRecord, bLast);
         if (nFraming != WR_OK)
             return false;
         r.nIndex = nIndex++;
-        r.bLast = m_nConsumed == m_nSize;
+        r.bLast = bLast;
         r.nMark = m_nConsumed;
+        m_bEnded = bLast;
         ++batch.nRecords;
     }
-    return m_nConsumed < m_nSize;
+    return !m_bEnded;
 }
 
 int CContainerV2Reader::Read(CByteSink* pOut, const FProgressV2& progress, bool& bCancelled)
 {
     CRecordWorkers workers(m_nThreads, false, [this](CRecordWorkers::CContext& c, CBatch::CRecord& r) {
-        const uint32_t nWork = r.nRecord - uint32_t(kGcmTagSize);
         r.nResult = WR_INFLATE_ERROR;
-        if (OpenRecordV2(c.gcm, m_abHeader, r.nIndex, r.bLast, r.abRecord, r.nRecord, r.abWork) != kGcmOk ||
-            UnpackChunkV2(c.zs, r.abWork, nWork, r.abPlain, r.nPlain) != WR_OK)
+        if (OpenRecordV2(c.gcm, m_abPrefix, r.nIndex, r.bLast, r.abRecord, r.nRecord, r.abWork, sizeof r.abWork) !=
+                kGcmOk ||
+            UnpackChunkV2(c.zs, r.abWork, r.nRecord - uint32_t(kGcmTagSize), r.abPlain, r.nPlain) != WR_OK)
             return;
         // Every chunk but the last is whole; only an empty file has an empty one.
         const bool bDue = r.bLast ? (r.nPlain > 0 || r.nIndex == 1) : r.nPlain == kV2ChunkSize;
@@ -395,7 +452,7 @@ int CContainerV2Reader::Read(CByteSink* pOut, const FProgressV2& progress, bool&
         for (int i = 0; i < batch.nRecords; ++i) {
             const CBatch::CRecord& r = batch.records[i];
             if (r.nResult != WR_OK)
-                return Damaged(r.nIndex);
+                return r.nResult == WR_INFLATE_ERROR ? Damaged(r.nIndex, r.nStart) : r.nResult;
             if (pOut && !pOut->Write(r.abPlain, r.nPlain))
                 return WR_WRITE_ERROR;
         }
@@ -408,13 +465,5 @@ int CContainerV2Reader::Read(CByteSink* pOut, const FProgressV2& progress, bool&
     nResult = workers.Queue().RunInOrder(fill, drain);
     if (nResult != CWorkQueue::kGoOn)
         return nResult;
-    if (nFraming != WR_OK)
-        return nFraming;
-    if (nIndex == 1)
-        return Damaged(nIndex);  // the file ends before a record flagged last
-    // The size was measured at the start: bytes that came after it are no part of this container.
-    uint8_t bExtra;
-    if (ReadFull(*m_pIn, &bExtra, 1) != 0)
-        return Damaged(nIndex);
-    return m_pIn->Failed() ? WR_READ_ERROR : WR_OK;
+    return nFraming;
 }

@@ -8,6 +8,7 @@
 #include "container/FileProcessor.h"
 #include "container/PathUtils.h"
 #include "container/StoredName.h"
+#include "container/WipingZlib.h"
 #include "framework/afxconv.h"
 
 namespace {
@@ -43,7 +44,7 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
         return WR_READ_ERROR;
     // A version-2 container says what it is: the chosen method does not matter.
     if (HasMagicV2(abMagic, 4))
-        return DecryptFileV2(item, in, strSource, strDest, bWrite);
+        return DecryptFileV2(item, in, pIn, nSize, abMagic, strSource, strDest, bWrite);
     if (std::memcmp(abMagic, kContainerMagic, 4) != 0)
         return WR_BAD_FORMAT;
 
@@ -87,8 +88,7 @@ int CFileProcessor::ReadBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE
                                uint64_t nConsumed, bool& bCancelled, uint64_t& nRestored)
 {
     // A failed init leaves a stream that inflate refuses: result 6 at the first block.
-    std::memset(&m_zstream, 0, sizeof m_zstream);
-    inflateInit(&m_zstream);
+    InflateInitWiping(m_zstream);
     CInflateGuard inflateGuard(m_zstream);
 
     const CCipherKey* pKey = cipher.GetKey();
@@ -164,8 +164,7 @@ int CFileProcessor::Probe(FILE* pIn, CCipher& cipher)
     m_facts.strName = DecodeStoredName(strStored, GetLegacyCodePage());
     m_facts.bHeaderPassed = true;
 
-    std::memset(&m_zstream, 0, sizeof m_zstream);
-    inflateInit(&m_zstream);
+    InflateInitWiping(m_zstream);
     CInflateGuard inflateGuard(m_zstream);
     uint64_t nConsumed = 4 + uint64_t(nHeader);
     uint8_t abHeader[6];

@@ -9,6 +9,7 @@
 #include "container/PathUtils.h"
 #include "container/SecureBuffer.h"
 #include "container/StoredName.h"
+#include "container/WipingZlib.h"
 #include "framework/afxconv.h"
 
 CFileProcessor::CFileProcessor()
@@ -77,12 +78,15 @@ bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading, 
 
 bool CFileProcessor::KeyCipher(const CString& strPassword, CCipher& cipher, bool bReading, int nForm)
 {
-    CString strFirst, strSecond;
-    CWipeOnExit wipeFirst(strFirst), wipeSecond(strSecond);
+    CString strFirst, strSecond, strText;
+    CWipeOnExit wipeFirst(strFirst), wipeSecond(strSecond), wipeText(strText);
     // The key ends at the first NUL: "\0secret" would be the empty password.
     if (std::strlen(strPassword) != size_t(strPassword.GetLength()))
         return false;
-    GetPasswordForms(strPassword, GetLegacyCodePage(), bReading, strFirst, strSecond);
+    // Bytes that are not UTF-8 (the tool keeps a password file's bytes as
+    // they came) are text of the legacy code page to these methods.
+    strText = LegacyOrUtf8ToUtf8(strPassword, GetLegacyCodePage());
+    GetPasswordForms(strText, GetLegacyCodePage(), bReading, strFirst, strSecond);
     const CString& strForm = nForm == 0 ? strFirst : strSecond;
     if (strForm.IsEmpty())
         return false;
@@ -127,15 +131,14 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
     const uint64_t nSize = m_pStreamIn ? kUnknownSize : in.Size();
 
     // A failed init leaves a stream that deflate refuses: result 7 at the first chunk.
-    std::memset(&m_zstream, 0, sizeof m_zstream);
-    deflateInit(&m_zstream, Z_DEFAULT_COMPRESSION);
+    DeflateInitWiping(m_zstream, Z_DEFAULT_COMPRESSION);
     CDeflateGuard deflateGuard(m_zstream);
 
     bool bCancelled = false;
     const bool bVersion2 = LockedGet(item.m_nEncType) == kEncTypeAuthenticated;
     // Version 2 stores the name in UTF-8; version 1 in the legacy code page.
-    const CString strStored =
-        bVersion2 ? GetFileNamePart(strSource) : EncodeStoredName(GetFileNamePart(strSource), GetLegacyCodePage());
+    const CString strStored = bVersion2 ? EncodeStoredNameV2(GetFileNamePart(strSource), GetLegacyCodePage())
+                                        : EncodeStoredName(GetFileNamePart(strSource), GetLegacyCodePage());
     auto write = [&](FILE* pOut) {
         return bVersion2 ? WriteContainerV2(item, strStored, pIn, nSize, pOut, bCancelled)
                          : WriteContainer(item, cipher, strStored, pIn, nSize, pOut, bCancelled);

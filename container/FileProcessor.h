@@ -47,6 +47,7 @@ public:
 
 class CChunkPipe;
 struct CBlockBatch;
+class CContainerV2Reader;
 
 class CFileProcessor {
 public:
@@ -118,8 +119,11 @@ private:
     // of one whatever method was chosen.
     int WriteContainerV2(CWorkItem& item, const CString& strStoredName, FILE* pIn, uint64_t nSize, FILE* pOut,
                          bool& bCancelled);
-    int DecryptFileV2(CWorkItem& item, CInputFile& in, const CString& strSource, const CString& strDest,
-                      bool bWrite);
+    // pIn has given the 4 bytes of pMagic; nSize is kUnknownSize for a stream.
+    int DecryptFileV2(CWorkItem& item, CInputFile& in, FILE* pIn, uint64_t nSize, const uint8_t* pMagic,
+                      const CString& strSource, const CString& strDest, bool bWrite);
+    int ReadRecordsV2(CWorkItem& item, CContainerV2Reader& reader, unsigned nMode, uint64_t nSize,
+                      const CString& strSource, const CString& strDest, bool bWrite);
     int Threads() const;
     int WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName, FILE* pIn,
                        uint64_t nSize, FILE* pOut, bool& bCancelled);

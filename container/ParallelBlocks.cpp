@@ -10,6 +10,7 @@
 
 #include "container/FileProcessor.h"
 #include "container/SecureBuffer.h"
+#include "container/WipingZlib.h"
 #include "container/WorkQueue.h"
 
 namespace {
@@ -78,8 +79,7 @@ public:
             return false;
         }
         for (z_stream& zs : m_streams) {
-            std::memset(&zs, 0, sizeof zs);
-            if ((m_bDeflate ? deflateInit(&zs, Z_DEFAULT_COMPRESSION) : inflateInit(&zs)) != Z_OK)
+            if ((m_bDeflate ? DeflateInitWiping(zs, Z_DEFAULT_COMPRESSION) : InflateInitWiping(zs)) != Z_OK)
                 return false;
             ++m_nStreams;
         }

@@ -85,51 +85,54 @@ int CFileProcessor::WriteContainerV2(CWorkItem& item, const CString& strStoredNa
     return nResult;
 }
 
-int CFileProcessor::DecryptFileV2(CWorkItem& item, CInputFile& in, const CString& strSource, const CString& strDest,
-                                  bool bWrite)
+int CFileProcessor::DecryptFileV2(CWorkItem& item, CInputFile& in, FILE* pIn, uint64_t nSize, const uint8_t* pMagic,
+                                  const CString& strSource, const CString& strDest, bool bWrite)
 {
-    // Its records are authenticated against the container's length: a stream has none to give.
-    if (m_pStreamIn || std::fseek(in.Get(), 0, SEEK_SET) != 0)
-        return WR_READ_ERROR;
     CContainerV2Reader reader(Threads());
-    CFileSource source(in.Get());
+    CFileSource file(pIn);
+    CPrefixedSource source(pMagic, 4, file);  // the magic that told the version is read
     CString strStored;
     int nResult;
     {
         CString strPassword = LockedCopy(item.m_strPassword);
         CWipeOnExit wipe(strPassword);
-        nResult = reader.Begin(source, in.Size(), strPassword, strStored);
+        nResult = reader.Begin(source, strPassword, strStored);
     }
-    bool bCancelled = false;
     m_facts.nVersion = 2;
-    m_facts.nConsumed = in.Size();
     if (nResult == WR_OK) {
         m_facts.strName = strStored;
         m_facts.bHeaderPassed = true;
         m_facts.nIterations = reader.Header().nIterations;
+        nResult = ReadRecordsV2(item, reader, in.Mode(), nSize, strSource, strDest, bWrite);
     }
-    CCountingSink counter(m_facts);
-    if (nResult == WR_OK && !bWrite)
-        nResult = reader.Read(&counter, ItemProgress(item, in.Size()), bCancelled);
-    if (nResult != WR_OK || !bWrite) {
-        LockedSet(item.m_nDamagedRecord, reader.DamagedRecord());
-        return nResult;
+    m_facts.nConsumed = reader.Consumed();
+    LockedSet(item.m_v2Fault, reader.Fault());
+    return nResult;
+}
+
+int CFileProcessor::ReadRecordsV2(CWorkItem& item, CContainerV2Reader& reader, unsigned nMode, uint64_t nSize,
+                                  const CString& strSource, const CString& strDest, bool bWrite)
+{
+    const FProgressV2 progress = ItemProgress(item, nSize == kUnknownSize ? 0 : nSize);
+    bool bCancelled = false;
+    if (!bWrite) {
+        CCountingSink counter(m_facts);
+        return reader.Read(&counter, progress, bCancelled);
     }
+    // A stream gets each record as soon as it is authenticated; a failure
+    // later ends it early, and the exit status says so.
     if (m_pStreamOut) {
         CFileSink stream(m_pStreamOut);
-        nResult = reader.Read(&stream, ItemProgress(item, in.Size()), bCancelled);
-        LockedSet(item.m_nDamagedRecord, reader.DamagedRecord());
-        return FlushStream(m_pStreamOut, nResult);
+        return FlushStream(m_pStreamOut, reader.Read(&stream, progress, bCancelled));
     }
-
-    const CString strDirectory = GetOutputDirectory(strDest), strName = MakeSafeFileName(strStored, strSource);
+    const CString strDirectory = GetOutputDirectory(strDest);
+    const CString strName = MakeSafeFileName(m_facts.strName, strSource);
     LockedAssign(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
-    if (!out.Create(strDirectory, in.Mode()))
+    if (!out.Create(strDirectory, nMode))
         return WR_WRITE_ERROR;
     CFileSink sink(out.Get());
-    nResult = reader.Read(&sink, ItemProgress(item, in.Size()), bCancelled);
-    LockedSet(item.m_nDamagedRecord, reader.DamagedRecord());
+    const int nResult = reader.Read(&sink, progress, bCancelled);
     // Every byte written was authenticated, but only the whole file is the
     // file: a damaged container keeps nothing.
     return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);

@@ -1,6 +1,7 @@
 #include "container/StoredName.h"
 
 #include "container/FileProcessor.h"
+#include "container/FormatV2.h"
 #include "framework/afxconv.h"
 
 namespace {
@@ -11,29 +12,44 @@ CString NameBytes(const CString& strName, unsigned nCodePage)
     return Utf8ToCodePage(strName, nCodePage, strBytes) ? strBytes : strName;
 }
 
-}  // namespace
-
-CString EncodeStoredName(const CString& strName, unsigned nCodePage)
+// The stored bytes of strName (UTF-8) by fnBytes. When they exceed nLimit,
+// characters are taken off the end of the stem, the extension kept when
+// there is room for it, until they fit.
+template <class FBytes>
+CString Shortened(const CString& strName, int nLimit, FBytes fnBytes)
 {
-    CString strBytes = NameBytes(strName, nCodePage);
-    if (strBytes.GetLength() <= CFileProcessor::kMaxNameLength)
+    CString strBytes = fnBytes(strName);
+    if (strBytes.GetLength() <= nLimit)
         return strBytes;
-    // A longer name would make our own reader refuse the container as if the
-    // password were wrong. Shorten by whole characters, the extension kept
-    // when there is room for it.
     const int nDot = strName.ReverseFind('.');
     // An extension too long to keep whole is shortened with the rest.
-    const bool bKeepExt = nDot > 0 && NameBytes(strName.Mid(nDot), nCodePage).GetLength() <
-                                          CFileProcessor::kMaxNameLength / 2;
+    const bool bKeepExt = nDot > 0 && fnBytes(strName.Mid(nDot)).GetLength() < nLimit / 2;
     CString strStem = bKeepExt ? strName.Left(nDot) : strName;
     const CString strKeep = bKeepExt ? strName.Mid(nDot) : CString();
     while (!strStem.IsEmpty()) {
         strStem = strStem.Left(strStem.GetLength() - Utf8LastCharBytes(strStem, strStem.GetLength()));
-        strBytes = NameBytes(strStem + strKeep, nCodePage);
-        if (strBytes.GetLength() <= CFileProcessor::kMaxNameLength)
+        strBytes = fnBytes(strStem + strKeep);
+        if (strBytes.GetLength() <= nLimit)
             return strBytes;
     }
-    return NameBytes(strKeep, nCodePage);
+    return fnBytes(strKeep);
+}
+
+}  // namespace
+
+CString EncodeStoredName(const CString& strName, unsigned nCodePage)
+{
+    // A longer name would make our own reader refuse the container as if the
+    // password were wrong.
+    return Shortened(strName, CFileProcessor::kMaxNameLength,
+                     [nCodePage](const CString& str) { return NameBytes(str, nCodePage); });
+}
+
+CString EncodeStoredNameV2(const CString& strName, unsigned nCodePage)
+{
+    // Always UTF-8: a file name whose bytes are not (POSIX allows any) is
+    // read in the code page, as a version-1 reader reads a stored name.
+    return Shortened(LegacyOrUtf8ToUtf8(strName, nCodePage), int(kV2MaxName), [](const CString& str) { return str; });
 }
 
 CString DecodeStoredName(const CString& strBytes, unsigned nCodePage)

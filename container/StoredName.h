@@ -10,6 +10,9 @@
 // bytes. When that exceeds what a reader accepts (260 bytes), characters
 // are taken off the end of the stem, never the extension, until it fits.
 CString EncodeStoredName(const CString& strName, unsigned nCodePage);
+// The name an authenticated container stores: UTF-8 (bytes that are not are
+// read in the code page), shortened the same way to at most 1024 bytes.
+CString EncodeStoredNameV2(const CString& strName, unsigned nCodePage);
 // Valid UTF-8 with a multi-byte sequence is UTF-8; anything else is code page.
 CString DecodeStoredName(const CString& strBytes, unsigned nCodePage);
 

@@ -229,6 +229,20 @@ CString WideToUtf8(const wchar_t* pwsz, int cch)
     return CString(s);
 }
 
+bool WideToUtf8Exact(const wchar_t* pwsz, int cch, CString& strOut)
+{
+    if (pwsz && cch < 0)
+        cch = int(std::wcslen(pwsz));
+    for (int i = 0; i < cch; ++i) {
+        const bool bHigh = pwsz[i] >= 0xD800 && pwsz[i] <= 0xDBFF, bLow = pwsz[i] >= 0xDC00 && pwsz[i] <= 0xDFFF;
+        if (bLow || (bHigh && (i + 1 == cch || pwsz[i + 1] < 0xDC00 || pwsz[i + 1] > 0xDFFF)))
+            return false;
+        i += bHigh ? 1 : 0;
+    }
+    strOut = WideToUtf8(pwsz, cch);
+    return true;
+}
+
 bool Utf8ToCodePage(const CString& strUtf8, unsigned nCodePage, CString& strBytes)
 {
     const std::string& s = strUtf8.str();

@@ -40,6 +40,9 @@ CString LegacyOrUtf8ToUtf8(const CString& strBytes, unsigned nCodePage);
 #ifdef _WIN32
 std::wstring Utf8ToWide(const char* psz, int nBytes = -1);
 CString WideToUtf8(const wchar_t* pwsz, int cch = -1);
+// The same, but false (strOut untouched) for text that holds a lone
+// surrogate, which WideToUtf8 would silently turn into U+FFFD.
+bool WideToUtf8Exact(const wchar_t* pwsz, int cch, CString& strOut);
 // A path for the wide file functions: long absolute paths get the "\\?\"
 // (or "\\?\UNC\") form, so MAX_PATH does not apply.
 std::wstring Win32Path(const CString& strPath);

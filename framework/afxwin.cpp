@@ -196,16 +196,31 @@ void SetText(HWND h, const char* pszText)
     ::SetWindowTextW(h, Utf8ToWide(pszText).c_str());
 }
 
-CString GetText(HWND h)
+// The window's text as UTF-8. bExact: false, leaving str as it was, for a
+// text that holds a lone surrogate: it has no UTF-8 form, and U+FFFD in its
+// place would silently be another text (another password). Otherwise such a
+// character shows as U+FFFD.
+bool ReadText(HWND h, CString& str, bool bExact)
 {
     int n = ::GetWindowTextLengthW(h);
     std::wstring buffer(size_t(n) + 1, L'\0');
     int got = ::GetWindowTextW(h, &buffer[0], n + 1);
-    CString str = WideToUtf8(buffer.c_str(), got > 0 ? got : 0);
+    bool bRead = true;
+    if (bExact)
+        bRead = WideToUtf8Exact(buffer.c_str(), got > 0 ? got : 0, str);
+    else
+        str = WideToUtf8(buffer.c_str(), got > 0 ? got : 0);
     // The buffer may have held a password.
     volatile wchar_t* pw = &buffer[0];
     for (size_t i = 0; i < buffer.size(); ++i)
         pw[i] = 0;
+    return bRead;
+}
+
+CString GetText(HWND h)
+{
+    CString str;
+    ReadText(h, str, false);
     return str;
 }
 }  // namespace
@@ -261,7 +276,8 @@ void DDX_Text(CDataExchange* pDX, int nIDC, CString& value)
         return;
     if (pDX->m_bSaveAndValidate) {
         value.SecureEmpty();
-        value = GetText(h);
+        if (!ReadText(h, value, true))
+            pDX->Fail(nIDC);
     } else
         SetText(h, value);
 }
@@ -405,7 +421,8 @@ BOOL CDialog::UpdateData(BOOL bSaveAndValidate)
         return FALSE;
     CDataExchange dx(this, bSaveAndValidate);
     DoDataExchange(&dx);
-    return TRUE;
+    m_nFailedId = dx.m_nFailedId;
+    return m_nFailedId == 0;
 }
 
 void CDialog::EndDialog(int nResult)

@@ -84,9 +84,12 @@ public:
     CDataExchange(CWnd* pDlgWnd, BOOL bSaveAndValidate)
         : m_bSaveAndValidate(bSaveAndValidate), m_pDlgWnd(pDlgWnd) {}
     HWND PrepareCtrl(int nIDC);
+    // The control nIDC holds what its member cannot: the exchange fails.
+    void Fail(int nIDC) { if (!m_nFailedId) m_nFailedId = nIDC; }
 
     BOOL m_bSaveAndValidate;  // TRUE: controls to members
     CWnd* m_pDlgWnd;
+    int m_nFailedId = 0;      // the first control that failed, or 0
 };
 
 void DDX_Text(CDataExchange* pDX, int nIDC, CString& value);
@@ -104,7 +107,10 @@ public:
     virtual INT_PTR DoModal();
     // Creates the dialog modeless; FALSE when the window cannot be created.
     virtual BOOL Create(UINT nIDTemplate, CWnd* pParentWnd = nullptr);
+    // FALSE when a control failed its exchange (a text that holds a lone
+    // surrogate, which no UTF-8 string can): LastFailedControl() says which.
     BOOL UpdateData(BOOL bSaveAndValidate = TRUE);
+    int LastFailedControl() const { return m_nFailedId; }
     void EndDialog(int nResult);
     BOOL IsModal() const { return m_bModal; }
 
@@ -127,6 +133,7 @@ protected:
 private:
     static INT_PTR CALLBACK DialogProcThunk(HWND hWnd, UINT msg, WPARAM wParam, LPARAM lParam);
     bool m_bModal = false;
+    int m_nFailedId = 0;
 };
 
 class CButton : public CWnd {

@@ -1,13 +1,19 @@
 // Writes the seed corpus: one container per method and size, under the fuzz
-// target's password, each prefixed with the target's selector byte.
+// target's password, each prefixed with the target's selector byte (see
+// fuzz_decrypt.cpp). Authenticated containers are sealed under the fuzzing
+// tree's fixed master key, and each is also given as the plaintext the
+// target seals itself.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "batch/WorkItem.h"
 #include "cipher/Methods.h"
+#include "container/ContainerV2.h"
 #include "container/FileProcessor.h"
+#include "container/WipingZlib.h"
 
 namespace fs = std::filesystem;
 
@@ -60,6 +66,67 @@ bool MakeSeed(const fs::path& out, int nEncType, size_t nSize, const char* pszNa
     return true;
 }
 
+bool Save(const fs::path& out, uint8_t bSelect, const std::vector<uint8_t>& bytes)
+{
+    FILE* pFile = std::fopen(out.string().c_str(), "wb");
+    if (!pFile)
+        return false;
+    const bool bOk = std::fputc(bSelect, pFile) != EOF &&
+                     std::fwrite(bytes.data(), 1, bytes.size(), pFile) == bytes.size();
+    return std::fclose(pFile) == 0 && bOk;
+}
+
+CV2Header SeedHeader()
+{
+    CV2Header header;
+    header.nIterations = kV2MinIterations;
+    for (size_t i = 0; i < kV2SaltSize; ++i) {
+        header.abSalt[i] = uint8_t(0xA0 + i);
+        header.abFileId[i] = uint8_t(0xB0 + i);
+    }
+    return header;
+}
+
+void AppendRecord(std::vector<uint8_t>& out, const uint8_t* p, size_t n)
+{
+    out.push_back(uint8_t(n));
+    out.push_back(uint8_t(n >> 8));
+    out.insert(out.end(), p, p + n);
+}
+
+// An authenticated container of n bytes under the fixed key (selector 0x08),
+// and its plaintext for the target to seal (0x09).
+bool MakeSeedsV2(const fs::path& dir, size_t n)
+{
+    const std::vector<uint8_t> data = Contents(n, unsigned(n + 4));
+    const CV2Header header = SeedHeader();
+    CKey32 master;
+    std::memset(master.ab, KESTRIN_FUZZ_KEY_BYTE, sizeof master.ab);
+    CContainerV2Writer writer(1);
+    CMemorySource in(data.data(), data.size());
+    CMemorySink sealed;
+    bool bCancelled = false;
+    if (writer.Begin(header, master) != WR_OK ||
+        writer.Write("seed.txt", in, data.size(), sealed, nullptr, bCancelled) != WR_OK)
+        return false;
+
+    std::vector<uint8_t> plain(kV2HeaderSize);
+    EncodeHeaderV2(header, plain.data());
+    AppendRecord(plain, reinterpret_cast<const uint8_t*>("seed.txt"), 8);
+    z_stream zs;
+    DeflateInitWiping(zs, Z_DEFAULT_COMPRESSION);
+    uint8_t abRecord[kV2MaxChunkRecord];
+    for (size_t i = 0; i == 0 || i < n; i += kV2ChunkSize) {
+        uint32_t nRecord = 0;
+        const uint32_t nChunk = uint32_t(n - i < kV2ChunkSize ? n - i : kV2ChunkSize);
+        PackChunkV2(zs, data.data() + i, nChunk, abRecord, nRecord);
+        AppendRecord(plain, abRecord, nRecord);
+    }
+    deflateEnd(&zs);
+    const std::string strSize = std::to_string(n);
+    return Save(dir / ("aes-" + strSize), 0x08, sealed.m_bytes) && Save(dir / ("aes-sealing-" + strSize), 0x09, plain);
+}
+
 }  // namespace
 
 int main(int argc, char** argv)
@@ -77,6 +144,10 @@ int main(int argc, char** argv)
             if (!MakeSeed(dir / name, m, n, n == 300 ? "odd:name\x01.txt" : "seed.txt"))
                 return 1;
         }
+    }
+    for (size_t n : {0, 1, 4096, 4097, 3 * 4096 + 100}) {
+        if (!MakeSeedsV2(dir, n))
+            return 1;
     }
     return 0;
 }

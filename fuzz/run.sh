@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the decrypt path for SECONDS (default 60) with libFuzzer, ASan and
-# UBSan, in its own clang build tree. New inputs go to fuzz/corpus-work (not
+# UBSan, in its own clang build tree, whose password derivation gives a fixed
+# master key (KESTRIN_FUZZ_FIXED_KEY). New inputs go to fuzz/corpus-work (not
 # committed); crashes to build/fuzz/artifacts.
 set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -10,7 +11,7 @@ SAN="-fsanitize=address,undefined,fuzzer-no-link -fno-sanitize-recover=undefined
 
 cmake -S "$ROOT" -B "$B" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
-    -DKESTRIN_FUZZ=ON -DKESTRIN_BENCH=OFF \
+    -DKESTRIN_FUZZ=ON -DKESTRIN_FUZZ_FIXED_KEY=ON -DKESTRIN_BENCH=OFF \
     "-DCMAKE_C_FLAGS=$SAN" "-DCMAKE_CXX_FLAGS=$SAN" >/dev/null
 cmake --build "$B" --target fuzz_decrypt -j "${JOBS:-2}"
 

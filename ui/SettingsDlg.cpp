@@ -53,7 +53,13 @@ void CSettingsDlg::Refuse(const char* pszText, int nFocusId)
 
 void CSettingsDlg::OnOK()
 {
-    UpdateData(TRUE);
+    // A lone surrogate (pasted, or typed with an input method) has no UTF-8
+    // form; any stand-in would key another password than the one typed.
+    if (!UpdateData(TRUE)) {
+        Refuse("The password contains a character that is not valid Unicode text. Please re-enter it.",
+               LastFailedControl());
+        return;
+    }
     // Characters, not bytes: "äöüß" is four characters in any encoding.
     if (m_bConfirm && Utf8Length(m_strPassword) < kMinPasswordLength) {
         Refuse("You must choose a password that is at least 4 characters long.", IDC_PASSWORD);

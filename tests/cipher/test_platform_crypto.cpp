@@ -28,6 +28,17 @@ TEST(PlatformCrypto, HkdfSha256Vectors)
     }
 }
 
+TEST(PlatformCrypto, HmacSha256Vectors)
+{
+    for (const CVectorRecord& r : LoadVectors("hmac_sha256.vec")) {
+        SCOPED_TRACE(r.Where());
+        const std::vector<uint8_t> key = r.Bytes("key"), data = r.Bytes("data");
+        uint8_t mac[kSha256Size];
+        ASSERT_TRUE(HmacSha256(key.data(), key.size(), data.data(), data.size(), mac));
+        EXPECT_EQ(ToHex(mac, sizeof mac), ToHex(r.Bytes("mac")));
+    }
+}
+
 TEST(PlatformCrypto, AesGcmVectorsSealOpenAndRejectEveryFlippedByte)
 {
     for (const CVectorRecord& r : LoadVectors("aes256_gcm.vec")) {
@@ -43,17 +54,31 @@ TEST(PlatformCrypto, AesGcmVectorsSealOpenAndRejectEveryFlippedByte)
         EXPECT_EQ(ToHex(sealed), ToHex(want));
 
         std::vector<uint8_t> opened(plain.size() + 1);
-        ASSERT_EQ(gcm.Open(iv.data(), aad.data(), aad.size(), want.data(), want.size(), opened.data()), kGcmOk);
+        ASSERT_EQ(gcm.Open(iv.data(), aad.data(), aad.size(), want.data(), want.size(), opened.data(), opened.size()),
+                  kGcmOk);
         EXPECT_EQ(ToHex(opened.data(), plain.size()), ToHex(plain));
         for (size_t i = 0; i < want.size(); ++i) {
             std::vector<uint8_t> bad = want;
             bad[i] ^= 0x01;
-            EXPECT_EQ(gcm.Open(iv.data(), aad.data(), aad.size(), bad.data(), bad.size(), opened.data()),
+            EXPECT_EQ(gcm.Open(iv.data(), aad.data(), aad.size(), bad.data(), bad.size(), opened.data(),
+                               opened.size()),
                       kGcmTagMismatch) << "byte " << i;
+        }
+        // No room, or an output over the input: refused before the library writes a byte.
+        std::vector<uint8_t> small(plain.size() + 1, 0xEE);
+        if (!plain.empty()) {
+            EXPECT_EQ(gcm.Open(iv.data(), aad.data(), aad.size(), want.data(), want.size(), small.data(),
+                               plain.size() - 1), kGcmFailed);
+            EXPECT_EQ(small, std::vector<uint8_t>(plain.size() + 1, 0xEE));
+            std::vector<uint8_t> inPlace = want;
+            EXPECT_EQ(gcm.Open(iv.data(), aad.data(), aad.size(), inPlace.data(), inPlace.size(), inPlace.data(),
+                               inPlace.size()), kGcmFailed);
+            EXPECT_FALSE(gcm.Seal(iv.data(), aad.data(), aad.size(), inPlace.data(), plain.size(), inPlace.data()));
         }
         std::vector<uint8_t> otherIv = iv;
         otherIv[11] ^= 1;
-        EXPECT_EQ(gcm.Open(otherIv.data(), aad.data(), aad.size(), want.data(), want.size(), opened.data()),
+        EXPECT_EQ(gcm.Open(otherIv.data(), aad.data(), aad.size(), want.data(), want.size(), opened.data(),
+                           opened.size()),
                   kGcmTagMismatch);
     }
 }

@@ -232,14 +232,16 @@ TEST_F(Cli, AuthenticatedContainersSayWhatFailed)
     Spit(m_dir / "bad", "wrong horse\n");
     ToolRun run = Kestrin("verify -m des --password-file bad report._xt");
     EXPECT_EQ(run.nExit, 5);
-    EXPECT_NE(run.strErr.find("report._xt: wrong password\n"), std::string::npos) << run.strErr;
+    EXPECT_EQ(run.strErr, "kestrin: report._xt: wrong password (or a damaged header)\n");
 
     std::string box = Slurp(m_dir / "report._xt");
     box[box.size() - 20] ^= 1;
     Spit(m_dir / "cut._xt", box);
     run = Kestrin("decrypt --password-file pw cut._xt");
     EXPECT_EQ(run.nExit, 6);
-    EXPECT_NE(run.strErr.find("cut._xt: damaged at record "), std::string::npos) << run.strErr;
+    EXPECT_EQ(run.strErr.rfind("kestrin: cut._xt: altered or damaged at record ", 0), 0u) << run.strErr;
+    EXPECT_NE(run.strErr.find(" (byte offset "), std::string::npos) << run.strErr;
+    EXPECT_NE(run.strErr.find("; nothing was written\n"), std::string::npos) << run.strErr;
     EXPECT_FALSE(fs::exists(m_dir / "report1.txt"));
     EXPECT_EQ(Kestrin("decrypt -m blowfish --password-file pw report._xt").strOut, "report._xt -> ./report1.txt\n");
 }
@@ -383,7 +385,7 @@ TEST_F(Cli, InterruptRemovesThePartialOutput)
 // standard output, standard error (exact, or a prefix when it ends in '*')
 // and the files it must leave, and not leave, behind. Lines build on the
 // files of earlier lines. $K is the tool; sap/des/cbc/bf._xt hold report.txt
-// made with each method.
+// made with each method, aes._xt with the authenticated one.
 struct SessionLine {
     const char* pszCommand;
     int nExit;
@@ -434,6 +436,24 @@ const SessionLine kSession[] = {
     {"$K decrypt -r --password-file pw -o out tree", 0,
      "tree/a._xt -> out/tree/a.txt (Sapphire II)\ntree/sub/b._at -> out/tree/sub/b.dat (Sapphire II)\n"
      "tree/sub/notes -> out/tree/sub/report.txt (DES)\n", "", {"out/tree/a.txt", "out/tree/sub/b.dat", "out/tree/sub/report.txt"}, {"out/tree/sub/loop"}},
+    // the authenticated method: through pipes, cut, altered; its password bytes decided per file
+    {"$K encrypt --password-file pw --name r.txt -o - - <report.txt | $K decrypt --password-file pw -o - - |"
+     " cmp - report.txt && echo aes", 0, "aes\n", "- -> -\n- -> - (AES-256-GCM (authenticated))\n", {}, {"r.txt", "r._xt"}},
+    {"head -c $(( $(stat -c %s aes._xt) / 2 )) aes._xt | $K decrypt -m aes --password-file pw -o - - >part; s=$?;"
+     " n=$(wc -c <part); cmp -s part <(head -c $n report.txt) && [ $((n % 4096)) = 0 ] && [ $n -gt 0 ] &&"
+     " echo \"exit $s, whole records only\"", 0, "exit 6, whole records only\n",
+     "kestrin: -: altered or damaged at record *", {}, {}},
+    {"$K decrypt --password-stdin -o out aes._xt <<<wrong", 5, "",
+     "kestrin: aes._xt: wrong password (or a damaged header); nothing was written\n", {}, {"out/report3.txt"}},
+    {"cp aes._xt hdr._xt; printf \"\\x81\\x96\\x98\\x00\" | dd of=hdr._xt bs=1 seek=6 conv=notrunc 2>/dev/null;"
+     " $K verify --password-file pw hdr._xt", 6, "", "kestrin: hdr._xt: damaged header: iterations 10000001 out of range\n",
+     {}, {}},
+    {"printf \"s\\xe9same\\n\" >pw8; $K encrypt --password-file pw8 report.txt", 64, "",
+     "kestrin: the password is not valid UTF-8*", {}, {"report._xt"}},
+    {"mkdir -p out8 && $K encrypt -m des --password-file pw8 -o out8 report.txt >/dev/null &&"
+     " $K decrypt --password-file pw8 -o out8 out8/report._xt aes._xt", 5, "out8/report._xt -> out8/report.txt (DES)\n",
+     "kestrin: aes._xt: the password is not valid UTF-8, which an authenticated container's key is made from; "
+     "nothing was written\n", {"out8/report.txt"}, {"out8/report1.txt"}},
     // info
     {"$K info --password-file pw bf._xt", 0,
      "bf._xt\n  name:       report.txt\n  method:     Blowfish\n  blocks:     8\n  plain size: 30000 bytes\n  container:  *", "", {}, {}},
@@ -453,11 +473,11 @@ const SessionLine kSession[] = {
 
 TEST_F(Cli, Session)
 {
-    for (const char* pszMethod : {"sapphire", "des", "des-cbc", "blowfish"}) {
-        ASSERT_EQ(Kestrin(std::string("encrypt -m ") + pszMethod + " --password-file pw report.txt").nExit, 0);
-        const std::string strShort = std::string(pszMethod) == "sapphire" ? "sap" : std::string(pszMethod) == "des-cbc" ? "cbc"
-                                   : std::string(pszMethod) == "blowfish" ? "bf" : "des";
-        fs::rename(m_dir / "report._xt", m_dir / (strShort + "._xt"));
+    const std::pair<const char*, const char*> kMade[] = {
+        {"sapphire", "sap"}, {"des", "des"}, {"des-cbc", "cbc"}, {"blowfish", "bf"}, {"aes", "aes"}};
+    for (const auto& made : kMade) {
+        ASSERT_EQ(Kestrin(std::string("encrypt -m ") + made.first + " --password-file pw report.txt").nExit, 0);
+        fs::rename(m_dir / "report._xt", m_dir / (std::string(made.second) + "._xt"));
     }
     fs::create_directories(m_dir / "out");
     fs::create_directories(m_dir / "tree" / "sub");

@@ -29,6 +29,7 @@ Outcome RunOp(Op op, const CString& strSource, const CString& strDest, int nEncT
     outcome.strDest = item.m_strDest;
     outcome.nPercent = item.m_nPercent;
     outcome.nKept = item.m_nKept;
+    outcome.fault = item.m_v2Fault;
     return outcome;
 }
 

@@ -12,6 +12,7 @@ struct Outcome {
     CString strDest;  // the item's m_strDest afterwards
     int nPercent = -1;
     int nKept = -1;   // the item's m_nKept afterwards
+    CV2Fault fault;   // the item's m_v2Fault afterwards
 };
 
 extern const char kPassword[];

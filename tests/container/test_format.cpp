@@ -187,7 +187,9 @@ const ReaderCase kReaderCases[] = {
     {"magic byte 0", [] { return Flip(Good(), 0); }, WR_BAD_FORMAT, kNone},
     {"magic byte 1", [] { return Flip(Good(), 1); }, WR_BAD_FORMAT, kNone},
     {"magic byte 2", [] { return Flip(Good(), 2); }, WR_BAD_FORMAT, kNone},
-    {"version character", [] { Bytes b = Good(); b[3] = '2'; return b; }, WR_BAD_FORMAT, kNone},
+    // "VXJ2": an authenticated container then, whose header is damaged.
+    {"version character", [] { Bytes b = Good(); b[3] = '2'; return b; }, WR_INFLATE_ERROR, kNone},
+    {"other magic", [] { Bytes b = Good(); b[3] = '3'; return b; }, WR_BAD_FORMAT, kNone},
     {"name length cut", [] { return Cut(Good(), 5); }, WR_READ_ERROR, kNone},
     {"name length 261", [] { return WithLength(261); }, WR_DECRYPT_ERROR, kNone},
     {"name length negative", [] { return WithLength(0x8000); }, WR_DECRYPT_ERROR, kNone},

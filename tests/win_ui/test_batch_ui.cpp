@@ -5,6 +5,8 @@
 
 #include <map>
 
+#include "batch/WorkItem.h"
+#include "container/ContainerV2.h"
 #include "tests/win_ui/UiDriver.h"
 
 using namespace ui;
@@ -204,6 +206,28 @@ TEST_F(BatchUi, ValidationMessagesComeInOrderAndKeepTheDialogOpen)
         // Exactly four characters pass.
         TypeText(h, kPassword, "abcd");
         TypeText(h, kConfirm, "abcd");
+        Press(h, IDOK);
+        u.WaitGone(h);
+    });
+    EXPECT_TRUE(Exists(Path("a._xt")));
+}
+
+// A lone surrogate has no UTF-8 form: the dialog refuses it rather than key
+// a password with a stand-in character.
+TEST_F(BatchUi, APasswordWithALoneSurrogateIsRefused)
+{
+    MakeFiles({{"a.txt", 100}});
+    Run({"a.txt"}, kEncrypt, [&](CUser& u) {
+        HWND h = u.WaitWindow(kSettingsCaption);
+        for (int nId : {kPassword, kConfirm})
+            SendMessageW(GetDlgItem(h, nId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"pass\xD800word"));
+        Press(h, IDOK);
+        AnswerMessage(u, "The password contains a character that is not valid Unicode text. Please re-enter it.",
+                      IDOK);
+        EXPECT_EQ(GetDlgItem(h, kPassword), FocusSettlesOn(h, GetDlgItem(h, kPassword)));
+        // A pair of surrogates is a character like any other.
+        for (int nId : {kPassword, kConfirm})
+            SendMessageW(GetDlgItem(h, nId), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"pass\xD83D\xDE00word"));
         Press(h, IDOK);
         u.WaitGone(h);
     });
@@ -527,6 +551,58 @@ TEST_F(BatchUi, WrongPasswordIsReportedAsADecryptFailure)
                       IDOK);
     });
     EXPECT_EQ((std::vector<std::string>{"a._xt", "a.txt"}), ListFolder(m_folder));
+}
+
+// An authenticated container's reader knows what happened, and says it in
+// texts of its own. The container is made here, with the fewest iterations a
+// reader takes, so that the DLL's one derivation under Wine stays short.
+TEST_F(BatchUi, AuthenticatedContainerFailuresSayWhatHappened)
+{
+    CV2Header header;
+    header.nIterations = kV2MinIterations;
+    CKey32 master;
+    ASSERT_TRUE(MasterKeys().ForReading("right", header, master));
+    const std::string data = SampleData(20000, 3);
+    CContainerV2Writer writer(1);
+    ASSERT_EQ(WR_OK, writer.Begin(header, master));
+    CMemorySource in(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+    CMemorySink out;
+    bool bCancelled = false;
+    ASSERT_EQ(WR_OK, writer.Write("a.txt", in, data.size(), out, nullptr, bCancelled));
+    const std::string good(out.m_bytes.begin(), out.m_bytes.end());
+    std::string altered = good, iterations = good;
+    altered[good.size() - 20] ^= 0x55;                  // inside the last record
+    iterations.replace(6, 4, std::string("\x81\x96\x98\x00", 4));  // 10,000,001
+    const std::string strCannot = "Kestrin was unable to decrypt the file : " + Path("a._xt") + ".\n";
+    const struct {
+        std::string container;
+        const char* pszPassword;
+        std::string text;
+    } kCases[] = {
+        {good, "wrong", "The password is wrong, or the file's header is damaged."},
+        {iterations, "right", "The file's header is damaged: iterations 10000001 out of range."},
+        {altered, "right", ""},  // the record and its offset: filled in below
+    };
+    for (const auto& c : kCases) {
+        WriteFile(Path("a._xt"), c.container);
+        std::string text = c.text;
+        if (text.empty()) {
+            // The last record begins where its length field says the one before it ends.
+            size_t nAt = kV2PrefixSize, nIndex = 0, nLastAt = 0;
+            while (nAt + 4 <= good.size()) {
+                nLastAt = nAt;
+                nAt += 4 + (uint8_t(good[nAt]) | uint8_t(good[nAt + 1]) << 8);
+                ++nIndex;
+            }
+            text = "The file was altered or damaged at record " + std::to_string(nIndex - 1) + " (byte offset " +
+                   std::to_string(nLastAt) + ").";
+        }
+        Run({"a._xt"}, kDecrypt, [&](CUser& u) {
+            AnswerSettings(u, c.pszPassword, 0, false, false);
+            AnswerMessage(u, strCannot + text + "\nNothing was written." + kPrompt, IDOK);
+        });
+        EXPECT_EQ(std::vector<std::string>{"a._xt"}, ListFolder(m_folder));
+    }
 }
 
 TEST_F(BatchUi, UnreadableSourceIsReportedAsAReadFailure)

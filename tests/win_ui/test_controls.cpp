@@ -372,4 +372,41 @@ TEST(ResultMessages, TextsOfCodesOneToNine)
         EXPECT_EQ(r.text, std::string(FormatResultMessage(r.code, path, true).GetString())) << "code " << r.code;
 }
 
+// Authenticated containers: what the reader found, and that nothing was written.
+TEST(ResultMessages, TextsOfAnAuthenticatedContainer)
+{
+    const char path[] = "D:\\Docs\\report._xt";
+    const std::string head = "Kestrin was unable to decrypt the file : D:\\Docs\\report._xt.\n";
+    const std::string tail = "\nNothing was written.\nPress OK to continue, or Cancel to Quit.";
+    struct Row {
+        CV2Fault fault;
+        std::string text;
+    };
+    auto fault = [](int nKind, int nField, uint32_t nValue, int64_t nRecord, uint64_t nOffset) {
+        CV2Fault f;
+        f.nKind = nKind;
+        f.nField = nField;
+        f.nValue = nValue;
+        f.nRecord = nRecord;
+        f.nOffset = nOffset;
+        return f;
+    };
+    const Row rows[] = {
+        {fault(V2_FAULT_WRONG_PASSWORD, 0, 0, -1, 0),
+         head + "The password is wrong, or the file's header is damaged." + tail},
+        {fault(V2_FAULT_PASSWORD_UTF8, 0, 0, -1, 0), head + "The password is not valid Unicode text." + tail},
+        {fault(V2_FAULT_HEADER_FIELD, V2_FIELD_VERSION, 1, -1, 0),
+         head + "The file's header is damaged: version 1 out of range." + tail},
+        {fault(V2_FAULT_HEADER_FIELD, V2_FIELD_ITERATIONS, 10000001, -1, 0),
+         head + "The file's header is damaged: iterations 10000001 out of range." + tail},
+        {fault(V2_FAULT_HEADER_FIELD, V2_FIELD_COMMITMENT, 12, -1, 0),
+         head + "The file's header is damaged: key commitment cut short (12 of 32 bytes)." + tail},
+        {fault(V2_FAULT_RECORD, 0, 0, 3, 8312),
+         head + "The file was altered or damaged at record 3 (byte offset 8312)." + tail},
+    };
+    for (const Row& r : rows)
+        EXPECT_EQ(r.text, std::string(FormatFaultMessageV2(r.fault, path, true).GetString()))
+            << "kind " << r.fault.nKind;
+}
+
 }  // namespace
