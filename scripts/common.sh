@@ -11,7 +11,7 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 CORE_PACKAGES=(cmake ninja-build g++ make pkg-config zlib1g-dev libgtest-dev googletest
                libgmock-dev libbenchmark-dev libssl-dev openssl clang libclang-rt-14-dev
                g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
-               libz-mingw-w64-dev wine64 nsis
+               libz-mingw-w64-dev wine64 nsis osslsigncode
                dpkg-dev lintian man-db bsdutils)
 
 # Installs whatever of the given packages is missing; apt-get update runs once.
@@ -34,9 +34,9 @@ configure_native() {  # tree, build type, extra cmake args...
     cmake -S "$ROOT" -B "$BUILD/$tree" -G Ninja -DCMAKE_BUILD_TYPE="$type" "$@" >/dev/null
 }
 
-configure_windows() {
+configure_windows() {  # extra cmake args...
     cmake -S "$ROOT" -B "$BUILD/windows" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DKESTRIN_BENCH=OFF >/dev/null
+        -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DKESTRIN_BENCH=OFF "$@" >/dev/null
 }
 
 # A fresh prefix under the build tree, null display driver unless a display is wanted.
