@@ -39,6 +39,39 @@ configure_windows() {  # extra cmake args...
         -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-w64-x86_64.cmake" -DKESTRIN_BENCH=OFF "$@" >/dev/null
 }
 
+# Wine links the profile's Documents, Desktop, Music and the like to the
+# user's home folder, so a program saving "to Documents" would write outside
+# the prefix. Each link becomes a real, empty folder (as winetricks' sandbox
+# verb does), and Wine is told not to update the prefix, which would link
+# them again.
+sandbox_wine_prefix() {  # prefix dir
+    local link
+    while IFS= read -r -d '' link; do
+        rm -f "$link"
+        mkdir -p "$link"
+    done < <(find "$1/drive_c/users" -type l -print0)
+    echo disable > "$1/.update-timestamp"
+}
+
+# The user's home folder two levels deep, leaving out the source tree if it
+# lies inside: the test and demo runs compare it before and after, since
+# nothing of theirs belongs there. (Deeper changes under existing folders are
+# left to other programs of the machine.)
+home_listing() {
+    find "$HOME" -mindepth 1 -maxdepth 2 -path "$ROOT" -prune -o -print 2>/dev/null | sort
+}
+
+expect_home_unchanged() {  # listing taken before
+    local new
+    new="$(comm -13 <(printf '%s\n' "$1") <(home_listing))"
+    if [ -n "$new" ]; then
+        echo "== written into $HOME:"
+        printf '%s\n' "$new"
+        return 1
+    fi
+    echo "== nothing new in $HOME"
+}
+
 # A fresh prefix under the build tree, null display driver unless a display is wanted.
 fresh_wine_prefix() {  # prefix dir, driver (null|x11)
     local prefix="$1" driver="${2:-null}"
@@ -47,6 +80,7 @@ fresh_wine_prefix() {  # prefix dir, driver (null|x11)
     mkdir -p "$prefix"
     export WINEPREFIX="$prefix"
     wine64 wineboot -i >/dev/null 2>&1 || true
+    sandbox_wine_prefix "$prefix"
     if [ "$driver" = null ]; then
         wine64 reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     fi

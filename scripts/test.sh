@@ -4,6 +4,7 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${CORE_PACKAGES[@]}"
+home_before="$(home_listing)"
 
 status=0
 run_ctest() {  # tree, label
@@ -84,6 +85,8 @@ fi
 fresh_wine_prefix "$BUILD/windows/wineprefix" null
 run_ctest windows "windows, under Wine"
 wineserver -k 2>/dev/null || true
+
+expect_home_unchanged "$home_before" || status=1
 
 if [ $status -ne 0 ]; then
     echo "== FAILED"

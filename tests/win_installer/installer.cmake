@@ -291,6 +291,19 @@ if(STEP STREQUAL "prefix")
   file(REMOVE_RECURSE ${WORK})
   file(MAKE_DIRECTORY ${PREFIX})
   run(rc text wineboot -i)
+  # The same sandbox as every prefix of the scripts: no folder of the
+  # profile may lead out of the prefix.
+  execute_process(COMMAND bash -c "source '${CMAKE_CURRENT_LIST_DIR}/../../scripts/common.sh' && sandbox_wine_prefix '${PREFIX}'"
+                  RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "sandbox_wine_prefix failed")
+  endif()
+  file(GLOB_RECURSE links LIST_DIRECTORIES true "${PREFIX}/drive_c/users/*")
+  foreach(link ${links})
+    if(IS_SYMLINK "${link}")
+      message(FATAL_ERROR "${link} still links out of the prefix")
+    endif()
+  endforeach()
   must(reg add "HKCU\\Software\\Wine\\Drivers" /v Graphics /d null /f)
   execute_process(COMMAND ${WINESERVER} -k ERROR_QUIET)
   # Kept for the later steps; its output must not hold this step's pipes open.
