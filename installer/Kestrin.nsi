@@ -460,7 +460,9 @@ Function CheckFolderGiven
     ${EndIf}
 FunctionEnd
 
-; The installed copies, from their Apps entries.
+; The installed copies, from their Apps entries. HKCU is the account Setup
+; runs as: started elevated by another administrator's account, it does not
+; see the per-user copy of the user who asked (Wine has one account only).
 Function FindEarlier
     ReadRegStr $UserDir HKCU "${UNINST_KEY}" "InstallLocation"
     ReadRegStr $UserVersion HKCU "${UNINST_KEY}" "DisplayVersion"

@@ -1,8 +1,8 @@
 # The installer as a user and an administrator run it, under Wine, in a prefix
 # of its own (WORK/prefix), one STEP at a time in this order:
 #   prefix switches install_user [signatures] regsvr_user upgrade_loaded
-#   uninstall_user custom_folder move_folder move_scope upgrade_other_scope
-#   stray_copy uninstall_all_users
+#   uninstall_user custom_folder move_folder stray_copy move_scope
+#   upgrade_other_scope uninstall_all_users
 # cmake -DSTEP=... -DWINE=wine64 -DWINESERVER=wineserver -DSETUP=Kestrin-x-setup.exe
 #       -DDLL=Kestrin.dll -DPROBE=installed_probe.exe -DWORK=dir
 #       [-DSIGN_CERT=cert.pem -DSIGNED_FILES=a|b -DOSSLSIGNCODE=osslsigncode] -P installer.cmake
@@ -460,6 +460,33 @@ elseif(STEP STREQUAL "move_folder")
   expect_user_copy("${PREFIX}/drive_c/Other Place/Kestrin" "C:\\Other Place\\Kestrin")
   expect_value("HKCU\\Environment" Path "REG_EXPAND_SZ C:\\Other Place\\Kestrin")
 
+# A copy of the installed per-user folder elsewhere, as an earlier version's
+# second copy was: its uninstaller removes its own files and nothing of the
+# installed copy in the same scope (entry, registration, PATH, settings).
+# Run in place (_?=) so that its exit codes are seen.
+elseif(STEP STREQUAL "stray_copy")
+  set(stray "${PREFIX}/drive_c/Stray")
+  file(COPY "${PREFIX}/drive_c/Other Place/Kestrin/" DESTINATION "${stray}")
+  must(reg add "HKCU\\SOFTWARE\\Tallowmere\\Kestrin" /v EncType /t REG_DWORD /d 3 /f)
+  foreach(bad "/S;/?|3" "/S;/BOGUS|4" "/S;/s|4")
+    string(REPLACE "|" ";" bad "${bad}")
+    list(POP_BACK bad want)
+    run(rc text "C:\\Stray\\uninstall.exe" ${bad} "_?=C:\\Stray")
+    if(NOT rc EQUAL want)
+      message(FATAL_ERROR "uninstall.exe ${bad}: exit code ${rc}, expected ${want}")
+    endif()
+  endforeach()
+  expect_files("${stray}")
+  must("C:\\Stray\\uninstall.exe" /S "_?=C:\\Stray")
+  file(GLOB left RELATIVE "${stray}" "${stray}/*")
+  if(NOT left STREQUAL "uninstall.exe")
+    message(FATAL_ERROR "the stray copy's uninstaller left ${left}")
+  endif()
+  file(REMOVE_RECURSE "${stray}")
+  expect_user_copy("${PREFIX}/drive_c/Other Place/Kestrin" "C:\\Other Place\\Kestrin")
+  expect_value("HKCU\\Environment" Path "REG_EXPAND_SZ C:\\Other Place\\Kestrin")
+  expect_value("HKCU\\SOFTWARE\\Tallowmere\\Kestrin" EncType "REG_DWORD 0x3")
+
 # /ALLUSERS over the per-user copy: one copy left, for all users, with the
 # machine-wide registration and PATH entry, and the user's settings kept.
 elseif(STEP STREQUAL "move_scope")
@@ -481,30 +508,6 @@ elseif(STEP STREQUAL "upgrade_other_scope")
   must("${SETUP}" /S)
   expect_all_users_copy()
   expect_no_user_copy()
-
-# A copy of the installed folder elsewhere: its uninstaller removes its own
-# files and nothing of the installed copy (entry, registration, PATH,
-# settings). Run in place (_?=) so that its exit codes are seen.
-elseif(STEP STREQUAL "stray_copy")
-  set(stray "${PREFIX}/drive_c/Stray")
-  file(COPY "${ALL_INSTALL}/" DESTINATION "${stray}")
-  foreach(bad "/S;/?|3" "/S;/BOGUS|4" "/S;/s|4")
-    string(REPLACE "|" ";" bad "${bad}")
-    list(POP_BACK bad want)
-    run(rc text "C:\\Stray\\uninstall.exe" ${bad} "_?=C:\\Stray")
-    if(NOT rc EQUAL want)
-      message(FATAL_ERROR "uninstall.exe ${bad}: exit code ${rc}, expected ${want}")
-    endif()
-  endforeach()
-  expect_files("${stray}")
-  must("C:\\Stray\\uninstall.exe" /S "_?=C:\\Stray")
-  file(GLOB left RELATIVE "${stray}" "${stray}/*")
-  if(NOT left STREQUAL "uninstall.exe")
-    message(FATAL_ERROR "the stray copy's uninstaller left ${left}")
-  endif()
-  file(REMOVE_RECURSE "${stray}")
-  expect_all_users_copy()
-  expect_value("HKCU\\SOFTWARE\\Tallowmere\\Kestrin" EncType "REG_DWORD 0x4")
 
 elseif(STEP STREQUAL "uninstall_all_users")
   must(reg add "HKCU\\SOFTWARE\\Tallowmere\\Kestrin" /v EncType /t REG_DWORD /d 1 /f)
