@@ -6,7 +6,9 @@ BUILD="$ROOT/build"
 JOBS="$(nproc 2>/dev/null || echo 2)"
 export PATH="/usr/lib/wine:$PATH"
 export WINEDEBUG="${WINEDEBUG:--all}"
-export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
+# No Mono or Gecko download, and no winemenubuilder, which writes menu and
+# MIME folders into the home folder (~/.config/menus, ~/.local/share/...).
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml,winemenubuilder.exe=}"
 
 CORE_PACKAGES=(cmake ninja-build g++ make pkg-config zlib1g-dev libgtest-dev googletest
                libgmock-dev libbenchmark-dev libssl-dev openssl clang libclang-rt-14-dev
@@ -53,10 +55,10 @@ sandbox_wine_prefix() {  # prefix dir
     echo disable > "$1/.update-timestamp"
 }
 
-# The user's home folder two levels deep, leaving out the source tree if it
-# lies inside: the test and demo runs compare it before and after, since
-# nothing of theirs belongs there. (Deeper changes under existing folders are
-# left to other programs of the machine.)
+# The home folder two levels deep, leaving out the source tree if it lies
+# inside: the test and demo runs compare it before and after, since nothing of
+# theirs belongs there. (Deeper changes under existing folders are left to
+# the machine's other programs.)
 home_listing() {
     find "$HOME" -mindepth 1 -maxdepth 2 -path "$ROOT" -prune -o -print 2>/dev/null | sort
 }

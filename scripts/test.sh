@@ -4,6 +4,14 @@
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${CORE_PACKAGES[@]}"
+
+# The run gets a home folder of its own, empty, in the build tree, and it must
+# stay empty: nothing of the tests belongs in a home folder (Wine, for one,
+# links a new prefix's Documents there). A home of its own also keeps the
+# machine's other programs, which write into the real one, out of the check.
+export HOME="$BUILD/home"
+rm -rf "$HOME"
+mkdir -p "$HOME"
 home_before="$(home_listing)"
 
 status=0

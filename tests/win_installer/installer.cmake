@@ -19,7 +19,8 @@ set(HANDLER "*\\shellex\\ContextMenuHandlers\\Kestrin")
 set(PREFIX ${WORK}/prefix)
 set(ENV{WINEPREFIX} ${PREFIX})
 set(ENV{WINEDEBUG} -all)
-set(ENV{WINEDLLOVERRIDES} "mscoree,mshtml=")
+# As scripts/common.sh: nothing written outside the prefix.
+set(ENV{WINEDLLOVERRIDES} "mscoree,mshtml,winemenubuilder.exe=")
 string(REGEX MATCH "Kestrin-(.*)-setup\\.exe$" _ "${SETUP}")
 set(VERSION ${CMAKE_MATCH_1})
 
@@ -320,6 +321,9 @@ if(STEP STREQUAL "prefix")
   execute_process(COMMAND ${WINESERVER} -k ERROR_QUIET)
   # Kept for the later steps; its output must not hold this step's pipes open.
   execute_process(COMMAND sh -c "'${WINESERVER}' -p 300 >/dev/null 2>&1")
+  # Wine writes its display device keys when the first GUI program starts:
+  # Setup answering /? silently is one, so those keys are in the snapshot.
+  run(rc text "${SETUP}" /S /?)
   snapshot(before)
 
 # /? and bad switches change nothing, silently: documented exit codes, no
