@@ -21,6 +21,7 @@ DEMO_PACKAGES=(cmake ninja-build googletest g++-mingw-w64-x86-64-posix mingw-w64
 # The screenshots also show a path in Greek, Cyrillic and Japanese.
 [ $SHOTS -eq 1 ] && DEMO_PACKAGES+=(xvfb xauth imagemagick fonts-dejavu-core fonts-noto-cjk)
 ensure_packages "${DEMO_PACKAGES[@]}"
+home_before="$(home_listing)"
 
 echo "== build: Kestrin.dll and the demo's stand-in for Explorer (mingw-w64)"
 cmake -S "$ROOT" -B "$TREE" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -152,6 +153,9 @@ if [ $SHOTS -eq 1 ]; then
         wineserver -k 2>/dev/null || true
     ' || status=1
 fi
+
+# Every prefix keeps its Documents inside it: the demo writes nothing at home.
+expect_home_unchanged "$home_before" || status=1
 
 if [ $status -eq 0 ]; then
     echo "== demo finished: every file restored"

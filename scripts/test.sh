@@ -5,6 +5,15 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 ensure_packages "${CORE_PACKAGES[@]}"
 
+# The run gets a home folder of its own, empty, in the build tree, and it must
+# stay empty: nothing of the tests belongs in a home folder (Wine, for one,
+# links a new prefix's Documents there). A home of its own also keeps the
+# machine's other programs, which write into the real one, out of the check.
+export HOME="$BUILD/home"
+rm -rf "$HOME"
+mkdir -p "$HOME"
+home_before="$(home_listing)"
+
 status=0
 run_ctest() {  # tree, label
     echo "== tests: $2"
@@ -32,8 +41,19 @@ configure_native tsan Debug -DKESTRIN_BENCH=OFF \
     "-DCMAKE_EXE_LINKER_FLAGS=-fsanitize=thread"
 cmake --build "$BUILD/tsan" -j "$JOBS" --target test_container
 
-echo "== build: windows (mingw-w64)"
-configure_windows
+# A throwaway self-signed code-signing certificate, made once per build
+# folder: the Windows tree signs the DLL, kestrin.exe, the installer and the
+# uninstaller with it, and the installer tests verify the signatures.
+make_test_certificate() {  # folder
+    [ -s "$1/cert.pem" ] && [ -s "$1/key.pem" ] && return 0
+    mkdir -p "$1"
+    openssl req -x509 -newkey rsa:2048 -nodes -days 3650 -subj "/CN=Kestrin test signing (throwaway)" \
+        -addext "extendedKeyUsage=codeSigning" -keyout "$1/key.pem" -out "$1/cert.pem" 2>/dev/null
+}
+
+echo "== build: windows (mingw-w64), signed with a throwaway certificate"
+make_test_certificate "$BUILD/signing"
+configure_windows -DKESTRIN_SIGN_CERT="$BUILD/signing/cert.pem" -DKESTRIN_SIGN_KEY="$BUILD/signing/key.pem"
 cmake --build "$BUILD/windows" -j "$JOBS"
 
 run_ctest native "native"
@@ -73,6 +93,8 @@ fi
 fresh_wine_prefix "$BUILD/windows/wineprefix" null
 run_ctest windows "windows, under Wine"
 wineserver -k 2>/dev/null || true
+
+expect_home_unchanged "$home_before" || status=1
 
 if [ $status -ne 0 ]; then
     echo "== FAILED"

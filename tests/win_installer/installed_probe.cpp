@@ -1,9 +1,15 @@
-// Plays the shell's part for an installed copy, and holds a DLL loaded.
+// Plays the shell's part for an installed copy, holds a module loaded, and
+// plays the next logon.
 //
 //   installed_probe menu FILE    builds the context menu for FILE from the
 //                                per-user registration and prints it
-//   installed_probe hold DLL FLAG   loads DLL, writes FLAG.held, and keeps the
-//                                DLL loaded until FLAG exists
+//   installed_probe hold MODULE FLAG   loads MODULE (a DLL, or kestrin.exe
+//                                mapped as an image), writes FLAG.held, keeps
+//                                it loaded until FLAG exists, then deletes
+//                                FLAG.held
+//   installed_probe logon VALUE  runs the user's RunOnce entry VALUE as the
+//                                next logon would: the value is deleted,
+//                                then its command runs to its end
 //
 // Wine 8's COM does not read HKCU\Software\Classes when it creates objects
 // (CoCreateInstance answers REGDB_E_CLASSNOTREG for a class registered only
@@ -108,6 +114,36 @@ int Hold(const char* pszDll, const std::string& flag)
     for (int i = 0; i < 1200 && GetFileAttributesA(flag.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
         Sleep(100);
     FreeLibrary(hModule);
+    // Gone once the module is released: the test waits for that.
+    DeleteFileA((flag + ".held").c_str());
+    return 0;
+}
+
+int Logon(const char* pszValue)
+{
+    const char* const pszKey = "Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce";
+    HKEY hKey = nullptr;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, pszKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &hKey) != ERROR_SUCCESS)
+        return std::printf("no RunOnce key\n"), 30;
+    char command[4096] = {};
+    DWORD cb = sizeof(command) - 1;
+    LONG code = RegQueryValueExA(hKey, pszValue, nullptr, nullptr, reinterpret_cast<BYTE*>(command), &cb);
+    if (code == ERROR_SUCCESS)
+        RegDeleteValueA(hKey, pszValue);
+    RegCloseKey(hKey);
+    if (code != ERROR_SUCCESS)
+        return std::printf("no RunOnce value %s\n", pszValue), 31;
+    STARTUPINFOA si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &si, &pi))
+        return std::printf("cannot run %s\n", command), 32;
+    WaitForSingleObject(pi.hProcess, 60000);
+    DWORD exitCode = 0;
+    GetExitCodeProcess(pi.hProcess, &exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    std::printf("ran %s\nexit %lu\n", command, static_cast<unsigned long>(exitCode));
     return 0;
 }
 }  // namespace
@@ -122,6 +158,8 @@ int main(int argc, char** argv)
     }
     if (argc == 4 && std::strcmp(argv[1], "hold") == 0)
         return Hold(argv[2], argv[3]);
-    std::fprintf(stderr, "usage: installed_probe menu FILE | hold DLL FLAG\n");
+    if (argc == 3 && std::strcmp(argv[1], "logon") == 0)
+        return Logon(argv[2]);
+    std::fprintf(stderr, "usage: installed_probe menu FILE | hold MODULE FLAG | logon VALUE\n");
     return 2;
 }
