@@ -19,7 +19,7 @@
 #include "batch/Worker.h"
 #include "cipher/Methods.h"
 #include "container/FormatV2.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 #include "framework/afxapp.h"
 #include "framework/afxfile.h"
 #include "framework/afxwin.h"

@@ -15,10 +15,10 @@
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "cli/Streams.h"
-#include "container/WorkQueue.h"
-#include "container/FileStreams.h"
+#include "base/WorkQueue.h"
+#include "base/FileStreams.h"
 #include "container/FormatV2.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 #include "framework/afxconv.h"
 #include "framework/afxfile.h"
 

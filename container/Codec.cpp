@@ -3,7 +3,7 @@
 #include <new>
 
 #include "container/FileProcessor.h"
-#include "container/SecureBuffer.h"
+#include "base/SecureBuffer.h"
 #include "cipher/Sapphire.h"
 
 const uint8_t kContainerMagic[4] = {'V', 'X', 'J', '1'};

@@ -4,10 +4,10 @@
 #include <new>
 #include <thread>
 
-#include "batch/WorkItem.h"
-#include "container/SecureBuffer.h"
-#include "container/WipingZlib.h"
-#include "container/WorkQueue.h"
+#include "base/ResultCodes.h"
+#include "base/SecureBuffer.h"
+#include "base/WipingZlib.h"
+#include "base/WorkQueue.h"
 #include "framework/afxconv.h"
 
 namespace {
@@ -15,18 +15,6 @@ namespace {
 uint32_t GetLe32(const uint8_t* p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-}
-
-size_t ReadFull(CByteSource& in, uint8_t* p, size_t n)
-{
-    size_t nDone = 0;
-    while (nDone < n) {
-        const size_t nGot = in.Read(p + nDone, n - nDone);
-        if (nGot == 0)
-            break;
-        nDone += nGot;
-    }
-    return nDone;
 }
 
 const int kBatchesPerThread = 3;
@@ -59,26 +47,6 @@ struct CBatch {
     }
     ~CBatch() { SecureZero(records, size_t(nMost) * sizeof(CRecord)); }
 };
-
-size_t CMemorySource::Read(uint8_t* p, size_t n)
-{
-    const size_t nTake = n < m_n - m_nPos ? n : m_n - m_nPos;
-    if (nTake)
-        std::memcpy(p, m_p + m_nPos, nTake);
-    m_nPos += nTake;
-    return nTake;
-}
-
-size_t CPrefixedSource::Read(uint8_t* p, size_t n)
-{
-    if (m_nPos < m_nPrefix) {
-        const size_t nTake = n < m_nPrefix - m_nPos ? n : m_nPrefix - m_nPos;
-        std::memcpy(p, m_pPrefix + m_nPos, nTake);
-        m_nPos += nTake;
-        return nTake;
-    }
-    return m_rest.Read(p, n);
-}
 
 int ThreadsV2(int nRequested)
 {
@@ -238,7 +206,7 @@ int FillBatch(CBatch& batch, CByteSource& in, uint8_t* pAhead, size_t& nAhead, u
 }  // namespace
 
 int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t nSize, CByteSink& out,
-                              const FProgressV2& progress, bool& bCancelled)
+                              const FProgress& progress, bool& bCancelled)
 {
     const uint32_t nName = uint32_t(std::strlen(strName));
     if (nName < 1 || nName > kV2MaxName || nName != uint32_t(strName.GetLength()) || !IsValidUtf8(strName, nName))
@@ -293,6 +261,8 @@ int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t 
         return CWorkQueue::kGoOn;
     };
     nResult = workers.Queue().RunInOrder(fill, drain);
+    if (nResult == CWorkQueue::kLost)
+        return WR_NO_MEMORY;
     if (nResult != CWorkQueue::kGoOn)
         return nResult;
     if (nFilled != WR_OK)
@@ -423,7 +393,7 @@ bool CContainerV2Reader::FillBatch(CBatch& batch, uint64_t& nIndex, int& nFramin
     return !m_bEnded;
 }
 
-int CContainerV2Reader::Read(CByteSink* pOut, const FProgressV2& progress, bool& bCancelled)
+int CContainerV2Reader::Read(CByteSink* pOut, const FProgress& progress, bool& bCancelled)
 {
     CRecordWorkers workers(m_nThreads, false, [this](CRecordWorkers::CContext& c, CBatch::CRecord& r) {
         r.nResult = WR_INFLATE_ERROR;
@@ -463,6 +433,8 @@ int CContainerV2Reader::Read(CByteSink* pOut, const FProgressV2& progress, bool&
         return CWorkQueue::kGoOn;
     };
     nResult = workers.Queue().RunInOrder(fill, drain);
+    if (nResult == CWorkQueue::kLost)
+        return WR_NO_MEMORY;
     if (nResult != CWorkQueue::kGoOn)
         return nResult;
     return nFraming;

@@ -2,13 +2,13 @@
 // the blocks in file order.
 #include <cstring>
 
-#include "container/FileGuards.h"
-#include "container/FileStreams.h"
+#include "base/FileGuards.h"
+#include "base/FileStreams.h"
 #include "container/FormatV2.h"
 #include "container/FileProcessor.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 #include "container/StoredName.h"
-#include "container/WipingZlib.h"
+#include "base/WipingZlib.h"
 #include "framework/afxconv.h"
 
 namespace {

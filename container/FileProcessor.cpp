@@ -4,12 +4,12 @@
 #include <new>
 
 #include "cipher/Methods.h"
-#include "container/FileGuards.h"
-#include "container/FileStreams.h"
-#include "container/PathUtils.h"
-#include "container/SecureBuffer.h"
+#include "base/FileGuards.h"
+#include "base/FileStreams.h"
+#include "base/PathUtils.h"
+#include "base/SecureBuffer.h"
 #include "container/StoredName.h"
-#include "container/WipingZlib.h"
+#include "base/WipingZlib.h"
 #include "framework/afxconv.h"
 
 CFileProcessor::CFileProcessor()

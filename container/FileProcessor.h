@@ -11,7 +11,7 @@
 #include "batch/WorkItem.h"
 #include "cipher/Cipher.h"
 #include "cipher/Sapphire.h"
-#include "container/FileStreams.h"
+#include "base/FileStreams.h"
 #include "framework/afxstr.h"
 
 // A Sapphire II encryptor keyed once per file; each protected field then

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "batch/WorkItem.h"
-#include "container/SecureBuffer.h"
+#include "base/ResultCodes.h"
+#include "base/SecureBuffer.h"
 
 const uint8_t kContainerMagicV2[4] = {'V', 'X', 'J', '2'};
 

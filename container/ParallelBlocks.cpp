@@ -9,9 +9,9 @@
 #include <new>
 
 #include "container/FileProcessor.h"
-#include "container/SecureBuffer.h"
-#include "container/WipingZlib.h"
-#include "container/WorkQueue.h"
+#include "base/SecureBuffer.h"
+#include "base/WipingZlib.h"
+#include "base/WorkQueue.h"
 
 namespace {
 
@@ -241,6 +241,8 @@ int CFileProcessor::WritePooled(CWorkItem& item, CCipher& cipher, CChunkPipe& pi
         return kGoOn;
     };
     const int nResult = pipe.Queue().RunInOrder(fill, drain);
+    if (nResult == CWorkQueue::kLost)
+        return WR_NO_MEMORY;
     if (nResult != kGoOn)
         return nResult;
     // A source that shrank or grew after it was measured fails here.
@@ -316,6 +318,8 @@ int CFileProcessor::ReadPooled(CWorkItem& item, CCipher& cipher, CChunkPipe& pip
         return kGoOn;
     };
     const int nResult = pipe.Queue().RunInOrder(fill, drain);
+    if (nResult == CWorkQueue::kLost)
+        return WR_NO_MEMORY;
     if (nResult != kGoOn)
         return nResult;
     m_facts.nBlockOffset = nEndOffset;

@@ -2,11 +2,11 @@
 // password, progress and cancel around ContainerV2's writer and reader.
 #include <cstring>
 
-#include "container/WorkQueue.h"
+#include "base/WorkQueue.h"
 #include "container/ContainerV2.h"
-#include "container/FileGuards.h"
+#include "base/FileGuards.h"
 #include "container/FileProcessor.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 namespace {
 
@@ -43,7 +43,7 @@ private:
     CContainerFacts& m_facts;
 };
 
-FProgressV2 ItemProgress(CWorkItem& item, uint64_t nTotal)
+FProgress ItemProgress(CWorkItem& item, uint64_t nTotal)
 {
     return [&item, nTotal](uint64_t nDone) {
         if (nTotal != 0)
@@ -113,7 +113,7 @@ int CFileProcessor::DecryptFileV2(CWorkItem& item, CInputFile& in, FILE* pIn, ui
 int CFileProcessor::ReadRecordsV2(CWorkItem& item, CContainerV2Reader& reader, unsigned nMode, uint64_t nSize,
                                   const CString& strSource, const CString& strDest, bool bWrite)
 {
-    const FProgressV2 progress = ItemProgress(item, nSize == kUnknownSize ? 0 : nSize);
+    const FProgress progress = ItemProgress(item, nSize == kUnknownSize ? 0 : nSize);
     bool bCancelled = false;
     if (!bWrite) {
         CCountingSink counter(m_facts);

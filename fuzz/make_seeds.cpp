@@ -13,7 +13,7 @@
 #include "cipher/Methods.h"
 #include "container/ContainerV2.h"
 #include "container/FileProcessor.h"
-#include "container/WipingZlib.h"
+#include "base/WipingZlib.h"
 
 namespace fs = std::filesystem;
 

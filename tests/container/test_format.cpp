@@ -8,7 +8,7 @@
 #include "ReferenceWriter.h"
 #include "cipher/Methods.h"
 #include "container/FileProcessor.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "cipher/Methods.h"
 #include "cipher/Sapphire.h"
 #include "container/FileProcessor.h"
-#include "container/WorkQueue.h"
+#include "base/WorkQueue.h"
 
 #include <atomic>
 #include <vector>

@@ -9,7 +9,7 @@
 #include "batch/WorkItem.h"
 #include "cipher/Sapphire.h"
 #include "container/FileProcessor.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 #ifndef _WIN32
 #include <csignal>

@@ -1,4 +1,4 @@
-#include "container/WorkQueue.h"
+#include "base/WorkQueue.h"
 
 #include <atomic>
 #include <system_error>

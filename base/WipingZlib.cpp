@@ -1,11 +1,11 @@
-#include "container/WipingZlib.h"
+#include "base/WipingZlib.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
 
-#include "container/SecureBuffer.h"
+#include "base/SecureBuffer.h"
 
 namespace {
 

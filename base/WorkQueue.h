@@ -15,15 +15,15 @@
 #include <thread>
 #include <vector>
 
-#include "batch/WorkItem.h"
-
 class CWorkQueue {
 public:
     // The work of slot nSlot on context nContext: 0 is the worker's, 1 to
     // nHelpers the helpers'. It must not throw.
     typedef std::function<void(int nContext, size_t nSlot)> FWork;
     static constexpr size_t kNone = SIZE_MAX;
+    // RunInOrder's own answers; its callers' results are the other numbers.
     static constexpr int kGoOn = -1;
+    static constexpr int kLost = -2;  // a slot's work was lost: its helper failed
 
     CWorkQueue(size_t nSlots, int nHelpers, FWork fnWork);
     // Stops and joins every helper.
@@ -35,8 +35,8 @@ public:
     // input it is handed every free slot, and sets bSubmit when the slot
     // holds work (a call that says "more" must submit). drain(nSlot) then
     // finishes the oldest slot in order and returns kGoOn, or a result that
-    // ends the loop at once. Returns that result, WR_NO_MEMORY for a slot
-    // whose work was lost, or kGoOn once every submitted slot is finished.
+    // ends the loop at once. Returns that result, kLost for a slot whose
+    // work was lost, or kGoOn once every submitted slot is finished.
     template <class Fill, class Drain>
     int RunInOrder(Fill fill, Drain drain)
     {
@@ -53,7 +53,7 @@ public:
             if (nSlot == kNone)
                 return kGoOn;
             if (Lost(nSlot))
-                return WR_NO_MEMORY;
+                return kLost;
             const int nResult = drain(nSlot);
             Release();
             if (nResult != kGoOn)
