@@ -57,3 +57,17 @@ int InflateInitWiping(z_stream& zs)
     UseWipingAllocator(zs);
     return inflateInit(&zs);
 }
+
+int CZStream::Init(bool bDeflate)
+{
+    m_bDeflate = bDeflate;
+    const int nInit = bDeflate ? DeflateInitWiping(m_zs, Z_DEFAULT_COMPRESSION) : InflateInitWiping(m_zs);
+    m_bReady = nInit == Z_OK;
+    return nInit;
+}
+
+CZStream::~CZStream()
+{
+    if (m_bReady)
+        m_bDeflate ? deflateEnd(&m_zs) : inflateEnd(&m_zs);
+}

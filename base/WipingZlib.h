@@ -9,3 +9,21 @@
 // initialises it; zlib's result code.
 int DeflateInitWiping(z_stream& zs, int nLevel);
 int InflateInitWiping(z_stream& zs);
+
+// A stream of the pipelines' helpers: on the wiping allocator, ended when it goes.
+class CZStream {
+public:
+    CZStream() = default;
+    ~CZStream();
+    CZStream(const CZStream&) = delete;
+    CZStream& operator=(const CZStream&) = delete;
+
+    // A deflate stream at the default level, or an inflate stream; zlib's result.
+    int Init(bool bDeflate);
+    z_stream& Get() { return m_zs; }
+
+private:
+    z_stream m_zs = {};
+    bool m_bDeflate = false;
+    bool m_bReady = false;
+};

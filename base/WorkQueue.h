@@ -97,9 +97,11 @@ private:
     bool m_bStarted = false;  // the worker's own
 };
 
-// The process-wide number of threads a file is processed with, the worker
+// The one setting of how many threads a file is processed with, the worker
 // included: 0 means every hardware thread, 1 the serial path. Set once,
 // before files are processed.
 void SetPipelineThreads(int nThreads);
-// The number in force, with 0 resolved to the hardware's count.
-int PipelineThreads();
+// The number a run uses: nRequested when it asks for a number of its own
+// (more than 0), else the setting, with 0 resolved to the hardware's count;
+// never more than the queue takes.
+int PipelineThreads(int nRequested = 0);

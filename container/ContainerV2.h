@@ -17,11 +17,11 @@
 #include "base/ByteStreams.h"
 #include "container/FormatV2.h"
 
-class CRecordWorkers;
 struct CBatch;
 
 class CContainerV2Writer {
 public:
+    // nThreads: 0 takes PipelineThreads().
     explicit CContainerV2Writer(int nThreads);
     ~CContainerV2Writer();
     CContainerV2Writer(const CContainerV2Writer&) = delete;
@@ -87,6 +87,3 @@ private:
     uint8_t m_abPrefix[kV2PrefixSize] = {};
     CKey32 m_fileKey;
 };
-
-// Threads the version-2 pipelines use; 0 or less means the hardware's count.
-int ThreadsV2(int nRequested);

@@ -56,7 +56,7 @@ FProgress ItemProgress(CWorkItem& item, uint64_t nTotal)
 
 int CFileProcessor::Threads() const
 {
-    return m_nThreads > 0 ? m_nThreads : PipelineThreads();
+    return PipelineThreads(m_nThreads);
 }
 
 int CFileProcessor::WriteContainerV2(CWorkItem& item, const CString& strStoredName, FILE* pIn, uint64_t nSize,
