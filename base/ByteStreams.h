@@ -25,6 +25,9 @@ public:
     virtual bool Write(const uint8_t* p, size_t n) = 0;
 };
 
+// The length of a source that cannot be measured (a pipe).
+const uint64_t kUnknownSize = UINT64_MAX;
+
 // Reads until n bytes have come or the source gives no more: fewer than n
 // means the source ended (or failed, which Failed() tells).
 size_t ReadFull(CByteSource& in, uint8_t* p, size_t n);

@@ -34,8 +34,3 @@ private:
     std::mutex m_doneMutex;
     std::condition_variable m_doneSignal;
 };
-
-// Finds the method of a container by trying each on its header and first
-// block. pIn must be positioned at the start and seekable. Returns the
-// EncType, or -1 with nResult telling why (and facts from the best try).
-int DetectMethod(FILE* pIn, const CString& strPassword, int& nResult, CContainerFacts& facts);

@@ -18,6 +18,7 @@
 #include "base/WorkQueue.h"
 #include "base/FileStreams.h"
 #include "container/FormatV2.h"
+#include "container/Sniff.h"
 #include "base/PathUtils.h"
 #include "framework/afxconv.h"
 #include "framework/afxfile.h"
@@ -30,8 +31,6 @@ namespace {
 
 const int kExitUsage = 64;
 const int kExitSignalBase = 128;
-// Magic, name header with the longest name, one block header and body.
-const size_t kProbeBytes = 4 + 2 + 4 + CFileProcessor::kMaxNameLength + 6 + CFileProcessor::kPackedBufferSize;
 
 volatile std::sig_atomic_t g_nSignal = 0;
 
@@ -127,17 +126,14 @@ int Report(const std::string& strFile, const std::string& strWhy, int nResult)
     return nResult;
 }
 
-// Tries each method on a copy of the container's start (standard input) or
-// on the file itself; for standard input, opens the stream the run reads.
+// Finds the method from the container's leading bytes: read ahead from
+// standard input (and then replayed into the stream the run reads), or read
+// from the file.
 int FindMethod(CRun& run)
 {
-    CContainerFacts facts;
-    int nResult = WR_OK;
-    FILE* pProbe = nullptr;
     std::vector<unsigned char> ahead;
     if (run.bStdin) {
-        ahead = ReadAhead(kProbeBytes);
-        pProbe = OpenMemoryStream(ahead);
+        ahead = ReadAhead(kSniffBytes);
     } else {
         // Only a regular file is opened: a FIFO would wait for a writer.
         const FileKind kind = AfxGetFileKind(run.input.strPath.c_str());
@@ -145,19 +141,19 @@ int FindMethod(CRun& run)
             return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(ENOENT), WR_READ_ERROR);
         if (kind != FileKind::kFile)
             return Report(run.input.strPath, "cannot read: not a regular file", WR_READ_ERROR);
-        pProbe = AfxOpenFile(run.input.strPath.c_str(), "rb");
+        FILE* pFile = AfxOpenFile(run.input.strPath.c_str(), "rb");
+        if (!pFile)
+            return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
+        ahead.resize(kSniffBytes);
+        ahead.resize(std::fread(ahead.data(), 1, ahead.size(), pFile));
+        std::fclose(pFile);
     }
-    if (!pProbe)
-        return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
     // An authenticated container names itself.
-    uint8_t abMagic[4];
-    const bool bVersion2 = std::fread(abMagic, 1, 4, pProbe) == 4 && HasMagicV2(abMagic, 4);
-    if (!bVersion2 && std::fseek(pProbe, 0, SEEK_SET) != 0) {
-        std::fclose(pProbe);
-        return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
-    }
-    run.nEncType = bVersion2 ? int(kEncTypeAuthenticated) : DetectMethod(pProbe, run.strPassword, nResult, facts);
-    std::fclose(pProbe);
+    int nResult = WR_OK;
+    CContainerFacts facts;
+    run.nEncType = ahead.size() >= 4 && HasMagicV2(ahead.data(), ahead.size())
+                       ? int(kEncTypeAuthenticated)
+                       : FindLegacyMethod(ahead.data(), ahead.size(), run.strPassword, nResult, facts);
     if (run.nEncType < 0)
         return Report(run.input.strPath, Describe(run, nResult, facts, 0), nResult);
     if (run.bStdin && !(run.pIn = OpenReplayedStdin(ahead)))
