@@ -131,9 +131,11 @@ int Report(const std::string& strFile, const std::string& strWhy, int nResult)
 // from the file.
 int FindMethod(CRun& run)
 {
-    std::vector<unsigned char> ahead;
+    std::vector<uint8_t> ahead;
+    CSniff sniff;
     if (run.bStdin) {
         ahead = ReadAhead(kSniffBytes);
+        sniff = SniffContainer(ahead.data(), ahead.size());
     } else {
         // Only a regular file is opened: a FIFO would wait for a writer.
         const FileKind kind = AfxGetFileKind(run.input.strPath.c_str());
@@ -141,19 +143,16 @@ int FindMethod(CRun& run)
             return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(ENOENT), WR_READ_ERROR);
         if (kind != FileKind::kFile)
             return Report(run.input.strPath, "cannot read: not a regular file", WR_READ_ERROR);
-        FILE* pFile = AfxOpenFile(run.input.strPath.c_str(), "rb");
-        if (!pFile)
-            return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
-        ahead.resize(kSniffBytes);
-        ahead.resize(std::fread(ahead.data(), 1, ahead.size(), pFile));
-        std::fclose(pFile);
+        sniff = SniffContainer(run.input.strPath.c_str(), &ahead);
+        if (sniff.nErrno)
+            return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(sniff.nErrno), WR_READ_ERROR);
     }
-    // An authenticated container names itself.
-    int nResult = WR_OK;
+    // An authenticated container names itself; the legacy methods are tried.
+    int nResult = sniff.nResult;
     CContainerFacts facts;
-    run.nEncType = ahead.size() >= 4 && HasMagicV2(ahead.data(), ahead.size())
-                       ? int(kEncTypeAuthenticated)
-                       : FindLegacyMethod(ahead.data(), ahead.size(), run.strPassword, nResult, facts);
+    run.nEncType = sniff.nVersion == 2   ? int(kEncTypeAuthenticated)
+                   : sniff.nVersion == 1 ? FindLegacyMethod(ahead.data(), ahead.size(), run.strPassword, nResult, facts)
+                                         : -1;
     if (run.nEncType < 0)
         return Report(run.input.strPath, Describe(run, nResult, facts, 0), nResult);
     if (run.bStdin && !(run.pIn = OpenReplayedStdin(ahead)))

@@ -9,6 +9,7 @@
 #include "base/PathUtils.h"
 #include "cipher/Methods.h"
 #include "container/ContainerV2.h"
+#include "container/Sniff.h"
 #include "container/StoredName.h"
 #include "framework/afxconv.h"
 
@@ -215,15 +216,14 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     CFileSource source(m_pStreamIn ? m_pStreamIn : file.Get());
     const uint64_t nSize = m_pStreamIn ? kUnknownSize : file.Size();
     uint8_t abMagic[4];
-    if (ReadFull(source, abMagic, sizeof abMagic) < sizeof abMagic)
-        return WR_READ_ERROR;
+    const CSniff sniff = SniffContainer(abMagic, ReadFull(source, abMagic, sizeof abMagic));
+    if (sniff.nVersion == 0)
+        return sniff.nResult;
     // The magic that told the version is read: the readers get it back.
     CPrefixedSource in(abMagic, sizeof abMagic, source);
     // A version-2 container says what it is: the chosen method does not matter.
-    if (HasMagicV2(abMagic, sizeof abMagic))
+    if (sniff.nVersion == 2)
         return ReadV2(item, in, nSize, file.Mode(), strSource, strDest, bWrite);
-    if (std::memcmp(abMagic, kContainerMagic, sizeof abMagic) != 0)
-        return WR_BAD_FORMAT;
     return ReadV1(item, cipher, in, nSize, file.Mode(), strSource, strDest, bWrite);
 }
 

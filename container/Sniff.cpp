@@ -1,10 +1,55 @@
 #include "container/Sniff.h"
 
+#include <cerrno>
+#include <cstring>
+
+#include "base/ByteStreams.h"
+#include "base/FileStreams.h"
 #include "base/ResultCodes.h"
 #include "cipher/Methods.h"
 #include "container/ContainerV1.h"
+#include "container/FormatV2.h"
 #include "container/StoredName.h"
 #include "framework/afxconv.h"
+
+CSniff SniffContainer(const uint8_t* p, size_t n)
+{
+    CSniff sniff;
+    if (n < sizeof kContainerMagic)
+        sniff.nResult = WR_READ_ERROR;
+    else if (HasMagicV2(p, n))
+        sniff.nVersion = 2;
+    else if (std::memcmp(p, kContainerMagic, sizeof kContainerMagic) == 0)
+        sniff.nVersion = 1;
+    else
+        sniff.nResult = WR_BAD_FORMAT;
+    return sniff;
+}
+
+CSniff SniffContainer(const CString& strPath, std::vector<uint8_t>* pLeading)
+{
+    std::vector<uint8_t> local;
+    std::vector<uint8_t>& bytes = pLeading ? *pLeading : local;
+    CInputFile file;
+    errno = 0;
+    if (!file.Open(strPath)) {
+        CSniff sniff;
+        sniff.nResult = WR_READ_ERROR;
+        sniff.nErrno = errno;
+        bytes.clear();
+        return sniff;
+    }
+    bytes.resize(pLeading ? kSniffBytes : sizeof kContainerMagic);
+    CFileSource in(file.Get());
+    bytes.resize(ReadFull(in, bytes.data(), bytes.size()));
+    CSniff sniff = SniffContainer(bytes.data(), bytes.size());
+    if (in.Failed()) {
+        sniff.nErrno = errno;
+        if (sniff.nVersion == 0)
+            sniff.nResult = WR_READ_ERROR;
+    }
+    return sniff;
+}
 
 namespace {
 

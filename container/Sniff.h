@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "container/ContainerFacts.h"
 #include "container/FormatV1.h"
@@ -15,6 +16,21 @@
 // Leading bytes enough for FindLegacyMethod: the longest name header and
 // first block of version 1 (version 2 needs only its magic here).
 const size_t kSniffBytes = kV1ProbeBytes;
+
+// What the leading bytes say: a container of version 1 or 2 by its magic,
+// or neither, with the result a reader would give for it.
+struct CSniff {
+    int nVersion = 0;     // 1 or 2; 0: neither
+    int nResult = 0;      // neither: WR_BAD_FORMAT (another magic) or WR_READ_ERROR
+                          // (fewer bytes than a magic, or a file that could not be read)
+    int nErrno = 0;       // the system's reason when a file could not be read
+};
+
+CSniff SniffContainer(const uint8_t* p, size_t n);
+// The same for a file's leading bytes. Only a regular file is opened (a FIFO
+// or device is refused without waiting for a peer). pLeading, when given,
+// receives up to kSniffBytes of them.
+CSniff SniffContainer(const CString& strPath, std::vector<uint8_t>* pLeading = nullptr);
 
 // Which of the four legacy methods opens a version-1 container with this
 // password: each is tried, with both key forms, on the name check and then
