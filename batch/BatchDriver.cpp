@@ -15,7 +15,7 @@
 #include <new>
 
 #include "batch/Messages.h"
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "batch/Worker.h"
 #include "cipher/Methods.h"
 #include "container/FormatV2.h"

@@ -177,15 +177,14 @@ CString WantedPath(const CRun& run)
 void FillJob(const CRun& run, CJob& job)
 {
     const Options& o = run.options;
-    job.mode = o.command == Command::kEncrypt || o.command == Command::kDecrypt ? CJob::Mode::kRun
-                                                                               : CJob::Mode::kVerify;
+    job.options.bVerify = o.command != Command::kEncrypt && o.command != Command::kDecrypt;
     job.item.m_strSource = run.bStdin && o.command == Command::kEncrypt ? o.strName.c_str() : run.input.strPath.c_str();
     job.item.m_strDest = WantedPath(run);
     job.item.m_strPassword = run.strPassword;
     job.item.m_bEncrypt = o.command == Command::kEncrypt;
     job.item.m_nEncType = run.nEncType;
-    job.pIn = run.pIn ? run.pIn : (run.bStdin ? stdin : nullptr);
-    job.pOut = run.bStdout ? stdout : nullptr;
+    job.options.pIn = run.pIn ? run.pIn : (run.bStdin ? stdin : nullptr);
+    job.options.pOut = run.bStdout ? stdout : nullptr;
 }
 
 // Polls the worker as the batch driver does, passing on a signal as a cancel request.
@@ -232,7 +231,7 @@ void PrintSuccess(const CRun& run, const CJob& job)
     const std::string strMethod =
         o.bMethodGiven || o.command == Command::kEncrypt ? "" : std::string(" (") + GetMethodInfo(run.nEncType)->pszName + ")";
     if (o.command == Command::kInfo)
-        PrintInfo(run, job.facts);
+        PrintInfo(run, job.report.facts);
     else if (o.command == Command::kVerify)
         PrintText(stdout, "%s: OK%s\n", run.input.strPath.c_str(), strMethod.c_str());
     else  // the data may be on standard output: the line goes beside the messages
@@ -315,7 +314,7 @@ int RunOne(CRun& run)
     const CV2Fault fault = LockedGet(job.item.m_v2Fault);
     const std::string strWhy = fault.nKind != V2_FAULT_NONE
                                    ? DescribeFaultV2(fault).GetString() + WhatWasWritten(run, fault)
-                                   : Describe(run, nResult, job.facts, job.nErrno);
+                                   : Describe(run, nResult, job.report.facts, job.report.nErrno);
     Report(strShown, strWhy, nResult);
     ReportKept(run, strOutput, LockedGet(job.item.m_nKept));
     return nResult;

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "base/ByteStreams.h"
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "cipher/Cipher.h"
 #include "container/ContainerFacts.h"
 #include "container/ContainerV1.h"

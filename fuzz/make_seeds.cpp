@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "cipher/Methods.h"
 #include "container/ContainerV2.h"
 #include "container/FileProcessor.h"

@@ -6,7 +6,7 @@
 
 #include "PipelineRunner.h"
 #include "ReferenceWriter.h"
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "cipher/Sapphire.h"
 #include "container/FileProcessor.h"
 #include "base/PathUtils.h"
