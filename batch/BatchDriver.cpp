@@ -14,7 +14,7 @@
 #include <memory>
 #include <new>
 
-#include "batch/Messages.h"
+#include "container/Messages.h"
 #include "container/WorkItem.h"
 #include "batch/Worker.h"
 #include "cipher/Methods.h"

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "batch/Messages.h"
+#include "base/FileStreams.h"
+#include "base/PathUtils.h"
+#include "base/WorkQueue.h"
 #include "cipher/Methods.h"
 #include "cli/Console.h"
 #include "cli/Inputs.h"
@@ -15,11 +17,9 @@
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "cli/Streams.h"
-#include "base/WorkQueue.h"
-#include "base/FileStreams.h"
 #include "container/FormatV2.h"
+#include "container/Messages.h"
 #include "container/Sniff.h"
-#include "base/PathUtils.h"
 #include "framework/afxconv.h"
 #include "framework/afxfile.h"
 
@@ -65,59 +65,16 @@ struct CRun {
     FILE* pIn = nullptr;  // a replay of standard input, closed by us
 };
 
-std::string Damaged(const CContainerFacts& facts)
-{
-    return "damaged at block " + std::to_string(facts.nBlocks + 1) + " (byte offset " +
-           std::to_string(facts.nBlockOffset) + ")";
-}
-
 // The reason a file failed, in this tool's words.
 std::string Describe(const CRun& run, int nResult, const CContainerFacts& facts, int nErrno)
 {
-    const std::string strOtherMethod =
-        run.options.bMethodGiven && facts.nBlocks == 0 ? ", or the container was made with another method" : "";
-    switch (nResult) {
-    case WR_READ_ERROR:
-        if (nErrno)
-            return std::string("cannot read: ") + std::strerror(nErrno);
-        if (facts.bHeaderPassed)
-            return Damaged(facts);
-        // Not every platform's file calls leave errno behind.
-        if (!run.bStdin && AfxGetFileKind(run.input.strPath.c_str()) == FileKind::kMissing)
-            return std::string("cannot read: ") + std::strerror(ENOENT);
-        return run.options.command == Command::kEncrypt ? "cannot read the file"
-                                                        : "cannot read: too short to be a container";
-    case WR_WRITE_ERROR:
-        return std::string("cannot write: ") + std::strerror(nErrno ? nErrno : EIO);
-    case WR_NO_MEMORY:
-        return "out of memory";
-    case WR_BAD_FORMAT:
-        if (facts.nVersion == 2)
-            return "not a container (it begins with VXJ2 but is too short for its header)";
-        return "not a container (it does not begin with VXJ1)";
-    case WR_DECRYPT_ERROR:
-    case WR_INFLATE_ERROR:
-        if (!facts.bHeaderPassed)
-            return "wrong password, or the container was made with another method";
-        return Damaged(facts) + strOtherMethod;
-    case WR_DEFLATE_ERROR:
-        return "compression failed";
-    case WR_ENCRYPT_ERROR:
-        return "encryption failed";
-    default:
-        return "failed with result " + std::to_string(nResult);
-    }
-}
-
-// After an authenticated container's failure: only what passed its tag was
-// ever written, which for a file means nothing.
-std::string WhatWasWritten(const CRun& run, const CV2Fault& fault)
-{
-    if (run.options.command != Command::kDecrypt)
-        return "";
-    if (run.bStdout && fault.nKind == V2_FAULT_RECORD)
-        return "; standard output got the records before it only";
-    return "; nothing was written";
+    CResultContext context;
+    context.facts = facts;
+    context.nErrno = nErrno;
+    context.bEncrypt = run.options.command == Command::kEncrypt;
+    context.bMethodGiven = run.options.bMethodGiven;
+    context.bMissing = !run.bStdin && AfxGetFileKind(run.input.strPath.c_str()) == FileKind::kMissing;
+    return DescribeResult(nResult, context).GetString();
 }
 
 int Report(const std::string& strFile, const std::string& strWhy, int nResult)
@@ -312,9 +269,11 @@ int RunOne(CRun& run)
     const std::string strShown = nResult == WR_WRITE_ERROR && !run.bStdout ? strOutput : run.input.strPath;
     // An authenticated container's reader says exactly what went wrong.
     const CV2Fault fault = LockedGet(job.item.m_v2Fault);
-    const std::string strWhy = fault.nKind != V2_FAULT_NONE
-                                   ? DescribeFaultV2(fault).GetString() + WhatWasWritten(run, fault)
-                                   : Describe(run, nResult, job.report.facts, job.report.nErrno);
+    const std::string strWhy =
+        fault.nKind != V2_FAULT_NONE
+            ? std::string(DescribeFaultV2(fault).GetString()) +
+                  DescribeFaultOutputV2(fault, run.options.command == Command::kDecrypt, run.bStdout).GetString()
+            : Describe(run, nResult, job.report.facts, job.report.nErrno);
     Report(strShown, strWhy, nResult);
     ReportKept(run, strOutput, LockedGet(job.item.m_nKept));
     return nResult;

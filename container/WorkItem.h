@@ -1,5 +1,7 @@
-// The record one file's work passes between the batch driver and the worker,
-// the lock that guards it, and the result codes of the file routines.
+// The record one file's work passes between a front end (the batch driver,
+// the tool's job) and the worker thread that runs it (RunItem), and the lock
+// that guards it. The per-file processor reads and writes it; the formats
+// below never see it.
 #pragma once
 
 #include <cstdint>
