@@ -28,6 +28,11 @@ void CV1Buffers::Clear()
 }
 
 // ---- the pipeline of blocks
+//
+// The worker still reads, ciphers and writes in file order (the cipher's
+// state runs on from block to block); only the chunks' zlib work goes to the
+// helpers. Chunks travel in batches so that threads meet once per batch
+// rather than once per 4 KiB.
 
 // A run of consecutive blocks: their input, their output and their facts.
 struct CBlockBatch {
