@@ -463,18 +463,9 @@ int CContainerV1Reader::ReadSerial(CByteSink* pOut, uint64_t nSize, const FProgr
 
 int CContainerV1Reader::ReadFirstBlock()
 {
-    z_stream& zs = m_buffers.zs;
-    InflateInitWiping(zs);
-    CInflateGuard inflateGuard(zs);
-    const CCipherKey* pKey = m_cipher.GetKey();
-    const CFieldDecryptor keyed(pKey->Data(), pKey->Length());
-    CFieldDecryptor scratch(pKey->Data(), pKey->Length());
-    uint8_t abHeader[kV1BlockHeaderSize];
-    const int nResult = NextBlockHeader(abHeader, keyed, scratch);
-    if (nResult == kNoMoreBlocks)
-        return WR_OK;
-    m_nBlockOffset = m_nPos;
-    return nResult == WR_OK ? ReadBlock(abHeader) : nResult;
+    // The serial loop, stopped as by a cancel once the first block has passed.
+    bool bStopped = false;
+    return ReadSerial(nullptr, kUnknownSize, [](uint64_t) { return false; }, bStopped);
 }
 
 // Up to a batch of blocks read and deciphered; kMoreBlocks, or the result the

@@ -79,6 +79,15 @@ bool IsDamage(int nResult)
     return nResult == WR_READ_ERROR || nResult == WR_DECRYPT_ERROR || nResult == WR_INFLATE_ERROR;
 }
 
+// fn with a copy of the item's password, wiped on every way out.
+template <class Fn>
+auto WithPassword(CWorkItem& item, Fn&& fn) -> decltype(fn(CString()))
+{
+    CString strPassword = LockedCopy(item.m_strPassword);
+    CWipeOnExit wipe(strPassword);
+    return fn(static_cast<const CString&>(strPassword));
+}
+
 }  // namespace
 
 int CFileProcessor::Run(CWorkItem& item, CCipher& cipher)
@@ -121,9 +130,9 @@ void CFileProcessor::SetStreams(FILE* pIn, FILE* pOut)
 
 bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading)
 {
-    CString strPassword = LockedCopy(item.m_strPassword);
-    CWipeOnExit wipe(strPassword);
-    return KeyLegacyCipher(strPassword, cipher, bReading, 0);
+    return WithPassword(item, [&](const CString& strPassword) {
+        return KeyLegacyCipher(strPassword, cipher, bReading, 0);
+    });
 }
 
 int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep)
@@ -193,13 +202,9 @@ int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CStri
         return writer.Write(strStored, in, nSize, out, progress, bCancelled);
     }
     CContainerV2Writer writer(m_nThreads);
-    {
-        CString strPassword = LockedCopy(item.m_strPassword);
-        CWipeOnExit wipe(strPassword);
-        const int nBegin = writer.Begin(strPassword);
-        if (nBegin != WR_OK)
-            return nBegin;
-    }
+    const int nBegin = WithPassword(item, [&](const CString& strPassword) { return writer.Begin(strPassword); });
+    if (nBegin != WR_OK)
+        return nBegin;
     return writer.Write(strStored, in, nSize, out, progress, bCancelled);
 }
 
@@ -232,12 +237,8 @@ int CFileProcessor::ReadV1(CWorkItem& item, CCipher& cipher, CByteSource& in, ui
 {
     CContainerV1Reader reader(cipher, m_buffers, m_nThreads);
     CString strStored;
-    int nResult;
-    {
-        CString strPassword = LockedCopy(item.m_strPassword);
-        CWipeOnExit wipe(strPassword);
-        nResult = reader.Begin(in, strPassword, strStored);
-    }
+    const int nResult =
+        WithPassword(item, [&](const CString& strPassword) { return reader.Begin(in, strPassword, strStored); });
     if (nResult != WR_OK)
         return nResult;
     m_facts.strName = DecodeStoredName(strStored, GetLegacyCodePage());
@@ -259,12 +260,8 @@ int CFileProcessor::ReadV2(CWorkItem& item, CByteSource& in, uint64_t nSize, uns
 {
     CContainerV2Reader reader(m_nThreads);
     CString strStored;
-    int nResult;
-    {
-        CString strPassword = LockedCopy(item.m_strPassword);
-        CWipeOnExit wipe(strPassword);
-        nResult = reader.Begin(in, strPassword, strStored);
-    }
+    int nResult =
+        WithPassword(item, [&](const CString& strPassword) { return reader.Begin(in, strPassword, strStored); });
     m_facts.nVersion = 2;
     if (nResult == WR_OK) {
         m_facts.strName = strStored;
