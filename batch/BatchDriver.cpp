@@ -14,12 +14,12 @@
 #include <memory>
 #include <new>
 
-#include "batch/Messages.h"
-#include "batch/WorkItem.h"
+#include "container/Messages.h"
+#include "container/WorkItem.h"
 #include "batch/Worker.h"
 #include "cipher/Methods.h"
 #include "container/FormatV2.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 #include "framework/afxapp.h"
 #include "framework/afxfile.h"
 #include "framework/afxwin.h"

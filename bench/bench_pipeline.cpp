@@ -11,7 +11,7 @@
 
 #include <zlib.h>
 
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "cipher/Methods.h"
 #include "container/FileProcessor.h"
 

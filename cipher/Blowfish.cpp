@@ -5,7 +5,7 @@
 #include "cipher/Bits.h"
 #include "cipher/BlowfishTables.h"
 #include "cipher/TryNew.h"
-#include "container/SecureBuffer.h"
+#include "base/SecureBuffer.h"
 
 namespace {
 

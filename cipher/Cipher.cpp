@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "cipher/Sapphire.h"
-#include "container/SecureBuffer.h"
+#include "base/SecureBuffer.h"
 
 // The derived key outlives the password in memory only as long as the cipher
 // object does; clearing it here keeps it out of the freed stack or heap.

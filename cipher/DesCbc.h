@@ -5,7 +5,7 @@
 
 #include "cipher/Cipher.h"
 #include "cipher/Des.h"
-#include "container/SecureBuffer.h"
+#include "base/SecureBuffer.h"
 
 // What both chaining directions hold: the transform (not owned; it must
 // outlive this object), the chaining register and a scratch block, both of

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "cipher/Cipher.h"
-#include "container/SecureBuffer.h"
+#include "base/SecureBuffer.h"
 
 struct SapphireState {
     SapphireState();   // allocates the 256-byte deck; sets nothing else

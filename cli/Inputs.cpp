@@ -1,13 +1,10 @@
 #include "cli/Inputs.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "container/FileProcessor.h"
-#include "container/FormatV2.h"
+#include "container/Sniff.h"
 #include "framework/afxfile.h"
 
 namespace fs = std::filesystem;
@@ -51,24 +48,9 @@ void AddFolder(const Options& options, const std::string& strRoot, std::vector<C
 
 }  // namespace
 
-namespace {
-
-bool ReadMagic(const std::string& strPath, unsigned char* pMagic)
-{
-    FILE* pFile = AfxOpenFile(strPath.c_str(), "rb");
-    if (!pFile)
-        return false;
-    const bool bRead = std::fread(pMagic, 1, 4, pFile) == 4;
-    std::fclose(pFile);
-    return bRead;
-}
-
-}  // namespace
-
 bool StartsWithMagic(const std::string& strPath)
 {
-    unsigned char ab[4];
-    return ReadMagic(strPath, ab) && (std::memcmp(ab, kContainerMagic, 4) == 0 || HasMagicV2(ab, 4));
+    return SniffContainer(strPath.c_str()).nVersion != 0;
 }
 
 bool IsFolder(const std::string& strPath)

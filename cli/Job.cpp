@@ -1,15 +1,18 @@
 #include "cli/Job.h"
 
-#include <cerrno>
 #include <chrono>
 #include <system_error>
-
-#include "cipher/Methods.h"
 
 bool CJob::Start()
 {
     try {
-        m_thread = std::thread([this] { Body(); });
+        m_thread = std::thread([this] {
+            RunItem(item, options, &report, [this] {
+                // Taking the mutex orders this wake after the waiter's last look at the flag.
+                { std::lock_guard<std::mutex> lock(m_doneMutex); }
+                m_doneSignal.notify_all();
+            });
+        });
         return true;
     } catch (const std::system_error&) {
         return false;
@@ -22,72 +25,9 @@ void CJob::Join()
         m_thread.join();
 }
 
-void CJob::Body()
-{
-    int nResult = WR_OK;
-    errno = 0;
-    // Nothing may leave a thread procedure; allocation is all that throws here.
-    try {
-        CFileProcessor processor;
-        processor.SetStreams(pIn, pOut);
-        WithCipher(LockedGet(item.m_nEncType), [&](CCipher& cipher) {
-            nResult = mode == Mode::kRun ? processor.Run(item, cipher) : processor.Verify(item, cipher);
-        });
-        nErrno = errno;
-        facts = processor.Facts();
-    } catch (...) {
-        nResult = WR_NO_MEMORY;
-    }
-    {
-        CScopedLock lock(g_csWork);
-        item.m_nResult = nResult;
-        item.m_bDone = 1;
-    }
-    // Taking the mutex orders this wake after the waiter's last look at the flag.
-    { std::lock_guard<std::mutex> lock(m_doneMutex); }
-    m_doneSignal.notify_all();
-}
-
 bool CJob::WaitDone(unsigned nMilliseconds)
 {
     std::unique_lock<std::mutex> lock(m_doneMutex);
     return m_doneSignal.wait_for(lock, std::chrono::milliseconds(nMilliseconds),
                                  [this] { return LockedGet(item.m_bDone) != 0; });
-}
-
-int DetectMethod(FILE* pIn, const CString& strPassword, int& nResult, CContainerFacts& facts)
-{
-    nResult = WR_DECRYPT_ERROR;
-    for (int nEncType = 0; nEncType < kMethodCount; ++nEncType) {
-        if (std::fseek(pIn, 0, SEEK_SET) != 0) {
-            nResult = WR_READ_ERROR;
-            return -1;
-        }
-        int nTry = WR_OK;
-        CFileProcessor processor;
-        // Both key forms of the password: the writer may have used either.
-        WithCipher(nEncType, [&](CCipher& cipher) {
-            nTry = WR_DECRYPT_ERROR;
-            for (int nForm = 0; nForm < 2 && nTry == WR_DECRYPT_ERROR && !processor.Facts().bHeaderPassed; ++nForm) {
-                if (nForm > 0 && std::fseek(pIn, 0, SEEK_SET) != 0)
-                    break;
-                if (CFileProcessor::KeyCipher(strPassword, cipher, true, nForm))
-                    nTry = processor.Probe(pIn, cipher);
-            }
-        });
-        if (nTry == WR_OK)
-            return nEncType;
-        // Not a container, or too short to be one: no method will do better.
-        if (!processor.Facts().bHeaderPassed && nTry != WR_DECRYPT_ERROR) {
-            nResult = nTry;
-            return -1;
-        }
-        // A header that passed makes this the container's key length: its
-        // first block failing for every method means damage, not the password.
-        if (processor.Facts().bHeaderPassed) {
-            nResult = nTry;
-            facts = processor.Facts();
-        }
-    }
-    return -1;
 }

@@ -1,25 +1,19 @@
-// One file's run on a worker thread, as the batch driver runs it, but over
-// files or standard streams and keeping what the run learned of the container.
+// One file's run on a worker thread (RunItem, as the batch driver's worker
+// runs it), over files or standard streams, keeping what the run learned of
+// the container.
 #pragma once
 
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <thread>
 
-#include "batch/WorkItem.h"
-#include "container/FileProcessor.h"
+#include "container/RunItem.h"
 
 struct CJob {
-    enum class Mode { kRun, kVerify };
-
     CWorkItem item;
-    Mode mode = Mode::kRun;
-    FILE* pIn = nullptr;   // a stream in place of the source file
-    FILE* pOut = nullptr;  // a stream in place of the output file
+    CRunOptions options;
     // Filled by the worker before it sets item.m_bDone.
-    CContainerFacts facts;
-    int nErrno = 0;  // the system's reason for a read or write failure
+    CRunReport report;
 
     bool Start();
     // Waits at most nMilliseconds for the worker to store its result; true
@@ -29,13 +23,7 @@ struct CJob {
     void Join();
 
 private:
-    void Body();
     std::thread m_thread;
     std::mutex m_doneMutex;
     std::condition_variable m_doneSignal;
 };
-
-// Finds the method of a container by trying each on its header and first
-// block. pIn must be positioned at the start and seekable. Returns the
-// EncType, or -1 with nResult telling why (and facts from the best try).
-int DetectMethod(FILE* pIn, const CString& strPassword, int& nResult, CContainerFacts& facts);

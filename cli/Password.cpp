@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "container/SecureBuffer.h"
+#include "base/SecureBuffer.h"
 #include "framework/afxconv.h"
 #include "framework/afxfile.h"
 

@@ -37,8 +37,10 @@ std::vector<unsigned char> ReadAhead(size_t nMax)
 
 namespace {
 
-// A temporary file holding the bytes, rewound; the system removes it on close.
-FILE* SpoolToTempFile(const std::vector<unsigned char>& bytes, bool bAppendStdin)
+#ifndef __GLIBC__
+// A temporary file holding the bytes and the rest of standard input,
+// rewound; the system removes it on close.
+FILE* SpoolToTempFile(const std::vector<unsigned char>& bytes)
 {
     FILE* pFile = std::tmpfile();
     if (!pFile)
@@ -46,7 +48,7 @@ FILE* SpoolToTempFile(const std::vector<unsigned char>& bytes, bool bAppendStdin
     bool bOk = std::fwrite(bytes.data(), 1, bytes.size(), pFile) == bytes.size();
     char ach[65536];
     size_t n;
-    while (bOk && bAppendStdin && (n = std::fread(ach, 1, sizeof ach, stdin)) > 0)
+    while (bOk && (n = std::fread(ach, 1, sizeof ach, stdin)) > 0)
         bOk = std::fwrite(ach, 1, n, pFile) == n;
     if (!bOk || std::ferror(stdin) || std::fseek(pFile, 0, SEEK_SET) != 0) {
         std::fclose(pFile);
@@ -54,8 +56,7 @@ FILE* SpoolToTempFile(const std::vector<unsigned char>& bytes, bool bAppendStdin
     }
     return pFile;
 }
-
-#ifdef __GLIBC__
+#else
 struct Replay {
     std::vector<unsigned char> ahead;
     size_t nNext = 0;
@@ -83,11 +84,6 @@ int ReplayClose(void* pCookie)
 
 }  // namespace
 
-FILE* OpenMemoryStream(const std::vector<unsigned char>& bytes)
-{
-    return SpoolToTempFile(bytes, false);
-}
-
 FILE* OpenReplayedStdin(const std::vector<unsigned char>& ahead)
 {
 #ifdef __GLIBC__
@@ -102,6 +98,6 @@ FILE* OpenReplayedStdin(const std::vector<unsigned char>& ahead)
         delete pReplay;
     return pFile;
 #else
-    return SpoolToTempFile(ahead, true);
+    return SpoolToTempFile(ahead);
 #endif
 }

@@ -13,8 +13,5 @@ bool StdoutIsTerminal();
 // method can be found before the container is processed once.
 std::vector<unsigned char> ReadAhead(size_t nMax);
 
-// A read-only stream over a copy of the bytes; seekable. Null on failure.
-FILE* OpenMemoryStream(const std::vector<unsigned char>& bytes);
-
 // The bytes read ahead followed by the rest of standard input, as one stream.
 FILE* OpenReplayedStdin(const std::vector<unsigned char>& ahead);

@@ -6,7 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "batch/Messages.h"
+#include "base/FileStreams.h"
+#include "base/PathUtils.h"
+#include "base/WorkQueue.h"
 #include "cipher/Methods.h"
 #include "cli/Console.h"
 #include "cli/Inputs.h"
@@ -15,10 +17,9 @@
 #include "cli/Password.h"
 #include "cli/Progress.h"
 #include "cli/Streams.h"
-#include "container/WorkQueue.h"
-#include "container/FileStreams.h"
 #include "container/FormatV2.h"
-#include "container/PathUtils.h"
+#include "container/Messages.h"
+#include "container/Sniff.h"
 #include "framework/afxconv.h"
 #include "framework/afxfile.h"
 
@@ -30,8 +31,6 @@ namespace {
 
 const int kExitUsage = 64;
 const int kExitSignalBase = 128;
-// Magic, name header with the longest name, one block header and body.
-const size_t kProbeBytes = 4 + 2 + 4 + CFileProcessor::kMaxNameLength + 6 + CFileProcessor::kPackedBufferSize;
 
 volatile std::sig_atomic_t g_nSignal = 0;
 
@@ -66,59 +65,16 @@ struct CRun {
     FILE* pIn = nullptr;  // a replay of standard input, closed by us
 };
 
-std::string Damaged(const CContainerFacts& facts)
-{
-    return "damaged at block " + std::to_string(facts.nBlocks + 1) + " (byte offset " +
-           std::to_string(facts.nBlockOffset) + ")";
-}
-
 // The reason a file failed, in this tool's words.
 std::string Describe(const CRun& run, int nResult, const CContainerFacts& facts, int nErrno)
 {
-    const std::string strOtherMethod =
-        run.options.bMethodGiven && facts.nBlocks == 0 ? ", or the container was made with another method" : "";
-    switch (nResult) {
-    case WR_READ_ERROR:
-        if (nErrno)
-            return std::string("cannot read: ") + std::strerror(nErrno);
-        if (facts.bHeaderPassed)
-            return Damaged(facts);
-        // Not every platform's file calls leave errno behind.
-        if (!run.bStdin && AfxGetFileKind(run.input.strPath.c_str()) == FileKind::kMissing)
-            return std::string("cannot read: ") + std::strerror(ENOENT);
-        return run.options.command == Command::kEncrypt ? "cannot read the file"
-                                                        : "cannot read: too short to be a container";
-    case WR_WRITE_ERROR:
-        return std::string("cannot write: ") + std::strerror(nErrno ? nErrno : EIO);
-    case WR_NO_MEMORY:
-        return "out of memory";
-    case WR_BAD_FORMAT:
-        if (facts.nVersion == 2)
-            return "not a container (it begins with VXJ2 but is too short for its header)";
-        return "not a container (it does not begin with VXJ1)";
-    case WR_DECRYPT_ERROR:
-    case WR_INFLATE_ERROR:
-        if (!facts.bHeaderPassed)
-            return "wrong password, or the container was made with another method";
-        return Damaged(facts) + strOtherMethod;
-    case WR_DEFLATE_ERROR:
-        return "compression failed";
-    case WR_ENCRYPT_ERROR:
-        return "encryption failed";
-    default:
-        return "failed with result " + std::to_string(nResult);
-    }
-}
-
-// After an authenticated container's failure: only what passed its tag was
-// ever written, which for a file means nothing.
-std::string WhatWasWritten(const CRun& run, const CV2Fault& fault)
-{
-    if (run.options.command != Command::kDecrypt)
-        return "";
-    if (run.bStdout && fault.nKind == V2_FAULT_RECORD)
-        return "; standard output got the records before it only";
-    return "; nothing was written";
+    CResultContext context;
+    context.facts = facts;
+    context.nErrno = nErrno;
+    context.bEncrypt = run.options.command == Command::kEncrypt;
+    context.bMethodGiven = run.options.bMethodGiven;
+    context.bMissing = !run.bStdin && AfxGetFileKind(run.input.strPath.c_str()) == FileKind::kMissing;
+    return DescribeResult(nResult, context).GetString();
 }
 
 int Report(const std::string& strFile, const std::string& strWhy, int nResult)
@@ -127,17 +83,16 @@ int Report(const std::string& strFile, const std::string& strWhy, int nResult)
     return nResult;
 }
 
-// Tries each method on a copy of the container's start (standard input) or
-// on the file itself; for standard input, opens the stream the run reads.
+// Finds the method from the container's leading bytes: read ahead from
+// standard input (and then replayed into the stream the run reads), or read
+// from the file.
 int FindMethod(CRun& run)
 {
-    CContainerFacts facts;
-    int nResult = WR_OK;
-    FILE* pProbe = nullptr;
-    std::vector<unsigned char> ahead;
+    std::vector<uint8_t> ahead;
+    CSniff sniff;
     if (run.bStdin) {
-        ahead = ReadAhead(kProbeBytes);
-        pProbe = OpenMemoryStream(ahead);
+        ahead = ReadAhead(kSniffBytes);
+        sniff = SniffContainer(ahead.data(), ahead.size());
     } else {
         // Only a regular file is opened: a FIFO would wait for a writer.
         const FileKind kind = AfxGetFileKind(run.input.strPath.c_str());
@@ -145,19 +100,16 @@ int FindMethod(CRun& run)
             return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(ENOENT), WR_READ_ERROR);
         if (kind != FileKind::kFile)
             return Report(run.input.strPath, "cannot read: not a regular file", WR_READ_ERROR);
-        pProbe = AfxOpenFile(run.input.strPath.c_str(), "rb");
+        sniff = SniffContainer(run.input.strPath.c_str(), &ahead);
+        if (sniff.nErrno)
+            return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(sniff.nErrno), WR_READ_ERROR);
     }
-    if (!pProbe)
-        return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
-    // An authenticated container names itself.
-    uint8_t abMagic[4];
-    const bool bVersion2 = std::fread(abMagic, 1, 4, pProbe) == 4 && HasMagicV2(abMagic, 4);
-    if (!bVersion2 && std::fseek(pProbe, 0, SEEK_SET) != 0) {
-        std::fclose(pProbe);
-        return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(errno), WR_READ_ERROR);
-    }
-    run.nEncType = bVersion2 ? int(kEncTypeAuthenticated) : DetectMethod(pProbe, run.strPassword, nResult, facts);
-    std::fclose(pProbe);
+    // An authenticated container names itself; the legacy methods are tried.
+    int nResult = sniff.nResult;
+    CContainerFacts facts;
+    run.nEncType = sniff.nVersion == 2   ? int(kEncTypeAuthenticated)
+                   : sniff.nVersion == 1 ? FindLegacyMethod(ahead.data(), ahead.size(), run.strPassword, nResult, facts)
+                                         : -1;
     if (run.nEncType < 0)
         return Report(run.input.strPath, Describe(run, nResult, facts, 0), nResult);
     if (run.bStdin && !(run.pIn = OpenReplayedStdin(ahead)))
@@ -182,15 +134,14 @@ CString WantedPath(const CRun& run)
 void FillJob(const CRun& run, CJob& job)
 {
     const Options& o = run.options;
-    job.mode = o.command == Command::kEncrypt || o.command == Command::kDecrypt ? CJob::Mode::kRun
-                                                                               : CJob::Mode::kVerify;
+    job.options.bVerify = o.command != Command::kEncrypt && o.command != Command::kDecrypt;
     job.item.m_strSource = run.bStdin && o.command == Command::kEncrypt ? o.strName.c_str() : run.input.strPath.c_str();
     job.item.m_strDest = WantedPath(run);
     job.item.m_strPassword = run.strPassword;
     job.item.m_bEncrypt = o.command == Command::kEncrypt;
     job.item.m_nEncType = run.nEncType;
-    job.pIn = run.pIn ? run.pIn : (run.bStdin ? stdin : nullptr);
-    job.pOut = run.bStdout ? stdout : nullptr;
+    job.options.pIn = run.pIn ? run.pIn : (run.bStdin ? stdin : nullptr);
+    job.options.pOut = run.bStdout ? stdout : nullptr;
 }
 
 // Polls the worker as the batch driver does, passing on a signal as a cancel request.
@@ -237,7 +188,7 @@ void PrintSuccess(const CRun& run, const CJob& job)
     const std::string strMethod =
         o.bMethodGiven || o.command == Command::kEncrypt ? "" : std::string(" (") + GetMethodInfo(run.nEncType)->pszName + ")";
     if (o.command == Command::kInfo)
-        PrintInfo(run, job.facts);
+        PrintInfo(run, job.report.facts);
     else if (o.command == Command::kVerify)
         PrintText(stdout, "%s: OK%s\n", run.input.strPath.c_str(), strMethod.c_str());
     else  // the data may be on standard output: the line goes beside the messages
@@ -318,9 +269,11 @@ int RunOne(CRun& run)
     const std::string strShown = nResult == WR_WRITE_ERROR && !run.bStdout ? strOutput : run.input.strPath;
     // An authenticated container's reader says exactly what went wrong.
     const CV2Fault fault = LockedGet(job.item.m_v2Fault);
-    const std::string strWhy = fault.nKind != V2_FAULT_NONE
-                                   ? DescribeFaultV2(fault).GetString() + WhatWasWritten(run, fault)
-                                   : Describe(run, nResult, job.facts, job.nErrno);
+    const std::string strWhy =
+        fault.nKind != V2_FAULT_NONE
+            ? std::string(DescribeFaultV2(fault).GetString()) +
+                  DescribeFaultOutputV2(fault, run.options.command == Command::kDecrypt, run.bStdout).GetString()
+            : Describe(run, nResult, job.report.facts, job.report.nErrno);
     Report(strShown, strWhy, nResult);
     ReportKept(run, strOutput, LockedGet(job.item.m_nKept));
     return nResult;

@@ -2,12 +2,11 @@
 
 #include <cstring>
 #include <new>
-#include <thread>
 
-#include "batch/WorkItem.h"
-#include "container/SecureBuffer.h"
-#include "container/WipingZlib.h"
-#include "container/WorkQueue.h"
+#include "base/ParallelPipe.h"
+#include "base/ResultCodes.h"
+#include "base/SecureBuffer.h"
+#include "base/WipingZlib.h"
 #include "framework/afxconv.h"
 
 namespace {
@@ -16,20 +15,6 @@ uint32_t GetLe32(const uint8_t* p)
 {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
-
-size_t ReadFull(CByteSource& in, uint8_t* p, size_t n)
-{
-    size_t nDone = 0;
-    while (nDone < n) {
-        const size_t nGot = in.Read(p + nDone, n - nDone);
-        if (nGot == 0)
-            break;
-        nDone += nGot;
-    }
-    return nDone;
-}
-
-const int kBatchesPerThread = 3;
 
 }  // namespace
 
@@ -60,133 +45,56 @@ struct CBatch {
     ~CBatch() { SecureZero(records, size_t(nMost) * sizeof(CRecord)); }
 };
 
-size_t CMemorySource::Read(uint8_t* p, size_t n)
-{
-    const size_t nTake = n < m_n - m_nPos ? n : m_n - m_nPos;
-    if (nTake)
-        std::memcpy(p, m_p + m_nPos, nTake);
-    m_nPos += nTake;
-    return nTake;
-}
+// A cipher and a zlib stream per thread. Every record's bytes depend only on
+// its own chunk, index and flag, so the count of threads changes nothing in
+// the output.
+struct CRecordContext {
+    CAesGcm gcm;
+    CZStream zs;
+};
 
-size_t CPrefixedSource::Read(uint8_t* p, size_t n)
-{
-    if (m_nPos < m_nPrefix) {
-        const size_t nTake = n < m_nPrefix - m_nPos ? n : m_nPrefix - m_nPos;
-        std::memcpy(p, m_pPrefix + m_nPos, nTake);
-        m_nPos += nTake;
-        return nTake;
-    }
-    return m_rest.Read(p, n);
-}
-
-int ThreadsV2(int nRequested)
-{
-    if (nRequested > 0)
-        return nRequested;
-    const unsigned n = std::thread::hardware_concurrency();
-    return n == 0 ? 1 : int(n);
-}
-
-// A cipher and a zlib stream per thread, the batches, and the queue that
-// shares them out. Every record's bytes depend only on its own chunk, index
-// and flag, so the count of threads changes nothing in the output.
-class CRecordWorkers {
+// The pipeline over records: each context keyed with the file key, each
+// record of a batch through fnRecord.
+class CRecordPipe {
 public:
-    struct CContext {
-        CAesGcm gcm;
-        z_stream zs;
-        bool bStream = false;
-    };
-    typedef std::function<void(CContext&, CBatch::CRecord&)> FRecord;
+    typedef std::function<void(CRecordContext&, CBatch::CRecord&)> FRecord;
 
-    CRecordWorkers(int nThreads, bool bDeflate, FRecord fnRecord)
-        : m_bDeflate(bDeflate), m_nThreads(nThreads < 1 ? 1 : nThreads), m_fnRecord(std::move(fnRecord))
-    {
-    }
-    ~CRecordWorkers()
-    {
-        m_queue.reset();  // joins the helpers before their contexts and batches go
-        for (std::unique_ptr<CContext>& c : m_contexts) {
-            if (c && c->bStream)
-                m_bDeflate ? deflateEnd(&c->zs) : inflateEnd(&c->zs);
-        }
-    }
-    CRecordWorkers(const CRecordWorkers&) = delete;
-    CRecordWorkers& operator=(const CRecordWorkers&) = delete;
-
-    // The worker's own context keyed and the queue made; WR_OK or the
-    // failure's code. The helpers' contexts and the batches are made when
-    // first needed, so that a small file pays for one of each.
-    int Start(const CKey32& key)
+    CRecordPipe(int nThreads, bool bDeflate, const CKey32& key, FRecord fnRecord)
+        : m_bDeflate(bDeflate), m_fnRecord(std::move(fnRecord)),
+          m_pipe(nThreads, WR_NO_MEMORY, [this](CRecordContext& c) { return Make(c); },
+                 [this](CRecordContext& c, CBatch& batch) {
+                     for (int r = 0; r < batch.nRecords; ++r)
+                         m_fnRecord(c, batch.records[r]);
+                 },
+                 [](CBatch& batch, int nStatus) {
+                     for (int r = 0; r < batch.nRecords; ++r)
+                         batch.records[r].nResult = nStatus;
+                 })
     {
         std::memcpy(m_key.ab, key.ab, sizeof m_key.ab);
-        try {
-            m_contexts.resize(size_t(m_nThreads));
-            m_batches.resize(size_t(m_nThreads) * kBatchesPerThread);
-            m_queue.reset(new CWorkQueue(m_batches.size(), m_nThreads - 1,
-                                         [this](int nContext, size_t nSlot) { RunBatch(nContext, nSlot); }));
-        } catch (const std::bad_alloc&) {
-            return WR_NO_MEMORY;
-        }
-        return MakeContext(0);
     }
-
-    CWorkQueue& Queue() { return *m_queue; }
-    // Only the worker calls this before submitting; helpers find it made.
-    CBatch& Batch(size_t i)
-    {
-        if (!m_batches[i])
-            m_batches[i].reset(new CBatch);
-        return *m_batches[i];
-    }
-    CContext& Context(size_t i) { return *m_contexts[i]; }
+    CParallelPipe<CRecordContext, CBatch>& Pipe() { return m_pipe; }
 
 private:
-    int MakeContext(size_t i)
+    int Make(CRecordContext& c) const
     {
-        try {
-            m_contexts[i].reset(new CContext);
-        } catch (const std::bad_alloc&) {
-            return WR_NO_MEMORY;
-        }
-        CContext& c = *m_contexts[i];
-        const int nInit = m_bDeflate ? DeflateInitWiping(c.zs, Z_DEFAULT_COMPRESSION) : InflateInitWiping(c.zs);
+        const int nInit = c.zs.Init(m_bDeflate);
         if (nInit != Z_OK)
             return nInit == Z_MEM_ERROR ? WR_NO_MEMORY : (m_bDeflate ? WR_DEFLATE_ERROR : WR_INFLATE_ERROR);
-        c.bStream = true;
         if (!c.gcm.SetKey(m_key.ab))
             return m_bDeflate ? WR_ENCRYPT_ERROR : WR_DECRYPT_ERROR;
         return WR_OK;
     }
 
-    // On the thread that owns context nContext, which alone makes and uses it.
-    void RunBatch(int nContext, size_t nSlot)
-    {
-        CBatch& batch = *m_batches[nSlot];
-        const size_t i = size_t(nContext);
-        const int nMade = m_contexts[i] ? WR_OK : MakeContext(i);
-        for (int r = 0; r < batch.nRecords; ++r) {
-            if (nMade == WR_OK)
-                m_fnRecord(*m_contexts[i], batch.records[r]);
-            else
-                batch.records[r].nResult = nMade;
-        }
-    }
-
-private:
     const bool m_bDeflate;
-    const int m_nThreads;
     const FRecord m_fnRecord;
     CKey32 m_key;
-    std::vector<std::unique_ptr<CContext>> m_contexts;
-    std::vector<std::unique_ptr<CBatch>> m_batches;
-    std::unique_ptr<CWorkQueue> m_queue;
+    CParallelPipe<CRecordContext, CBatch> m_pipe;  // last: its helpers go before the rest
 };
 
 // ---- writing
 
-CContainerV2Writer::CContainerV2Writer(int nThreads) : m_nThreads(ThreadsV2(nThreads)) {}
+CContainerV2Writer::CContainerV2Writer(int nThreads) : m_nThreads(PipelineThreads(nThreads)) {}
 
 CContainerV2Writer::~CContainerV2Writer() = default;
 
@@ -238,27 +146,27 @@ int FillBatch(CBatch& batch, CByteSource& in, uint8_t* pAhead, size_t& nAhead, u
 }  // namespace
 
 int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t nSize, CByteSink& out,
-                              const FProgressV2& progress, bool& bCancelled)
+                              const FProgress& progress, bool& bCancelled)
 {
     const uint32_t nName = uint32_t(std::strlen(strName));
     if (nName < 1 || nName > kV2MaxName || nName != uint32_t(strName.GetLength()) || !IsValidUtf8(strName, nName))
         return WR_ENCRYPT_ERROR;
-    CRecordWorkers workers(m_nThreads, true, [this](CRecordWorkers::CContext& c, CBatch::CRecord& r) {
+    CRecordPipe workers(m_nThreads, true, m_fileKey, [this](CRecordContext& c, CBatch::CRecord& r) {
         uint32_t nWork = 0;
-        r.nResult = PackChunkV2(c.zs, r.abPlain, r.nPlain, r.abWork, nWork);
+        r.nResult = PackChunkV2(c.zs.Get(), r.abPlain, r.nPlain, r.abWork, nWork);
         if (r.nResult == WR_OK) {
             r.nRecord = SealRecordV2(c.gcm, m_abPrefix, r.nIndex, r.bLast, r.abWork, nWork, r.abRecord);
             if (r.nRecord == 0)
                 r.nResult = WR_ENCRYPT_ERROR;
         }
     });
-    int nResult = workers.Start(m_fileKey);
+    int nResult = workers.Pipe().Start();
     if (nResult != WR_OK)
         return nResult;
 
     CSecureBuffer nameRecord(4 + kV2MaxNameSealed);
     const uint32_t nNameRecord =
-        SealRecordV2(workers.Context(0).gcm, m_abPrefix, 0, false,
+        SealRecordV2(workers.Pipe().WorkerContext().gcm, m_abPrefix, 0, false,
                      reinterpret_cast<const uint8_t*>(static_cast<const char*>(strName)), nName, nameRecord.Data());
     if (nNameRecord == 0)
         return WR_ENCRYPT_ERROR;
@@ -273,12 +181,12 @@ int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t 
     int nFilled = WR_OK;
     const auto fill = [&](size_t nSlot, bool& bSubmit) {
         bool bMore = true;
-        nFilled = FillBatch(workers.Batch(nSlot), in, ahead.Data(), nAhead, nIndex, nRead, bMore);
+        nFilled = FillBatch(workers.Pipe().Batch(nSlot), in, ahead.Data(), nAhead, nIndex, nRead, bMore);
         bSubmit = nFilled == WR_OK;
         return bMore && bSubmit;
     };
     const auto drain = [&](size_t nSlot) -> int {
-        const CBatch& batch = workers.Batch(nSlot);
+        const CBatch& batch = workers.Pipe().Batch(nSlot);
         for (int i = 0; i < batch.nRecords; ++i) {
             const CBatch::CRecord& r = batch.records[i];
             if (r.nResult != WR_OK)
@@ -292,7 +200,7 @@ int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t 
         }
         return CWorkQueue::kGoOn;
     };
-    nResult = workers.Queue().RunInOrder(fill, drain);
+    nResult = workers.Pipe().Run(fill, drain);
     if (nResult != CWorkQueue::kGoOn)
         return nResult;
     if (nFilled != WR_OK)
@@ -304,7 +212,7 @@ int CContainerV2Writer::Write(const CString& strName, CByteSource& in, uint64_t 
 
 // ---- reading
 
-CContainerV2Reader::CContainerV2Reader(int nThreads) : m_nThreads(ThreadsV2(nThreads)) {}
+CContainerV2Reader::CContainerV2Reader(int nThreads) : m_nThreads(PipelineThreads(nThreads)) {}
 
 CContainerV2Reader::~CContainerV2Reader() = default;
 
@@ -423,32 +331,32 @@ bool CContainerV2Reader::FillBatch(CBatch& batch, uint64_t& nIndex, int& nFramin
     return !m_bEnded;
 }
 
-int CContainerV2Reader::Read(CByteSink* pOut, const FProgressV2& progress, bool& bCancelled)
+int CContainerV2Reader::Read(CByteSink* pOut, const FProgress& progress, bool& bCancelled)
 {
-    CRecordWorkers workers(m_nThreads, false, [this](CRecordWorkers::CContext& c, CBatch::CRecord& r) {
+    CRecordPipe workers(m_nThreads, false, m_fileKey, [this](CRecordContext& c, CBatch::CRecord& r) {
         r.nResult = WR_INFLATE_ERROR;
         if (OpenRecordV2(c.gcm, m_abPrefix, r.nIndex, r.bLast, r.abRecord, r.nRecord, r.abWork, sizeof r.abWork) !=
                 kGcmOk ||
-            UnpackChunkV2(c.zs, r.abWork, r.nRecord - uint32_t(kGcmTagSize), r.abPlain, r.nPlain) != WR_OK)
+            UnpackChunkV2(c.zs.Get(), r.abWork, r.nRecord - uint32_t(kGcmTagSize), r.abPlain, r.nPlain) != WR_OK)
             return;
         // Every chunk but the last is whole; only an empty file has an empty one.
         const bool bDue = r.bLast ? (r.nPlain > 0 || r.nIndex == 1) : r.nPlain == kV2ChunkSize;
         if (bDue)
             r.nResult = WR_OK;
     });
-    int nResult = workers.Start(m_fileKey);
+    int nResult = workers.Pipe().Start();
     if (nResult != WR_OK)
         return nResult;
     uint64_t nIndex = 1;
     int nFraming = WR_OK;  // how the reading ended: damage in the framing ends the file after the records before it
     const auto fill = [&](size_t nSlot, bool& bSubmit) {
-        CBatch& batch = workers.Batch(nSlot);
+        CBatch& batch = workers.Pipe().Batch(nSlot);
         const bool bMore = FillBatch(batch, nIndex, nFraming);
         bSubmit = batch.nRecords > 0;
         return bMore;
     };
     const auto drain = [&](size_t nSlot) -> int {
-        const CBatch& batch = workers.Batch(nSlot);
+        const CBatch& batch = workers.Pipe().Batch(nSlot);
         for (int i = 0; i < batch.nRecords; ++i) {
             const CBatch::CRecord& r = batch.records[i];
             if (r.nResult != WR_OK)
@@ -462,7 +370,7 @@ int CContainerV2Reader::Read(CByteSink* pOut, const FProgressV2& progress, bool&
         }
         return CWorkQueue::kGoOn;
     };
-    nResult = workers.Queue().RunInOrder(fill, drain);
+    nResult = workers.Pipe().Run(fill, drain);
     if (nResult != CWorkQueue::kGoOn)
         return nResult;
     return nFraming;

@@ -14,85 +14,14 @@
 #include <memory>
 #include <vector>
 
+#include "base/ByteStreams.h"
 #include "container/FormatV2.h"
 
-class CByteSource {
-public:
-    virtual ~CByteSource() = default;
-    // Up to n bytes; fewer only at the end or on an error.
-    virtual size_t Read(uint8_t* p, size_t n) = 0;
-    virtual bool Failed() const = 0;
-};
-
-class CByteSink {
-public:
-    virtual ~CByteSink() = default;
-    virtual bool Write(const uint8_t* p, size_t n) = 0;
-};
-
-class CFileSource : public CByteSource {
-public:
-    explicit CFileSource(FILE* pFile) : m_pFile(pFile) {}
-    size_t Read(uint8_t* p, size_t n) override { return std::fread(p, 1, n, m_pFile); }
-    bool Failed() const override { return std::ferror(m_pFile) != 0; }
-
-private:
-    FILE* m_pFile;
-};
-
-class CFileSink : public CByteSink {
-public:
-    explicit CFileSink(FILE* pFile) : m_pFile(pFile) {}
-    bool Write(const uint8_t* p, size_t n) override { return std::fwrite(p, 1, n, m_pFile) == n; }
-
-private:
-    FILE* m_pFile;
-};
-
-class CMemorySource : public CByteSource {
-public:
-    CMemorySource(const uint8_t* p, size_t n) : m_p(p), m_n(n) {}
-    size_t Read(uint8_t* p, size_t n) override;
-    bool Failed() const override { return false; }
-
-private:
-    const uint8_t* m_p;
-    size_t m_n, m_nPos = 0;
-};
-
-// Bytes already taken from a stream, then the rest of it: the magic that
-// told the container's version is read before its reader starts.
-class CPrefixedSource : public CByteSource {
-public:
-    CPrefixedSource(const uint8_t* pPrefix, size_t nPrefix, CByteSource& rest)
-        : m_pPrefix(pPrefix), m_nPrefix(nPrefix), m_rest(rest) {}
-    size_t Read(uint8_t* p, size_t n) override;
-    bool Failed() const override { return m_rest.Failed(); }
-
-private:
-    const uint8_t* m_pPrefix;
-    size_t m_nPrefix, m_nPos = 0;
-    CByteSource& m_rest;
-};
-
-class CMemorySink : public CByteSink {
-public:
-    bool Write(const uint8_t* p, size_t n) override
-    {
-        m_bytes.insert(m_bytes.end(), p, p + n);
-        return true;
-    }
-    std::vector<uint8_t> m_bytes;
-};
-
-// Told the bytes done so far; answers false to cancel.
-typedef std::function<bool(uint64_t nDone)> FProgressV2;
-
-class CRecordWorkers;
 struct CBatch;
 
 class CContainerV2Writer {
 public:
+    // nThreads: 0 takes PipelineThreads().
     explicit CContainerV2Writer(int nThreads);
     ~CContainerV2Writer();
     CContainerV2Writer(const CContainerV2Writer&) = delete;
@@ -108,7 +37,7 @@ public:
     // source that ends early or late gives WR_READ_ERROR; nSize UINT64_MAX
     // takes the source to its end.
     int Write(const CString& strName, CByteSource& in, uint64_t nSize, CByteSink& out,
-              const FProgressV2& progress, bool& bCancelled);
+              const FProgress& progress, bool& bCancelled);
 
 private:
     int m_nThreads;
@@ -133,7 +62,7 @@ public:
     // The data records in order into pOut (null: check only), up to the end
     // of in. Nothing reaches pOut that has not been authenticated.
     // WR_INFLATE_ERROR at the first damaged record, which Fault() names.
-    int Read(CByteSink* pOut, const FProgressV2& progress, bool& bCancelled);
+    int Read(CByteSink* pOut, const FProgress& progress, bool& bCancelled);
     const CV2Fault& Fault() const { return m_fault; }
     const CV2Header& Header() const { return m_header; }
     // The container's bytes read so far.
@@ -158,6 +87,3 @@ private:
     uint8_t m_abPrefix[kV2PrefixSize] = {};
     CKey32 m_fileKey;
 };
-
-// Threads the version-2 pipelines use; 0 or less means the hardware's count.
-int ThreadsV2(int nRequested);

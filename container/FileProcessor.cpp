@@ -1,35 +1,94 @@
 #include "container/FileProcessor.h"
 
+#include <algorithm>
 #include <cstring>
 #include <new>
 
+#include "base/FileGuards.h"
+#include "base/FileStreams.h"
+#include "base/PathUtils.h"
 #include "cipher/Methods.h"
-#include "container/FileGuards.h"
-#include "container/FileStreams.h"
-#include "container/PathUtils.h"
-#include "container/SecureBuffer.h"
+#include "container/ContainerV2.h"
+#include "container/Sniff.h"
 #include "container/StoredName.h"
-#include "container/WipingZlib.h"
 #include "framework/afxconv.h"
 
-CFileProcessor::CFileProcessor()
+namespace {
+
+// Holds the magic back: until the container is whole the file starts with
+// zeros, so a temporary file left by a crash never verifies as one. A
+// stream cannot be rewound and does without: its reader learns of a failure
+// from the exit status.
+class CUnfinishedSink : public CFileSink {
+public:
+    explicit CUnfinishedSink(FILE* pFile) : CFileSink(pFile), m_pFile(pFile) {}
+    bool Write(const uint8_t* p, size_t n) override
+    {
+        static const uint8_t kZeros[sizeof m_abMagic] = {};
+        const size_t nHeld = std::min(n, sizeof m_abMagic - m_nHeld);
+        if (nHeld) {
+            std::memcpy(m_abMagic + m_nHeld, p, nHeld);
+            m_nHeld += nHeld;
+            if (!CFileSink::Write(kZeros, nHeld))
+                return false;
+        }
+        return n == nHeld || CFileSink::Write(p + nHeld, n - nHeld);
+    }
+    // The magic in its place: the container is whole.
+    bool Finish()
+    {
+        return m_nHeld == sizeof m_abMagic && std::fseek(m_pFile, 0, SEEK_SET) == 0 &&
+               std::fwrite(m_abMagic, 1, sizeof m_abMagic, m_pFile) == sizeof m_abMagic;
+    }
+
+private:
+    FILE* m_pFile;
+    uint8_t m_abMagic[4] = {};
+    size_t m_nHeld = 0;
+};
+
+// Verifying writes nothing, but what passed is counted for the caller.
+class CCountingSink : public CByteSink {
+public:
+    explicit CCountingSink(CContainerFacts& facts) : m_facts(facts) {}
+    bool Write(const uint8_t*, size_t n) override
+    {
+        ++m_facts.nBlocks;
+        m_facts.nPlainBytes += n;
+        return true;
+    }
+
+private:
+    CContainerFacts& m_facts;
+};
+
+// The formats' progress as the item's percentage (of nTotal bytes, 0 when
+// unknown), and its cancel flag as the answer.
+FProgress ItemProgress(CWorkItem& item, uint64_t nTotal)
 {
-    ClearBuffers();
-    std::memset(&m_zstream, 0, sizeof m_zstream);
+    return [&item, nTotal](uint64_t nDone) {
+        if (nTotal != 0 && nTotal != kUnknownSize)
+            LockedSet(item.m_nPercent, nDone >= nTotal ? 100 : int(nDone * 100 / nTotal));
+        return !LockedGet(item.m_bCancel);
+    };
 }
 
-CFileProcessor::~CFileProcessor()
+// A damaged container: the restored part before the damage is the user's only salvage.
+bool IsDamage(int nResult)
 {
-    // The buffers held the plain file's contents.
-    SecureZero(m_abPlain, sizeof m_abPlain);
-    SecureZero(m_abPacked, sizeof m_abPacked);
+    return nResult == WR_READ_ERROR || nResult == WR_DECRYPT_ERROR || nResult == WR_INFLATE_ERROR;
 }
 
-void CFileProcessor::ClearBuffers()
+// fn with a copy of the item's password, wiped on every way out.
+template <class Fn>
+auto WithPassword(CWorkItem& item, Fn&& fn) -> decltype(fn(CString()))
 {
-    std::memset(m_abPlain, 0, sizeof m_abPlain);
-    std::memset(m_abPacked, 0, sizeof m_abPacked);
+    CString strPassword = LockedCopy(item.m_strPassword);
+    CWipeOnExit wipe(strPassword);
+    return fn(static_cast<const CString&>(strPassword));
 }
+
+}  // namespace
 
 int CFileProcessor::Run(CWorkItem& item, CCipher& cipher)
 {
@@ -69,30 +128,11 @@ void CFileProcessor::SetStreams(FILE* pIn, FILE* pOut)
     m_pStreamOut = pOut;
 }
 
-bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading, int nForm)
+bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading)
 {
-    CString strPassword = LockedCopy(item.m_strPassword);
-    CWipeOnExit wipe(strPassword);
-    return KeyCipher(strPassword, cipher, bReading, nForm);
-}
-
-bool CFileProcessor::KeyCipher(const CString& strPassword, CCipher& cipher, bool bReading, int nForm)
-{
-    CString strFirst, strSecond, strText;
-    CWipeOnExit wipeFirst(strFirst), wipeSecond(strSecond), wipeText(strText);
-    // The key ends at the first NUL: "\0secret" would be the empty password.
-    if (std::strlen(strPassword) != size_t(strPassword.GetLength()))
-        return false;
-    // Bytes that are not UTF-8 (the tool keeps a password file's bytes as
-    // they came) are text of the legacy code page to these methods.
-    strText = LegacyOrUtf8ToUtf8(strPassword, GetLegacyCodePage());
-    GetPasswordForms(strText, GetLegacyCodePage(), bReading, strFirst, strSecond);
-    const CString& strForm = nForm == 0 ? strFirst : strSecond;
-    if (strForm.IsEmpty())
-        return false;
-    cipher.GetKey()->SetPassword(strForm);
-    cipher.Prepare();
-    return true;
+    return WithPassword(item, [&](const CString& strPassword) {
+        return KeyLegacyCipher(strPassword, cipher, bReading, 0);
+    });
 }
 
 int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep)
@@ -111,132 +151,160 @@ int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CStrin
     return nResult;
 }
 
-int CFileProcessor::Percent(uint64_t nDone, uint64_t nTotal)
-{
-    if (nTotal == 0 || nTotal == UINT64_MAX)
-        return 0;
-    return int(int64_t(nDone * 100) / int64_t(nTotal));
-}
-
-int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
-{
-    const CString strSource = LockedCopy(item.m_strSource);
-    if (!KeyCipher(item, cipher, false, 0))
-        return WR_ENCRYPT_ERROR;
-    const CString strWanted = LockedCopy(item.m_strDest);
-    CInputFile in;
-    if (!m_pStreamIn && !in.Open(strSource))
-        return WR_READ_ERROR;
-    FILE* pIn = m_pStreamIn ? m_pStreamIn : in.Get();
-    const uint64_t nSize = m_pStreamIn ? kUnknownSize : in.Size();
-
-    // A failed init leaves a stream that deflate refuses: result 7 at the first chunk.
-    DeflateInitWiping(m_zstream, Z_DEFAULT_COMPRESSION);
-    CDeflateGuard deflateGuard(m_zstream);
-
-    bool bCancelled = false;
-    const bool bVersion2 = LockedGet(item.m_nEncType) == kEncTypeAuthenticated;
-    // Version 2 stores the name in UTF-8; version 1 in the legacy code page.
-    const CString strStored = bVersion2 ? EncodeStoredNameV2(GetFileNamePart(strSource), GetLegacyCodePage())
-                                        : EncodeStoredName(GetFileNamePart(strSource), GetLegacyCodePage());
-    auto write = [&](FILE* pOut) {
-        return bVersion2 ? WriteContainerV2(item, strStored, pIn, nSize, pOut, bCancelled)
-                         : WriteContainer(item, cipher, strStored, pIn, nSize, pOut, bCancelled);
-    };
-    if (m_pStreamOut)
-        return FlushStream(m_pStreamOut, write(m_pStreamOut));
-    const CString strDirectory = GetOutputDirectory(strWanted), strName = GetFileNamePart(strWanted);
-    LockedAssign(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
-    COutputFile out;
-    if (!out.Create(strDirectory, in.Mode()))
-        return WR_WRITE_ERROR;
-    const int nResult = write(out.Get());
-    // The format has no trailer: a cut-off container would decrypt without
-    // complaint to a cut-off file. Only a finished one gets a name.
-    return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);
-}
-
-int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStoredName, FILE* pIn,
-                                   uint64_t nSize, FILE* pOut, bool& bCancelled)
-{
-    // The magic goes in last: until then the file is no container, so a
-    // temporary file left by a crash never verifies as one. A stream cannot
-    // be rewound; its reader learns of a failure from the exit status.
-    static const uint8_t kUnfinished[4] = {0, 0, 0, 0};
-    const bool bStream = pOut == m_pStreamOut;
-    int nResult = std::fwrite(bStream ? kContainerMagic : kUnfinished, 1, 4, pOut) < 4 ? WR_WRITE_ERROR : WR_OK;
-    uint32_t nHeader = 0;
-    if (nResult == WR_OK)
-        nResult = WriteNameHeader(strStoredName, pOut, cipher, nHeader);
-    if (nResult == WR_OK)
-        nResult = WriteBody(item, cipher, pIn, pOut, nSize, bCancelled);
-    if (nResult == WR_OK && !bCancelled && !bStream &&
-        (std::fseek(pOut, 0, SEEK_SET) != 0 || std::fwrite(kContainerMagic, 1, 4, pOut) < 4))
-        nResult = WR_WRITE_ERROR;
-    return nResult;
-}
-
-int CFileProcessor::WriteBlocks(CWorkItem& item, CCipher& cipher, FILE* pIn, FILE* pOut,
-                                uint64_t nSize, bool& bCancelled)
-{
-    const CCipherKey* pKey = cipher.GetKey();
-    const CFieldEncryptor keyed(pKey->Data(), pKey->Length());
-    CFieldEncryptor scratch(pKey->Data(), pKey->Length());
-    uint64_t nRead = 0;
-    ClearBuffers();
-    size_t n = std::fread(m_abPlain, 1, kChunkSize, pIn);
-    while (n > 0) {
-        if (LockedGet(item.m_bCancel)) {
-            bCancelled = true;
-            return WR_OK;
-        }
-        nRead += n;
-        if (nSize != 0 && nSize != kUnknownSize)
-            LockedSet(item.m_nPercent, Percent(nRead, nSize));
-
-        m_zstream.next_in = m_abPlain;
-        m_zstream.avail_in = uInt(n);
-        m_zstream.next_out = m_abPacked;
-        m_zstream.avail_out = kPackedBufferSize;
-        if (deflate(&m_zstream, Z_FINISH) != Z_STREAM_END)
-            return WR_DEFLATE_ERROR;
-        const uint32_t nPacked = uint32_t(m_zstream.total_out);
-        if (deflateReset(&m_zstream) != Z_OK)
-            return WR_DEFLATE_ERROR;
-
-        const uint64_t nStored = cipher.PaddedLength(nPacked);
-        if (nStored > uint64_t(kPackedBufferSize) || !cipher.Process(m_abPacked, uint32_t(nStored), 1))
-            return WR_ENCRYPT_ERROR;
-
-        const uint8_t abHeader[6] = {uint8_t(n),       uint8_t(n >> 8),       uint8_t(nStored),
-                                     uint8_t(nStored >> 8), uint8_t(nPacked), uint8_t(nPacked >> 8)};
-        int nResult = WriteProtected(abHeader, 6, keyed, scratch, pOut);
-        if (nResult != WR_OK)
-            return nResult;
-        if (std::fwrite(m_abPacked, 1, size_t(nStored), pOut) < nStored)
-            return WR_WRITE_ERROR;
-
-        // A source that shrank after it was measured ends here too: compare
-        // at this exit as well, or a cut-off copy would count as success.
-        if (std::feof(pIn))
-            return SourceComplete(pIn, nRead, nSize);
-        ClearBuffers();
-        n = std::fread(m_abPlain, 1, kChunkSize, pIn);
-    }
-    return SourceComplete(pIn, nRead, nSize);
-}
-
-int CFileProcessor::SourceComplete(FILE* pIn, uint64_t nRead, uint64_t nSize)
-{
-    // A stream has no size to hold the count against; its read error is all there is.
-    if (nSize == kUnknownSize)
-        return std::ferror(pIn) ? WR_READ_ERROR : WR_OK;
-    return nRead == nSize ? WR_OK : WR_READ_ERROR;
-}
-
 int CFileProcessor::FlushStream(FILE* pOut, int nResult)
 {
     if (std::fflush(pOut) != 0 && nResult == WR_OK)
         return WR_WRITE_ERROR;
     return nResult;
+}
+
+int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
+{
+    const CString strSource = LockedCopy(item.m_strSource);
+    // Keyed first: a password no key can be made from touches no file.
+    if (!KeyCipher(item, cipher, false))
+        return WR_ENCRYPT_ERROR;
+    const CString strWanted = LockedCopy(item.m_strDest);
+    CInputFile file;
+    if (!m_pStreamIn && !file.Open(strSource))
+        return WR_READ_ERROR;
+    CFileSource in(m_pStreamIn ? m_pStreamIn : file.Get());
+    const uint64_t nSize = m_pStreamIn ? kUnknownSize : file.Size();
+    // Version 2 stores the name in UTF-8; version 1 in the legacy code page.
+    const CString strStored = LockedGet(item.m_nEncType) == kEncTypeAuthenticated
+                                  ? EncodeStoredNameV2(GetFileNamePart(strSource), GetLegacyCodePage())
+                                  : EncodeStoredName(GetFileNamePart(strSource), GetLegacyCodePage());
+    bool bCancelled = false;
+    if (m_pStreamOut) {
+        CFileSink out(m_pStreamOut);
+        return FlushStream(m_pStreamOut, WriteContainer(item, cipher, strStored, in, nSize, out, bCancelled));
+    }
+    const CString strDirectory = GetOutputDirectory(strWanted), strName = GetFileNamePart(strWanted);
+    LockedAssign(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
+    COutputFile out;
+    if (!out.Create(strDirectory, file.Mode()))
+        return WR_WRITE_ERROR;
+    CUnfinishedSink sink(out.Get());
+    int nResult = WriteContainer(item, cipher, strStored, in, nSize, sink, bCancelled);
+    if (nResult == WR_OK && !bCancelled && !sink.Finish())
+        nResult = WR_WRITE_ERROR;
+    // A version-1 container has no trailer: a cut-off one would decrypt
+    // without complaint to a cut-off file. Only a finished one gets a name.
+    return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);
+}
+
+int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStored, CByteSource& in,
+                                   uint64_t nSize, CByteSink& out, bool& bCancelled)
+{
+    const FProgress progress = ItemProgress(item, nSize);
+    if (LockedGet(item.m_nEncType) != kEncTypeAuthenticated) {
+        CContainerV1Writer writer(cipher, m_buffers, m_nThreads);
+        return writer.Write(strStored, in, nSize, out, progress, bCancelled);
+    }
+    CContainerV2Writer writer(m_nThreads);
+    const int nBegin = WithPassword(item, [&](const CString& strPassword) { return writer.Begin(strPassword); });
+    if (nBegin != WR_OK)
+        return nBegin;
+    return writer.Write(strStored, in, nSize, out, progress, bCancelled);
+}
+
+int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
+{
+    m_facts = CContainerFacts();
+    const CString strSource = LockedCopy(item.m_strSource);
+    if (!KeyCipher(item, cipher, true))
+        return WR_DECRYPT_ERROR;
+    const CString strDest = LockedCopy(item.m_strDest);
+    CInputFile file;
+    if (!m_pStreamIn && !file.Open(strSource))
+        return WR_READ_ERROR;
+    CFileSource source(m_pStreamIn ? m_pStreamIn : file.Get());
+    const uint64_t nSize = m_pStreamIn ? kUnknownSize : file.Size();
+    uint8_t abMagic[4];
+    const CSniff sniff = SniffContainer(abMagic, ReadFull(source, abMagic, sizeof abMagic));
+    if (sniff.nVersion == 0)
+        return sniff.nResult;
+    // The magic that told the version is read: the readers get it back.
+    CPrefixedSource in(abMagic, sizeof abMagic, source);
+    // A version-2 container says what it is: the chosen method does not matter.
+    if (sniff.nVersion == 2)
+        return ReadV2(item, in, nSize, file.Mode(), strSource, strDest, bWrite);
+    return ReadV1(item, cipher, in, nSize, file.Mode(), strSource, strDest, bWrite);
+}
+
+int CFileProcessor::ReadV1(CWorkItem& item, CCipher& cipher, CByteSource& in, uint64_t nSize, unsigned nMode,
+                           const CString& strSource, const CString& strDest, bool bWrite)
+{
+    CContainerV1Reader reader(cipher, m_buffers, m_nThreads);
+    CString strStored;
+    const int nResult =
+        WithPassword(item, [&](const CString& strPassword) { return reader.Begin(in, strPassword, strStored); });
+    if (nResult != WR_OK)
+        return nResult;
+    m_facts.strName = DecodeStoredName(strStored, GetLegacyCodePage());
+    m_facts.bHeaderPassed = true;
+    const FProgress progress = ItemProgress(item, nSize);
+    const FRead read = [&](CByteSink* pOut, bool& bCancelled) {
+        const int nRead = reader.Read(pOut, nSize, progress, bCancelled);
+        m_facts.nBlocks = reader.Blocks();
+        m_facts.nPlainBytes = reader.PlainBytes();
+        m_facts.nBlockOffset = reader.BlockOffset();
+        m_facts.nConsumed = reader.Consumed();
+        return nRead;
+    };
+    return Restore(item, read, nullptr, nMode, strSource, strDest, bWrite, true);
+}
+
+int CFileProcessor::ReadV2(CWorkItem& item, CByteSource& in, uint64_t nSize, unsigned nMode,
+                           const CString& strSource, const CString& strDest, bool bWrite)
+{
+    CContainerV2Reader reader(m_nThreads);
+    CString strStored;
+    int nResult =
+        WithPassword(item, [&](const CString& strPassword) { return reader.Begin(in, strPassword, strStored); });
+    m_facts.nVersion = 2;
+    if (nResult == WR_OK) {
+        m_facts.strName = strStored;
+        m_facts.bHeaderPassed = true;
+        m_facts.nIterations = reader.Header().nIterations;
+        const FProgress progress = ItemProgress(item, nSize);
+        CCountingSink counter(m_facts);
+        // Every byte written was authenticated, but only the whole file is
+        // the file: a damaged container keeps nothing.
+        nResult = Restore(
+            item, [&](CByteSink* pOut, bool& bCancelled) { return reader.Read(pOut, progress, bCancelled); },
+            &counter, nMode, strSource, strDest, bWrite, false);
+    }
+    m_facts.nConsumed = reader.Consumed();
+    LockedSet(item.m_v2Fault, reader.Fault());
+    return nResult;
+}
+
+int CFileProcessor::Restore(CWorkItem& item, const FRead& read, CByteSink* pCheck, unsigned nMode,
+                            const CString& strSource, const CString& strDest, bool bWrite, bool bKeepPart)
+{
+    bool bCancelled = false;
+    if (!bWrite)
+        return read(pCheck, bCancelled);
+    // A stream gets each block as soon as it is restored (an authenticated
+    // one, each record as soon as it is authenticated); a failure later ends
+    // it early, and the exit status says so.
+    if (m_pStreamOut) {
+        CFileSink stream(m_pStreamOut);
+        return FlushStream(m_pStreamOut, read(&stream, bCancelled));
+    }
+    const CString strDirectory = GetOutputDirectory(strDest);
+    const CString strName = MakeSafeFileName(m_facts.strName, strSource);
+    LockedAssign(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
+    COutputFile out;
+    if (!out.Create(strDirectory, nMode))
+        return WR_WRITE_ERROR;
+    CFileSink sink(out.Get());
+    const int nResult = read(&sink, bCancelled);
+    int nKeep = KEPT_NOTHING;
+    if (!bCancelled && nResult == WR_OK)
+        nKeep = KEPT_WHOLE;
+    else if (bKeepPart && !bCancelled && m_facts.nBlocks > 0 && IsDamage(nResult))
+        nKeep = KEPT_PARTIAL;
+    return SettleOutput(item, out, strName, nResult, nKeep);
 }

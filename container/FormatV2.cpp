@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "batch/WorkItem.h"
-#include "container/SecureBuffer.h"
+#include "base/ResultCodes.h"
+#include "base/SecureBuffer.h"
 
 const uint8_t kContainerMagicV2[4] = {'V', 'X', 'J', '2'};
 
@@ -183,16 +183,14 @@ bool CMasterKeyCache::Derive(CEntry& entry)
     std::memset(entry.abMaster, KESTRIN_FUZZ_MASTER_KEY_BYTE, sizeof entry.abMaster);
     return true;
 #else
-    return DerivePbkdf2Sha256(reinterpret_cast<const uint8_t*>(entry.password.data()), entry.password.size(),
-                              entry.abSalt, sizeof entry.abSalt, entry.nIterations, entry.abMaster,
-                              sizeof entry.abMaster);
+    return DerivePbkdf2Sha256(entry.pPassword->Data(), entry.pPassword->Size(), entry.abSalt, sizeof entry.abSalt,
+                              entry.nIterations, entry.abMaster, sizeof entry.abMaster);
 #endif
 }
 
 void CMasterKeyCache::Wipe(CEntry& entry)
 {
-    if (!entry.password.empty())
-        SecureZero(&entry.password[0], entry.password.size());
+    entry.pPassword.reset();  // CSecureBuffer wipes it
     SecureZero(entry.abMaster, sizeof entry.abMaster);
 }
 
@@ -201,7 +199,6 @@ void CMasterKeyCache::Clear()
     std::lock_guard<std::mutex> lock(m_mutex);
     for (CEntry& e : m_entries)
         Wipe(e);
-    m_entries.clear();
 }
 
 uint64_t CMasterKeyCache::Derivations()
@@ -216,47 +213,78 @@ void CMasterKeyCache::SetWriteIterations(uint32_t nIterations)
     m_nWriteIterations = nIterations;
 }
 
-bool CMasterKeyCache::Find(const CString& strPassword, bool bWriting, const uint8_t* pSalt, uint32_t nIterations,
-                           CKey32& master, CEntry** ppFound)
+CMasterKeyCache::CEntry* CMasterKeyCache::Find(const CString& strPassword, bool bWriting, const uint8_t* pSalt,
+                                               uint32_t nIterations)
 {
     const size_t nLength = std::strlen(strPassword);
     for (CEntry& e : m_entries) {
-        if (e.bWriting != bWriting || e.password.size() != nLength ||
-            std::memcmp(e.password.data(), static_cast<const char*>(strPassword), nLength) != 0)
+        if (!e.pPassword || e.bWriting != bWriting || e.pPassword->Size() != nLength ||
+            std::memcmp(e.pPassword->Data(), static_cast<const char*>(strPassword), nLength) != 0)
             continue;
         if (!bWriting && (e.nIterations != nIterations || std::memcmp(e.abSalt, pSalt, kV2SaltSize) != 0))
             continue;
-        std::memcpy(master.ab, e.abMaster, sizeof master.ab);
-        *ppFound = &e;
-        return true;
+        return &e;
     }
-    return false;
+    return nullptr;
 }
+
+CMasterKeyCache::CEntry* CMasterKeyCache::DeriveAndStore(CEntry& e)
+{
+    const bool bDerived = Derive(e);
+    if (!bDerived) {
+        Wipe(e);
+        return nullptr;
+    }
+    CEntry* pSlot = &m_entries[0];
+    for (CEntry& slot : m_entries) {
+        if (!slot.pPassword) {
+            pSlot = &slot;
+            break;
+        }
+        if (slot.nAge < pSlot->nAge)
+            pSlot = &slot;
+    }
+    Wipe(*pSlot);
+    // The password's block changes hands; only the key and salt are copied.
+    pSlot->pPassword = std::move(e.pPassword);
+    pSlot->bWriting = e.bWriting;
+    pSlot->nIterations = e.nIterations;
+    pSlot->nAge = ++m_nStored;
+    std::memcpy(pSlot->abSalt, e.abSalt, sizeof pSlot->abSalt);
+    std::memcpy(pSlot->abMaster, e.abMaster, sizeof pSlot->abMaster);
+    Wipe(e);
+    return pSlot;
+}
+
+namespace {
+
+std::unique_ptr<CSecureBuffer> PasswordBytes(const CString& strPassword)
+{
+    const size_t nLength = std::strlen(strPassword);
+    std::unique_ptr<CSecureBuffer> pBytes(new CSecureBuffer(uint32_t(nLength)));
+    if (nLength)
+        std::memcpy(pBytes->Data(), static_cast<const char*>(strPassword), nLength);
+    return pBytes;
+}
+
+}  // namespace
 
 bool CMasterKeyCache::ForWriting(const CString& strPassword, CV2Header& header, CKey32& master)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    CEntry* pFound = nullptr;
-    if (!Find(strPassword, true, nullptr, 0, master, &pFound)) {
+    CEntry* pFound = Find(strPassword, true, nullptr, 0);
+    if (!pFound) {
         CEntry e;
         e.bWriting = true;
         e.nIterations = m_nWriteIterations;
         if (!CryptoRandom(e.abSalt, sizeof e.abSalt))
             return false;
-        e.password.assign(static_cast<const char*>(strPassword));
-        const bool bOk = Derive(e);
-        if (bOk && m_entries.size() >= kMaxEntries) {
-            Wipe(m_entries.front());
-            m_entries.erase(m_entries.begin());
-        }
-        if (bOk)
-            m_entries.push_back(e);
-        std::memcpy(master.ab, e.abMaster, sizeof master.ab);
-        Wipe(e);
-        if (!bOk)
+        e.pPassword = PasswordBytes(strPassword);
+        pFound = DeriveAndStore(e);
+        if (!pFound)
             return false;
-        pFound = &m_entries.back();
     }
+    std::memcpy(master.ab, pFound->abMaster, sizeof master.ab);
     header.nIterations = pFound->nIterations;
     std::memcpy(header.abSalt, pFound->abSalt, kV2SaltSize);
     return true;
@@ -265,24 +293,18 @@ bool CMasterKeyCache::ForWriting(const CString& strPassword, CV2Header& header, 
 bool CMasterKeyCache::ForReading(const CString& strPassword, const CV2Header& header, CKey32& master)
 {
     std::lock_guard<std::mutex> lock(m_mutex);
-    CEntry* pFound = nullptr;
-    if (Find(strPassword, false, header.abSalt, header.nIterations, master, &pFound))
-        return true;
-    CEntry e;
-    e.nIterations = header.nIterations;
-    std::memcpy(e.abSalt, header.abSalt, kV2SaltSize);
-    e.password.assign(static_cast<const char*>(strPassword));
-    const bool bOk = Derive(e);
-    if (bOk) {
-        if (m_entries.size() >= kMaxEntries) {
-            Wipe(m_entries.front());
-            m_entries.erase(m_entries.begin());
-        }
-        m_entries.push_back(e);
-        std::memcpy(master.ab, e.abMaster, sizeof master.ab);
+    CEntry* pFound = Find(strPassword, false, header.abSalt, header.nIterations);
+    if (!pFound) {
+        CEntry e;
+        e.nIterations = header.nIterations;
+        std::memcpy(e.abSalt, header.abSalt, kV2SaltSize);
+        e.pPassword = PasswordBytes(strPassword);
+        pFound = DeriveAndStore(e);
+        if (!pFound)
+            return false;
     }
-    Wipe(e);
-    return bOk;
+    std::memcpy(master.ab, pFound->abMaster, sizeof master.ab);
+    return true;
 }
 
 CMasterKeyCache& MasterKeys()

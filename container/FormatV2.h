@@ -6,12 +6,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
-#include <string>
-#include <vector>
 
 #include <zlib.h>
 
+#include "base/SecureBuffer.h"
 #include "cipher/PlatformCrypto.h"
 #include "container/FaultV2.h"
 #include "framework/afxstr.h"
@@ -101,7 +101,9 @@ EGcmResult OpenRecordV2(CAesGcm& gcm, const uint8_t* pPrefix, uint64_t nIndex, b
 // Master keys of the batch in progress: one salt and one derivation per
 // password when writing, one derivation per password, salt and iterations
 // when reading. Clear() at the end of a batch wipes them all. Callers pass
-// passwords already found to be UTF-8.
+// passwords already found to be UTF-8. The entries sit in a fixed array and
+// each password in a block of its own, so no secret is ever moved to new
+// memory and left behind unwiped in the old.
 class CMasterKeyCache {
 public:
     CMasterKeyCache() = default;
@@ -120,21 +122,25 @@ public:
 
 private:
     struct CEntry {
-        std::string password;
+        std::unique_ptr<CSecureBuffer> pPassword;  // null: the entry is free
         bool bWriting = false;
         uint32_t nIterations = 0;
+        uint64_t nAge = 0;  // when it was stored: the oldest goes first
         uint8_t abSalt[kV2SaltSize] = {};
         uint8_t abMaster[kGcmKeySize] = {};
     };
     static const size_t kMaxEntries = 8;
 
-    bool Find(const CString& strPassword, bool bWriting, const uint8_t* pSalt, uint32_t nIterations,
-              CKey32& master, CEntry** ppFound);
+    CEntry* Find(const CString& strPassword, bool bWriting, const uint8_t* pSalt, uint32_t nIterations);
+    // Derives e's master key from its password, salt and iterations, and
+    // stores it in a free entry or in place of the oldest; e is left wiped.
+    CEntry* DeriveAndStore(CEntry& e);
     bool Derive(CEntry& entry);
     static void Wipe(CEntry& entry);
 
     std::mutex m_mutex;
-    std::vector<CEntry> m_entries;
+    CEntry m_entries[kMaxEntries];
+    uint64_t m_nStored = 0;
     uint64_t m_nDerivations = 0;
     uint32_t m_nWriteIterations = kV2Iterations;
 };

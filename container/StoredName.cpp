@@ -1,6 +1,6 @@
 #include "container/StoredName.h"
 
-#include "container/FileProcessor.h"
+#include "container/FormatV1.h"
 #include "container/FormatV2.h"
 #include "framework/afxconv.h"
 
@@ -41,7 +41,7 @@ CString EncodeStoredName(const CString& strName, unsigned nCodePage)
 {
     // A longer name would make our own reader refuse the container as if the
     // password were wrong.
-    return Shortened(strName, CFileProcessor::kMaxNameLength,
+    return Shortened(strName, kV1MaxNameLength,
                      [nCodePage](const CString& str) { return NameBytes(str, nCodePage); });
 }
 

@@ -30,7 +30,7 @@
 #include <system_error>
 #include <vector>
 
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "cipher/Methods.h"
 #include "container/FileProcessor.h"
 #include "container/FormatV2.h"

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "cipher/Methods.h"
 #include "container/ContainerV2.h"
 #include "container/FileProcessor.h"
-#include "container/WipingZlib.h"
+#include "base/WipingZlib.h"
 
 namespace fs = std::filesystem;
 

@@ -15,6 +15,8 @@ mkdir -p "$HOME"
 home_before="$(home_listing)"
 
 status=0
+echo "== layers: includes point down"
+bash "$ROOT/scripts/check_layers.sh" || status=1
 run_ctest() {  # tree, label
     echo "== tests: $2"
     if ! ctest --test-dir "$BUILD/$1" --output-on-failure -j "$JOBS" --timeout 600; then

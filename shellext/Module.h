@@ -1,5 +1,5 @@
-// What the module's objects share: the count of live COM objects that
-// decides whether the module may be unloaded.
+// What the module's parts share: the count of live COM objects (and server
+// locks) that decides whether the module may be unloaded, and the platform test.
 #pragma once
 
 #ifdef _WIN32
@@ -12,4 +12,7 @@ extern LONG g_nObjects;
 
 inline void ModuleObjectCreated() { InterlockedIncrement(&g_nObjects); }
 inline void ModuleObjectDestroyed() { InterlockedDecrement(&g_nObjects); }
+
+// Windows NT and its successors (the approval entry, the per-user settings root).
+bool IsWindowsNT();
 #endif

@@ -1,6 +1,6 @@
 #include "ui/BusyDlg.h"
 
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "framework/afxres.h"
 #include "res/resource.h"
 #include "support/Dpi.h"

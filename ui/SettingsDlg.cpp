@@ -1,6 +1,6 @@
 #include "ui/SettingsDlg.h"
 
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 #include "framework/afxapp.h"
 #include "framework/afxconv.h"
 #include "res/resource.h"

@@ -1,7 +1,7 @@
 #include "PipelineRunner.h"
 
 #include "cipher/Methods.h"
-#include "container/WorkQueue.h"
+#include "base/WorkQueue.h"
 #include "container/FileProcessor.h"
 
 const char kPassword[] = "correct horse";

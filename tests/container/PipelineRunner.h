@@ -4,7 +4,7 @@
 #include "cipher/Methods.h"
 
 #include "TestFiles.h"
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "cipher/Cipher.h"
 
 struct Outcome {

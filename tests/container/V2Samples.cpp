@@ -2,7 +2,7 @@
 
 #include <zlib.h>
 
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "container/ContainerV2.h"
 
 const char kV2TestPassword[] = "correct horse";

@@ -8,7 +8,7 @@
 #include "ReferenceWriter.h"
 #include "cipher/Methods.h"
 #include "container/FileProcessor.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 namespace {
 
@@ -72,8 +72,8 @@ TEST_F(Codec, EqualFieldsEncryptToEqualBytes)
     cipher.GetKey()->SetPassword(kPassword);
     FILE* pFile = std::fopen(PathOf("fields"), "wb");
     const uint8_t abField[6] = {1, 2, 3, 4, 5, 6};
-    ASSERT_EQ(CFileProcessor::WriteProtected(abField, 6, cipher, pFile), WR_OK);
-    ASSERT_EQ(CFileProcessor::WriteProtected(abField, 6, cipher, pFile), WR_OK);
+    ASSERT_EQ(WriteProtected(abField, 6, cipher, pFile), WR_OK);
+    ASSERT_EQ(WriteProtected(abField, 6, cipher, pFile), WR_OK);
     std::fclose(pFile);
     Bytes file = ReadFileBytes(PathOf("fields"));
     ASSERT_EQ(file.size(), 12u);
@@ -82,10 +82,10 @@ TEST_F(Codec, EqualFieldsEncryptToEqualBytes)
 
     pFile = std::fopen(PathOf("fields"), "rb");
     uint8_t abRead[6];
-    EXPECT_EQ(CFileProcessor::ReadProtected(abRead, 6, cipher, pFile), WR_OK);
+    EXPECT_EQ(ReadProtected(abRead, 6, cipher, pFile), WR_OK);
     EXPECT_EQ(Bytes(abRead, abRead + 6), Bytes(abField, abField + 6));
-    EXPECT_EQ(CFileProcessor::ReadProtected(abRead, 6, cipher, pFile), WR_OK);
-    EXPECT_EQ(CFileProcessor::ReadProtected(abRead, 1, cipher, pFile), WR_READ_ERROR);
+    EXPECT_EQ(ReadProtected(abRead, 6, cipher, pFile), WR_OK);
+    EXPECT_EQ(ReadProtected(abRead, 1, cipher, pFile), WR_READ_ERROR);
     std::fclose(pFile);
 }
 
@@ -97,7 +97,7 @@ TEST_F(Codec, NameHeaderRoundTripAndCounts)
         cipher.GetKey()->SetPassword(kPassword);
         FILE* pFile = std::fopen(PathOf("hdr"), "wb");
         uint32_t nWritten = 99;
-        ASSERT_EQ(CFileProcessor::WriteNameHeader(pszName, pFile, cipher, nWritten), WR_OK);
+        ASSERT_EQ(WriteNameHeader(pszName, pFile, cipher, nWritten), WR_OK);
         std::fclose(pFile);
         EXPECT_EQ(nWritten, 6 + std::strlen(pszName));
 
@@ -108,7 +108,7 @@ TEST_F(Codec, NameHeaderRoundTripAndCounts)
         pFile = std::fopen(PathOf("hdr"), "rb");
         CString strName = "junk";
         uint32_t nRead = 0;
-        EXPECT_EQ(CFileProcessor::ReadNameHeader(strName, pFile, cipher, nRead), WR_OK);
+        EXPECT_EQ(ReadNameHeader(strName, pFile, cipher, nRead), WR_OK);
         std::fclose(pFile);
         EXPECT_EQ(strName, pszName);
         EXPECT_EQ(nRead, nWritten);
@@ -126,7 +126,7 @@ TEST_F(Codec, NameOf260BytesIsTheLongestAccepted)
         FILE* pFile = std::fopen(PathOf("hdr"), "rb");
         CString strName;
         uint32_t nRead = 0;
-        EXPECT_EQ(CFileProcessor::ReadNameHeader(strName, pFile, cipher, nRead), n == 260 ? WR_OK : WR_DECRYPT_ERROR);
+        EXPECT_EQ(ReadNameHeader(strName, pFile, cipher, nRead), n == 260 ? WR_OK : WR_DECRYPT_ERROR);
         EXPECT_EQ(nRead, n == 260 ? 266u : 2u);
         std::fclose(pFile);
     }

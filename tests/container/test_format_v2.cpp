@@ -9,7 +9,7 @@
 
 #include <zlib.h>
 
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "container/ContainerV2.h"
 #include "V2Samples.h"
 #include "tests/cipher/VectorFile.h"

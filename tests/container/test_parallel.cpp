@@ -2,11 +2,11 @@
 // for byte whatever the thread count, the same restored file, and a cancel
 // that stops within a few chunks.
 #include "PipelineRunner.h"
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "cipher/Methods.h"
 #include "cipher/Sapphire.h"
 #include "container/FileProcessor.h"
-#include "container/WorkQueue.h"
+#include "base/WorkQueue.h"
 
 #include <atomic>
 #include <vector>

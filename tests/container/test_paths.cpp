@@ -3,7 +3,7 @@
 #include <filesystem>
 
 #include "TestFiles.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 namespace {
 

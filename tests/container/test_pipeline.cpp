@@ -6,10 +6,10 @@
 
 #include "PipelineRunner.h"
 #include "ReferenceWriter.h"
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "cipher/Sapphire.h"
 #include "container/FileProcessor.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 #ifndef _WIN32
 #include <csignal>

@@ -7,7 +7,7 @@
 #include "V2Samples.h"
 #include "cipher/Methods.h"
 #include "container/FormatV2.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 namespace {
 

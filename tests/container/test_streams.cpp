@@ -10,9 +10,9 @@
 #include "PipelineRunner.h"
 #include "ReferenceWriter.h"
 #include "TestFiles.h"
-#include "container/FileStreams.h"
-#include "container/PathUtils.h"
-#include "container/PathUtils.h"
+#include "base/FileStreams.h"
+#include "base/PathUtils.h"
+#include "base/PathUtils.h"
 
 #ifndef _WIN32
 #include <sys/socket.h>

@@ -7,7 +7,7 @@
 #include "PipelineRunner.h"
 #include "ReferenceWriter.h"
 #include "batch/Worker.h"
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 namespace {
 

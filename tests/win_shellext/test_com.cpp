@@ -80,9 +80,16 @@ TEST_F(ClassFactory, ModuleStaysWhileEitherObjectLives)
     EXPECT_EQ(CanUnloadNow(), S_OK);
 }
 
-TEST_F(ClassFactory, LockServerDoesNotPinTheModule)
+// A lock counts like a live object: the module stays until the unlock.
+TEST_F(ClassFactory, LockServerPinsTheModuleUntilUnlocked)
 {
     EXPECT_EQ(m_factory->LockServer(TRUE), S_OK);
+    m_factory.Reset();
+    EXPECT_EQ(CanUnloadNow(), S_FALSE);
+    ASSERT_EQ(CoGetClassObject(CLSID_ShellExt, CLSCTX_INPROC_SERVER, nullptr, IID_IClassFactory,
+                               m_factory.ReceiveVoid()),
+              S_OK);
+    EXPECT_EQ(m_factory->LockServer(FALSE), S_OK);
     m_factory.Reset();
     EXPECT_EQ(CanUnloadNow(), S_OK);
 }

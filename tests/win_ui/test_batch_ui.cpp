@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 #include "container/ContainerV2.h"
 #include "tests/win_ui/UiDriver.h"
 

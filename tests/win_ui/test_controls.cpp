@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "batch/Messages.h"
+#include "container/Messages.h"
 #include "ui/EllipsisLabel.h"
 #include "ui/GradientProgressCtrl.h"
 #include "ui/MemoryDC.h"

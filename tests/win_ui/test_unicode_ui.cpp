@@ -51,7 +51,7 @@ std::string StoredName(const std::string& strContainer)
     CString strName;
     uint32_t nRead = 0;
     const bool bOk = std::fread(abMagic, 1, 4, pFile) == 4 &&
-                     CFileProcessor::ReadNameHeader(strName, pFile, cipher, nRead) == WR_OK;
+                     ReadNameHeader(strName, pFile, cipher, nRead) == WR_OK;
     std::fclose(pFile);
     RemoveFile(strTemp);
     RemoveFolder(strTemp.substr(0, strTemp.size() - 2));

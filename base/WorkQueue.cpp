@@ -1,4 +1,4 @@
-#include "container/WorkQueue.h"
+#include "base/WorkQueue.h"
 
 #include <atomic>
 #include <system_error>
@@ -20,9 +20,9 @@ void SetPipelineThreads(int nThreads)
     g_nPipelineThreads = nThreads < 0 ? 0 : nThreads;
 }
 
-int PipelineThreads()
+int PipelineThreads(int nRequested)
 {
-    int n = g_nPipelineThreads;
+    int n = nRequested > 0 ? nRequested : int(g_nPipelineThreads);
     if (n == 0)
         n = int(std::thread::hardware_concurrency());
     if (n < 1)

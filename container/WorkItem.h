@@ -1,33 +1,16 @@
-// The record one file's work passes between the batch driver and the worker,
-// the lock that guards it, and the result codes of the file routines.
+// The record one file's work passes between a front end (the batch driver,
+// the tool's job) and the worker thread that runs it (RunItem), and the lock
+// that guards it. The per-file processor reads and writes it; the formats
+// below never see it.
 #pragma once
 
 #include <cstdint>
 
+#include "base/ResultCodes.h"
 #include "container/FaultV2.h"
 #include "framework/afxdefs.h"
 #include "framework/afxlock.h"
 #include "framework/afxstr.h"
-
-enum {
-    WR_OK = 0,
-    WR_READ_ERROR = 1,
-    WR_WRITE_ERROR = 2,
-    WR_NO_MEMORY = 3,
-    WR_BAD_FORMAT = 4,
-    WR_DECRYPT_ERROR = 5,
-    WR_INFLATE_ERROR = 6,
-    WR_DEFLATE_ERROR = 7,
-    WR_ENCRYPT_ERROR = 8
-};
-
-// What a file's run left under the name in m_strDest.
-enum {
-    KEPT_NOTHING = 0,    // no output (failed, cancelled, or verify)
-    KEPT_WHOLE = 1,      // the complete output
-    KEPT_PARTIAL = 2,    // a decryption that failed on a damaged block kept what it restored before it
-    KEPT_TEMPORARY = 3   // nothing under a final name, but a temporary file could not be removed
-};
 
 // Guards every field of a CWorkItem in work and the busy dialog's cancel flag.
 // Held for one field access at a time, never across file or cipher work.

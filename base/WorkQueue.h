@@ -15,15 +15,15 @@
 #include <thread>
 #include <vector>
 
-#include "batch/WorkItem.h"
-
 class CWorkQueue {
 public:
     // The work of slot nSlot on context nContext: 0 is the worker's, 1 to
     // nHelpers the helpers'. It must not throw.
     typedef std::function<void(int nContext, size_t nSlot)> FWork;
     static constexpr size_t kNone = SIZE_MAX;
+    // RunInOrder's own answers; its callers' results are the other numbers.
     static constexpr int kGoOn = -1;
+    static constexpr int kLost = -2;  // a slot's work was lost: its helper failed
 
     CWorkQueue(size_t nSlots, int nHelpers, FWork fnWork);
     // Stops and joins every helper.
@@ -35,8 +35,8 @@ public:
     // input it is handed every free slot, and sets bSubmit when the slot
     // holds work (a call that says "more" must submit). drain(nSlot) then
     // finishes the oldest slot in order and returns kGoOn, or a result that
-    // ends the loop at once. Returns that result, WR_NO_MEMORY for a slot
-    // whose work was lost, or kGoOn once every submitted slot is finished.
+    // ends the loop at once. Returns that result, kLost for a slot whose
+    // work was lost, or kGoOn once every submitted slot is finished.
     template <class Fill, class Drain>
     int RunInOrder(Fill fill, Drain drain)
     {
@@ -53,7 +53,7 @@ public:
             if (nSlot == kNone)
                 return kGoOn;
             if (Lost(nSlot))
-                return WR_NO_MEMORY;
+                return kLost;
             const int nResult = drain(nSlot);
             Release();
             if (nResult != kGoOn)
@@ -97,9 +97,11 @@ private:
     bool m_bStarted = false;  // the worker's own
 };
 
-// The process-wide number of threads a file is processed with, the worker
+// The one setting of how many threads a file is processed with, the worker
 // included: 0 means every hardware thread, 1 the serial path. Set once,
 // before files are processed.
 void SetPipelineThreads(int nThreads);
-// The number in force, with 0 resolved to the hardware's count.
-int PipelineThreads();
+// The number a run uses: nRequested when it asks for a number of its own
+// (more than 0), else the setting, with 0 resolved to the hardware's count;
+// never more than the queue takes.
+int PipelineThreads(int nRequested = 0);

@@ -1,4 +1,4 @@
-#include "container/SecureBuffer.h"
+#include "base/SecureBuffer.h"
 
 #include <cstring>
 #include <new>

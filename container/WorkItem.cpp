@@ -1,4 +1,4 @@
-#include "batch/WorkItem.h"
+#include "container/WorkItem.h"
 
 CCriticalSection g_csWork;
 

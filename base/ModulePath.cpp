@@ -1,6 +1,6 @@
 // Kept apart from the other path functions: on Windows it needs the module's
 // instance handle, which lives in the Windows half of the build.
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 #ifdef _WIN32
 #include "framework/afxapp.h"

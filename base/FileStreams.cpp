@@ -1,4 +1,4 @@
-#include "container/FileStreams.h"
+#include "base/FileStreams.h"
 
 #include <atomic>
 #include <cerrno>
@@ -8,8 +8,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "container/PathUtils.h"
-#include "container/SecureBuffer.h"
+#include "base/PathUtils.h"
+#include "base/ResultCodes.h"
+#include "base/SecureBuffer.h"
 #include "framework/afxconv.h"
 
 #ifdef _WIN32
@@ -323,17 +324,16 @@ bool COutputFile::GiveName(const CString& strName, CString& strFinal,
 int COutputFile::Finish(const CString& strName, CString& strFinal,
                         const std::function<void(const CString&)>& onChosen)
 {
-    const int nError = 2;  // WR_WRITE_ERROR
     if (!m_pFile)
-        return nError;
+        return WR_WRITE_ERROR;
     bool bOk = std::fflush(m_pFile) == 0;
     bOk = std::fclose(m_pFile) == 0 && bOk;
     m_pFile = nullptr;
     if (!bOk || !GiveName(strName, strFinal, onChosen)) {
         Discard();
-        return nError;
+        return WR_WRITE_ERROR;
     }
-    return 0;
+    return WR_OK;
 }
 
 bool COutputFile::Discard()

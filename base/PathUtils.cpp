@@ -1,4 +1,4 @@
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,11 +1,11 @@
-#include "container/WipingZlib.h"
+#include "base/WipingZlib.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <new>
 
-#include "container/SecureBuffer.h"
+#include "base/SecureBuffer.h"
 
 namespace {
 
@@ -56,4 +56,18 @@ int InflateInitWiping(z_stream& zs)
 {
     UseWipingAllocator(zs);
     return inflateInit(&zs);
+}
+
+int CZStream::Init(bool bDeflate)
+{
+    m_bDeflate = bDeflate;
+    const int nInit = bDeflate ? DeflateInitWiping(m_zs, Z_DEFAULT_COMPRESSION) : InflateInitWiping(m_zs);
+    m_bReady = nInit == Z_OK;
+    return nInit;
+}
+
+CZStream::~CZStream()
+{
+    if (m_bReady)
+        m_bDeflate ? deflateEnd(&m_zs) : inflateEnd(&m_zs);
 }

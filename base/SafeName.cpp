@@ -1,7 +1,7 @@
 // A stored name comes from the container, i.e. from whoever made the file:
 // it must not steer the output out of the container's folder, onto a device
 // or into an alternate data stream.
-#include "container/PathUtils.h"
+#include "base/PathUtils.h"
 
 namespace {
 

@@ -74,7 +74,7 @@ public:
     // Writes everything out, flushes it to the disk and gives the file the
     // first free name for strName in its folder without ever replacing an
     // entry: a name taken meanwhile moves on to the next number. onChosen
-    // hears each name before it is tried. Returns 0, or 2 (a write error)
+    // hears each name before it is tried. Returns WR_OK, or WR_WRITE_ERROR
     // after the temporary file has been discarded; strFinal holds the name.
     int Finish(const CString& strName, CString& strFinal,
                const std::function<void(const CString&)>& onChosen = nullptr);

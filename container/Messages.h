@@ -1,0 +1,47 @@
+// The words for a failed file, in one table with two voices: the dialogs'
+// exact texts, which the batch driver shows in its message box, and the
+// command-line tool's own few words for its "kestrin: FILE: reason" lines.
+// The same for an authenticated container's faults. Only the front ends
+// turn results into words, and both take them from here.
+#pragma once
+
+#include "container/ContainerFacts.h"
+#include "container/FaultV2.h"
+#include "framework/afxstr.h"
+
+// --- the dialogs
+
+// "Kestrin was unable to read the file : <path>." and so on for codes 1..8,
+// "Kestrin : Error <n>" for any other code. pszPath is the source, except for
+// WR_WRITE_ERROR, where callers pass the path that could not be written.
+// bWithPrompt appends the message box's "\nPress OK to continue, or Cancel to
+// Quit." line (codes 1..8 only).
+CString FormatResultMessage(int nResult, const char* pszPath, bool bWithPrompt);
+
+// An authenticated container that could not be decrypted, in the same style:
+// its reader knows what went wrong (the fault's kind, not V2_FAULT_NONE),
+// and that nothing was written.
+CString FormatFaultMessageV2(const CV2Fault& fault, const char* pszPath, bool bWithPrompt);
+
+// --- the tool
+
+// What the tool knows of a failed run beyond its result.
+struct CResultContext {
+    CContainerFacts facts;      // what the reading learned
+    int nErrno = 0;             // the system's reason for a read or write failure
+    bool bEncrypt = false;      // the run was making a container
+    bool bMethodGiven = false;  // the user named the method: a first block that fails may be the wrong one
+    bool bMissing = false;      // the input is not there
+};
+
+// "cannot read: No such file or directory", "damaged at block 3 (byte offset
+// 8312)", "wrong password, or the container was made with another method".
+CString DescribeResult(int nResult, const CResultContext& context);
+
+// "wrong password (or a damaged header)", "damaged header: iterations
+// 10000001 out of range", "altered or damaged at record 3 (byte offset 8312)".
+CString DescribeFaultV2(const CV2Fault& fault);
+// What the output got after such a fault: nothing (a file), or for a
+// decryption to a stream the records before a damaged one. Empty when the
+// run was not decrypting.
+CString DescribeFaultOutputV2(const CV2Fault& fault, bool bDecrypting, bool bToStream);
