@@ -52,6 +52,12 @@ protected:
         fs::create_directories(m_dir);
         Spit(m_dir / "pw", "open sesame\n");
         Spit(m_dir / "report.txt", Text(30000));
+        // comp WORDS...: what the completion offers for the last word, sorted.
+        Spit(m_dir / "comp.sh", "source /usr/share/bash-completion/bash_completion\n"
+                                "source '" KESTRIN_SOURCE_DIR "/cli/kestrin.bash'\n"
+                                "comp() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=\"$*\"; "
+                                "COMP_POINT=${#COMP_LINE}; COMPREPLY=(); _kestrin; "
+                                "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '; echo; }\n");
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
@@ -686,12 +692,6 @@ TEST_F(Cli, Session)
     fs::create_directories(m_dir / "comp" / "sub");
     Spit(m_dir / "comp" / "a._xt", "");
     Spit(m_dir / "comp" / "b.txt", "");
-    // comp WORDS...: what the completion offers for the last word, sorted.
-    Spit(m_dir / "comp.sh", "source /usr/share/bash-completion/bash_completion\n"
-                            "source '" KESTRIN_SOURCE_DIR "/cli/kestrin.bash'\n"
-                            "comp() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=\"$*\"; "
-                            "COMP_POINT=${#COMP_LINE}; COMPREPLY=(); _kestrin; "
-                            "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '; echo; }\n");
     setenv("K", KESTRIN_CLI, 1);
 
     for (const SessionLine& line : kSession) {
@@ -861,3 +861,135 @@ TEST_F(Cli, InterruptAtThePromptRestoresEcho)
 }
 
 }  // namespace
+
+// What --help says is what the manual page, cli/README.md, README.md and the
+// completion say: each command's options, the synopsis and the exit statuses.
+class Documents : public Cli {
+protected:
+    static std::string Squeezed(std::string s)
+    {
+        s = std::regex_replace(s, std::regex(R"(\\-)"), "-");
+        s = std::regex_replace(s, std::regex(R"(\s+)"), " ");
+        return std::regex_replace(s, std::regex(R"(^ | $)"), "");
+    }
+    static std::string Source(const char* pszFile) { return Slurp(fs::path(KESTRIN_SOURCE_DIR) / pszFile); }
+    static std::vector<std::string> Lines(const std::string& s)
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(s);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    // Rows of code and words, then the note below them (code "").
+    using Table = std::vector<std::pair<std::string, std::string>>;
+    static void Add(Table& table, const std::string& strCode, const std::string& strWords)
+    {
+        if (!table.empty() && table.back().first == strCode)
+            table.back().second = Squeezed(table.back().second + " " + strWords);
+        else
+            table.push_back({strCode, Squeezed(strWords)});
+    }
+};
+
+const char* const kCommandNames[] = {"encrypt", "decrypt", "verify", "info"};
+
+TEST_F(Documents, OptionsAgree)
+{
+    // The manual page: .SS "Options of every command", "Options of encrypt and decrypt", ...
+    std::map<std::string, std::set<std::string>> man;
+    std::vector<std::string> commands;
+    bool bOptions = false, bTag = false;
+    for (const std::string& line : Lines(Source("cli/kestrin.1"))) {
+        if (line.rfind(".SH ", 0) == 0)
+            bOptions = line == ".SH OPTIONS";
+        if (!bOptions)
+            continue;
+        if (line.rfind(".SS ", 0) == 0) {
+            commands.clear();
+            for (const char* psz : kCommandNames)
+                if (line.rfind(".SS Options of ", 0) == 0 &&
+                    (line.find("every command") != std::string::npos || line.find(psz) != std::string::npos))
+                    commands.push_back(psz);
+        }
+        std::smatch m;
+        if (bTag && std::regex_search(line, m, std::regex(R"(\\-\\-((?:[a-z]|\\-)+))")))
+            for (const std::string& c : commands)
+                man[c].insert(std::regex_replace(std::string(m[1]), std::regex(R"(\\-)"), "-"));
+        bTag = line == ".TP";
+    }
+    for (const char* pszCommand : kCommandNames) {
+        SCOPED_TRACE(pszCommand);
+        std::set<std::string> help;
+        bool bIn = false;
+        for (const std::string& line : Lines(Kestrin(std::string("help ") + pszCommand).strOut)) {
+            bIn = line == "Options:" || (bIn && line.rfind("  ", 0) == 0);
+            std::smatch m;
+            if (bIn && std::regex_search(line, m, std::regex(R"(^  (?:-[A-Za-z?],|   ) --([a-z-]+))")))
+                help.insert(m[1]);
+        }
+        EXPECT_GE(help.size(), 10u);
+        EXPECT_EQ(help, man[pszCommand]) << "the manual page's OPTIONS";
+        const ToolRun completion = Kestrin("bash -c '. ./comp.sh; comp kestrin " + std::string(pszCommand) + " --'", "", false);
+        std::set<std::string> offered;
+        std::istringstream words(completion.strOut);
+        for (std::string w; words >> w;)
+            offered.insert(w.substr(2));
+        EXPECT_EQ(help, offered) << "the completion";
+    }
+}
+
+TEST_F(Documents, SynopsisAndExitStatusesAgree)
+{
+    const std::string strHelp = Kestrin("help").strOut;
+    for (const char* pszCommand : kCommandNames) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(strHelp, m, std::regex(std::string("kestrin ") + pszCommand + " +\\[.*")));
+        const std::string strLine = Squeezed(m[0]);
+        for (const char* pszFile : {"cli/README.md", "README.md"})
+            EXPECT_NE(Squeezed(Source(pszFile)).find(strLine), std::string::npos) << pszFile << ": " << strLine;
+    }
+
+    Table help, man, readme;
+    std::string strCode;
+    bool bIn = false;
+    for (const std::string& line : Lines(strHelp)) {
+        bIn = bIn || line == "Exit status:";
+        std::smatch m;
+        if (!bIn || line == "Exit status:")
+            continue;
+        if (std::regex_match(line, m, std::regex(R"(  (\S+)  +(.*))")))
+            strCode = m[1];
+        else if (line.rfind(" ", 0) != 0)
+            strCode = "";
+        Add(help, strCode, m.size() > 2 ? std::string(m[2]) : line);
+    }
+    bIn = false;
+    for (const std::string& line : Lines(Source("cli/kestrin.1"))) {
+        if (line.rfind(".SH ", 0) == 0)
+            bIn = line == ".SH EXIT STATUS";
+        if (!bIn || line == ".TP" || line.rfind(".SH", 0) == 0)
+            continue;
+        if (line.rfind(".B ", 0) == 0)
+            strCode = line.substr(3);
+        else if (line == ".PP")
+            strCode = "";
+        else
+            Add(man, strCode, line);
+    }
+    bIn = false;
+    for (const std::string& line : Lines(Source("cli/README.md"))) {
+        if (line.rfind("## ", 0) == 0)
+            bIn = line == "## Exit status";
+        std::smatch m;
+        if (!bIn || line.empty() || line.rfind("##", 0) == 0 || line.rfind("|---", 0) == 0 || line == "| status | meaning |")
+            continue;
+        if (std::regex_match(line, m, std::regex(R"(\| (\S+) \| (.*) \|)")))
+            Add(readme, m[1], m[2]);
+        else
+            Add(readme, "", line);
+    }
+    EXPECT_EQ(help.size(), 12u);  // 0 to 8, 64, 128+N and the note below
+    EXPECT_EQ(help, man) << "the manual page";
+    EXPECT_EQ(help, readme) << "cli/README.md";
+}
