@@ -307,7 +307,8 @@ int CFileProcessor::Restore(CWorkItem& item, const FRead& read, CByteSink* pChec
     int nKeep = KEPT_NOTHING;
     if (!bCancelled && nResult == WR_OK)
         nKeep = KEPT_WHOLE;
-    else if (bKeepPart && !bCancelled && m_facts.nBlocks > 0 && IsDamage(nResult))
+    else if (bKeepPart && !bCancelled && m_facts.nBlocks > 0 && IsDamage(nResult) &&
+             m_nameRule != NameRule::kReplacing)  // only a whole file replaces one
         nKeep = KEPT_PARTIAL;
     return SettleOutput(item, out, strName, nResult, nKeep);
 }

@@ -563,6 +563,9 @@ const SessionLine kSession[] = {
      "des._xt -> ./named.txt (DES)\n", "", {}, {"named1.txt"}},
     {"$K encrypt -q --password-file pw -o report.enc report.txt && $K decrypt --password-file pw -o - report.enc |"
      " cmp - report.txt", 0, "", "report.enc -> - (AES-256-GCM, authenticated)\n", {"report.enc"}, {}},
+    {"cp sap._xt dmg._xt; printf \"\\x55\\x55\" | dd of=dmg._xt bs=1 seek=$(( $(stat -c %s dmg._xt) - 20 ))"
+     " conv=notrunc 2>/dev/null; echo mine >kept.txt; $K decrypt -f --password-file pw -o kept.txt dmg._xt; cat kept.txt",
+     0, "mine\n", "kestrin: dmg._xt: damaged at block *", {}, {}},  // only a whole file replaces one
     {"$K encrypt -f --password-file pw -o report.txt report.txt", 1, "", "kestrin: report.txt: is the input itself\n", {}, {}},
     {"$K decrypt -f --password-file pw -o /dev/null sap._xt", 1, "", "kestrin: /dev/null: exists and is not a regular file\n", {}, {}},
     {"$K decrypt --password-file pw -o out sap._xt", 1, "", "kestrin: out: is a folder (-O out puts the outputs in it)\n", {}, {}},

@@ -36,6 +36,16 @@ function(winpath var path)
   set(${var} "${p}" PARENT_SCOPE)
 endfunction()
 
+# /? and -? ask for help wherever they stand, as Windows programs take them:
+# never a command or a file name.
+set(cwd "${WORK}")
+foreach(args "/?" "encrypt;/?" "verify;box._xt;-?;--bogus")
+  run(${EMULATOR} "${TOOL}" ${args})
+  if(NOT out MATCHES "^usage: kestrin")
+    message(FATAL_ERROR "kestrin ${args}: no help:\n${out}")
+  endif()
+endforeach()
+
 foreach(pw "pässwörd" "κωδικός")
   message(STATUS "password ${pw}")
   file(WRITE "${WORK}/pw" "${pw}\n")
