@@ -17,7 +17,7 @@ namespace {
 const size_t kMaxNameShown = 32;
 const int kDefaultColumns = 80;
 
-volatile std::sig_atomic_t g_bResized = 1;  // the first look reads the width
+volatile std::sig_atomic_t g_bResized = 0;
 
 #ifndef _WIN32
 extern "C" void OnResize(int) { g_bResized = 1; }
@@ -182,7 +182,8 @@ void CProgressLine::Update(int nPercent)
     if (!m_bShow)
         return;
     const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - m_start).count();
-    bool bResized = g_bResized != 0;
+    // A new line asks once; then a resize (SIGWINCH) makes it ask again.
+    bool bResized = g_bResized != 0 || m_nColumns == 0;
 #ifdef _WIN32
     bResized = true;  // no signal tells: the console is asked each time
 #endif

@@ -445,11 +445,12 @@ TEST_F(Cli, OptionsAfterFilesAndDoubleDash)
 TEST_F(Cli, ProgressFitsTheTerminal)
 {
     Spit(m_dir / "big.bin", Noise(24000000));
-    const std::string strRun = "'" KESTRIN_CLI "' encrypt -m des --threads 1 --password-file pw big.bin report.txt";
+    Spit(m_dir / "mid.bin", Noise(8000000));
+    const std::string strRun = "'" KESTRIN_CLI "' encrypt -m des --threads 1 --password-file pw big.bin mid.bin";
     for (int nColumns : {50, 120}) {
         SCOPED_TRACE(nColumns);
         fs::remove(m_dir / "big._in");
-        fs::remove(m_dir / "report._xt");
+        fs::remove(m_dir / "mid._in");
         const TerminalRun run = OnTerminal(strRun, nColumns, {}, nColumns == 120 ? 50 : 0);
         ASSERT_EQ(run.nExit, 0) << run.strTty;
         // The file, its place, percent, bytes, rate and time left: all of it at 120.
@@ -462,6 +463,9 @@ TEST_F(Cli, ProgressFitsTheTerminal)
                       f.find(" MiB/s  ") != std::string::npos && f.find(" left") != std::string::npos;
         }
         EXPECT_EQ(bWhole, nColumns == 120) << run.strTty;
+        // The next file's line is asked its own width.
+        std::smatch m;
+        EXPECT_TRUE(std::regex_search(run.strTty, m, std::regex("\rmid.bin  2/2  [ 0-9]+%  "))) << run.strTty;
         // Narrowed to 50 columns while it ran: it follows.
         if (nColumns == 120) {
             ASSERT_NE(run.nResizedAt, std::string::npos) << "finished before the resize: use a bigger file";
