@@ -63,7 +63,7 @@ foreach(pw "pässwörd" "κωδικός")
 
   # Wine: the *.txt wildcard expanded by kestrin.exe itself.
   set(cwd "${WORK}/orig")
-  run(${EMULATOR} "${TOOL}" encrypt -q -m des --password-file ../pw "*.txt")
+  run(${EMULATOR} "${TOOL}" encrypt -m des --password-file ../pw "*.txt")
   foreach(name ${names})
     string(REGEX REPLACE "\\.txt$" "._xt" box "${name}")
     if(NOT EXISTS "${WORK}/orig/${box}")
