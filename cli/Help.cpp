@@ -65,7 +65,8 @@ struct CommandHelp {
 
 const CommandHelp kHelp[] = {
     {Command::kEncrypt,
-     "Makes a container of each FILE, beside it or in DIR: report.txt gives report._xt.\n"
+     "Makes a container of each FILE, beside it, in DIR or named FILE: report.txt\n"
+     "gives report._xt.\n"
      "A file that is a container already, or whose container is there, is skipped.\n",
      "  kestrin encrypt --password-file ~/.pw -O /backup report.txt\n"
      "  kestrin encrypt -o report.enc report.txt\n"

@@ -145,37 +145,53 @@ bool SetOutputDir(Options& o, const char* psz, std::string& e)
 // commands, when it tells each something else.
 const OptionDef kOptions[] = {
     {'m', "method", "METHOD", kE, SetMethod,
-     "aes (the default: AES-256-GCM, authenticated), or one of the\n"
-     "older methods for existing containers: sapphire, des, des-cbc, blowfish"},
+     "aes (the default: AES-256-GCM, authenticated), or\n"
+     "one of the older methods for existing containers:\n"
+     "sapphire, des, des-cbc, blowfish"},
     {'m', "method", "METHOD", kD | kV | kI, SetMethod,
-     "auto (the default: found from the container), aes, sapphire,\ndes, des-cbc or blowfish"},
-    {'o', "output", "FILE", kE, SetOutput, "name the container, for one input; - for standard output"},
-    {'o', "output", "FILE", kD, SetOutput, "name the restored file, for one input; - for standard output"},
+     "auto (the default: found from the container), aes,\n"
+     "sapphire, des, des-cbc or blowfish"},
+    {'o', "output", "FILE", kE, SetOutput,
+     "name the container, for one input; - for standard\n"
+     "output"},
+    {'o', "output", "FILE", kD, SetOutput,
+     "name the restored file, for one input; - for\n"
+     "standard output"},
     {'O', "output-dir", "DIR", kE | kD, SetOutputDir,
-     "put the outputs in DIR, made when missing (with -r, the\nfolders below it too)"},
+     "put the outputs in DIR, made when missing (with\n"
+     "-r, the folders below it too)"},
     {'r', "recursive", nullptr, kE, KESTRIN_FLAG(bRecursive),
-     "every regular file below the named folders (links to\nfolders are not followed)"},
+     "every regular file below the named folders (links\n"
+     "to folders are not followed)"},
     {'r', "recursive", nullptr, kD | kV | kI, KESTRIN_FLAG(bRecursive),
-     "every container below the named folders, found by its\ncontent whatever its name"},
+     "every container below the named folders, found by\n"
+     "its content whatever its name"},
     {0, "name", "NAME", kE, KESTRIN_TEXT(strName), "the name stored for standard input (FILE -)"},
     {'f', "force", nullptr, kE, KESTRIN_FLAG(bForce),
-     "encrypt files that are containers already (or whose\ncontainer is there), and replace an existing -o FILE"},
+     "encrypt files that are containers already (or\n"
+     "whose container is there), and replace an existing\n"
+     "-o FILE"},
     {'f', "force", nullptr, kD, KESTRIN_FLAG(bForce), "replace an existing -o FILE"},
     {'q', "quiet", nullptr, kE | kD | kV, KESTRIN_FLAG(bQuiet), "print nothing but errors"},
     {'q', "quiet", nullptr, kI, KESTRIN_FLAG(bQuiet), "no progress line; the report and errors only"},
     {'v', "verbose", nullptr, kE | kD | kV, KESTRIN_FLAG(bVerbose),
-     "add the method, the sizes and the time to each file's line"},
+     "add the method, the sizes and the time to each\n"
+     "file's line"},
     {0, "password-file", "FILE", kAll, KESTRIN_TEXT(strPasswordFile), "the password is the first line of FILE"},
     {0, "password-stdin", nullptr, kAll, KESTRIN_FLAG(bPasswordStdin), "... of standard input"},
     {0, "password-env", "VAR", kAll, KESTRIN_TEXT(strPasswordEnv),
      "... the value of the environment variable VAR"},
     {0, "password-fd", "N", kAll, SetFd,
-     "... the first line read from file descriptor N;\nwithout any of these it is asked on the terminal"},
+     "... the first line read from file descriptor N;\n"
+     "without any of these it is asked on the terminal"},
     {0, "codepage", "N", kAll, SetCodePage,
-     "the Windows code page of stored names and passwords that\nare not UTF-8 (default 1252; on Windows the "
-     "system's ANSI\ncode page); aes uses UTF-8 only"},
+     "the Windows code page of stored names and\n"
+     "passwords that are not UTF-8 (default 1252; on\n"
+     "Windows the system's ANSI code page); aes uses\n"
+     "UTF-8 only"},
     {0, "threads", "N", kAll, SetThreads,
-     "threads a file is processed with (1..64; default one per\nhardware thread); same output"},
+     "threads a file is processed with (1..64; default\n"
+     "one per hardware thread); same output"},
     {'h', "help", nullptr, kAll, KESTRIN_FLAG(bHelp), "this text (-? too)"},
     {'V', "version", nullptr, kAll, KESTRIN_FLAG(bVersion), "the version"},
 };
