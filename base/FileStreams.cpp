@@ -172,6 +172,7 @@ bool COutputFile::GiveName(const CString& strName, CString& strFinal,
     if (!FlushFileBuffers(m_hFile) || !Unhide(m_hFile))
         return false;
     const std::wstring strTemp = WidePath(m_strTemp);
+    const DWORD dwFlags = MOVEFILE_WRITE_THROUGH | (m_rule == NameRule::kReplacing ? MOVEFILE_REPLACE_EXISTING : 0);
     for (int nTry = 0; nTry < 1000; ++nTry) {
         // The wanted name is tried without a look first: a taken one fails
         // the move itself, and on some systems (Wine) every look for a name
@@ -180,13 +181,17 @@ bool COutputFile::GiveName(const CString& strName, CString& strFinal,
         if (onChosen)
             onChosen(strFinal);
         // Without MOVEFILE_REPLACE_EXISTING: a name taken meanwhile fails here.
-        if (MoveFileExW(strTemp.c_str(), WidePath(strFinal).c_str(), MOVEFILE_WRITE_THROUGH)) {
+        if (MoveFileExW(strTemp.c_str(), WidePath(strFinal).c_str(), dwFlags)) {
             CloseHandle(m_hFile);  // nothing is buffered in a handle; the data is on disk
             m_hFile = nullptr;
             return true;
         }
         if (!NameTaken(GetLastError()))
             return false;
+        if (m_rule != NameRule::kNextFree) {
+            errno = EEXIST;
+            return false;
+        }
     }
     return false;
 }
@@ -300,11 +305,14 @@ bool COutputFile::GiveName(const CString& strName, CString& strFinal,
         if (onChosen)
             onChosen(strFinal);
         bool bLinked = false;
-        const int nError = RenameNoReplace(m_strTemp, strFinal, bLinked);
-        if (nError == EEXIST)
+        const int nError = m_rule == NameRule::kReplacing ? (rename(m_strTemp, strFinal) == 0 ? 0 : errno)
+                                                          : RenameNoReplace(m_strTemp, strFinal, bLinked);
+        if (nError == EEXIST && m_rule == NameRule::kNextFree)
             continue;
-        if (nError != 0)
+        if (nError != 0) {
+            errno = nError;
             return false;
+        }
         // After a link the file has two names; the temporary one must go.
         if (bLinked)
             m_bLeftBehind = !RemoveTemporary();
@@ -330,7 +338,9 @@ int COutputFile::Finish(const CString& strName, CString& strFinal,
     bOk = std::fclose(m_pFile) == 0 && bOk;
     m_pFile = nullptr;
     if (!bOk || !GiveName(strName, strFinal, onChosen)) {
+        const int nErrno = errno;  // the reason, for the message
         Discard();
+        errno = nErrno;
         return WR_WRITE_ERROR;
     }
     return WR_OK;

@@ -19,6 +19,12 @@ const size_t kStreamBufferSize = 64 * 1024;
 // ".kestrin-XXXXXXXX.partial", which no container or restored file gets.
 extern const char kPartialSuffix[];
 
+// How a finished output is named: the first free name for the wanted one
+// (the product's rule), that name or nothing (an output the user named, which
+// must not become another), or that name even when taken, the old entry
+// replaced in one step (the user asked to replace it).
+enum class NameRule { kNextFree, kExactly, kReplacing };
+
 // A stdio buffer of our own: the C library's would keep plaintext in freed
 // memory. Wiped when the stream is done with it.
 class CStreamBuffer {
@@ -71,17 +77,20 @@ public:
     FILE* Get() const { return m_pFile; }
     const CString& TemporaryPath() const { return m_strTemp; }
 
-    // Writes everything out, flushes it to the disk and gives the file the
-    // first free name for strName in its folder without ever replacing an
-    // entry: a name taken meanwhile moves on to the next number. onChosen
-    // hears each name before it is tried. Returns WR_OK, or WR_WRITE_ERROR
-    // after the temporary file has been discarded; strFinal holds the name.
+    // Writes everything out, flushes it to the disk and names the file by
+    // the rule (SetNameRule; by default the first free name for strName in
+    // its folder, never replacing an entry: a name taken meanwhile moves on
+    // to the next number). onChosen hears each name before it is tried.
+    // Returns WR_OK, or WR_WRITE_ERROR after the temporary file has been
+    // discarded (errno EEXIST: kExactly found the name taken); strFinal
+    // holds the name.
     int Finish(const CString& strName, CString& strFinal,
                const std::function<void(const CString&)>& onChosen = nullptr);
     // Closes and removes the temporary file, by the identity of the open
     // file, never by a path someone may have re-created. True when nothing
     // of ours is left on disk.
     bool Discard();
+    void SetNameRule(NameRule rule) { m_rule = rule; }
     // True after a removal failed: the temporary file is still there.
     bool LeftBehind() const { return m_bLeftBehind; }
 
@@ -100,6 +109,7 @@ private:
     uint64_t m_nDevice = 0, m_nInode = 0;
 #endif
     bool m_bLeftBehind = false;
+    NameRule m_rule = NameRule::kNextFree;
     CStreamBuffer m_buffer;
 };
 

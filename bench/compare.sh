@@ -74,7 +74,7 @@ echo "| bare chunked deflate / inflate, one core | $dmb | $imb | $packed |"
 # paid once per run whatever its size: measured alone on an empty file, and
 # taken off in the rows "less the derivation" to give the rate per byte.
 : >empty.bin
-derive=$( { /usr/bin/time -f %e "$KESTRIN" encrypt -q -m aes --password-file pw -o box empty.bin >/dev/null; } 2>&1 | tail -1)
+derive=$( { /usr/bin/time -f %e "$KESTRIN" encrypt -q -m aes --password-file pw -O box empty.bin >/dev/null; } 2>&1 | tail -1)
 rm -f box/* empty.bin
 echo "| kestrin aes, one key derivation (an empty file) | ${derive} s | | |"
 less_derive() {  # MB/s of a run -> MB/s of the same run without the derivation

@@ -40,9 +40,11 @@ void AddFolder(const Options& options, const std::string& strRoot, std::vector<C
         if (bWantContainers && !StartsWithMagic(strPath))
             continue;
         const fs::path sub = it->path().parent_path().lexically_relative(root);
-        found.push_back({strPath, JoinOutput(options.strOutputDir, rootName / sub)});
+        found.push_back({strPath, JoinOutput(options.strOutputDir, rootName / sub), false});
     }
     std::sort(found.begin(), found.end(), [](const CInput& a, const CInput& b) { return a.strPath < b.strPath; });
+    if (found.empty())
+        found.push_back({strRoot, std::string(), true});
     inputs.insert(inputs.end(), found.begin(), found.end());
 }
 
@@ -65,7 +67,7 @@ std::vector<CInput> ExpandInputs(const Options& options)
         if (options.bRecursive && IsFolder(strPath))
             AddFolder(options, strPath, inputs);
         else
-            inputs.push_back({strPath, options.strOutputDir == "-" ? std::string() : options.strOutputDir});
+            inputs.push_back({strPath, options.strOutputDir, false});
     }
     return inputs;
 }

@@ -17,7 +17,11 @@ struct CommandEntry {
 const CommandEntry kCommands[] = {
     {"encrypt", Command::kEncrypt}, {"decrypt", Command::kDecrypt}, {"verify", Command::kVerify},
     {"info", Command::kInfo},       {"help", Command::kHelp},       {"--help", Command::kHelp},
-    {"-h", Command::kHelp},         {"--version", Command::kVersion}, {"-V", Command::kVersion},
+    {"-h", Command::kHelp},         {"-?", Command::kHelp},         {"--version", Command::kVersion},
+    {"-V", Command::kVersion},
+#ifdef _WIN32
+    {"/?", Command::kHelp},
+#endif
 };
 
 bool ParseCommand(const char* psz, Command& command)
@@ -31,14 +35,21 @@ bool ParseCommand(const char* psz, Command& command)
     return false;
 }
 
-bool ParseThreads(const char* psz, int& nThreads)
+bool IsWorkCommand(Command command)
 {
-    char* pEnd = nullptr;
-    const long n = std::strtol(psz, &pEnd, 10);
-    if (!*psz || *pEnd || n < 1 || n > 64)
-        return false;
-    nThreads = int(n);
-    return true;
+    return command == Command::kEncrypt || command == Command::kDecrypt || command == Command::kVerify ||
+           command == Command::kInfo;
+}
+
+// What asks for help wherever it stands: -? everywhere, and /? as Windows
+// programs take it.
+bool AsksForHelp(const std::string& s)
+{
+#ifdef _WIN32
+    if (s == "/?")
+        return true;
+#endif
+    return s == "-?";
 }
 
 bool Fail(std::string& strError, const std::string& strWhy)
@@ -49,11 +60,22 @@ bool Fail(std::string& strError, const std::string& strWhy)
 
 using Apply = bool (*)(Options&, const char* pszValue, std::string& strError);
 
+// The commands an option belongs to, one bit each.
+enum : unsigned {
+    kE = 1u << int(Command::kEncrypt),
+    kD = 1u << int(Command::kDecrypt),
+    kV = 1u << int(Command::kVerify),
+    kI = 1u << int(Command::kInfo),
+    kAll = kE | kD | kV | kI,
+};
+
 struct OptionDef {
-    char chShort;          // 0: long form only
+    char chShort;           // 0: long form only
     const char* pszLong;
-    bool bTakesValue;
+    const char* pszValue;   // the value's name in help; null: takes no value
+    unsigned nCommands;
     Apply pfnApply;
+    const char* pszHelp;    // lines after the first begin with '\n'
 };
 
 bool SetMethod(Options& o, const char* psz, std::string& e)
@@ -92,37 +114,109 @@ bool SetCodePage(Options& o, const char* psz, std::string& e)
 
 bool SetThreads(Options& o, const char* psz, std::string& e)
 {
-    return ParseThreads(psz, o.nThreads) || Fail(e, std::string("--threads takes 1 to 64, not ") + psz);
+    char* pEnd = nullptr;
+    const long n = std::strtol(psz, &pEnd, 10);
+    if (!*psz || *pEnd || n < 1 || n > 64)
+        return Fail(e, std::string("--threads takes 1 to 64, not ") + psz);
+    o.nThreads = int(n);
+    return true;
 }
 
+bool SetOutput(Options& o, const char* psz, std::string& e)
+{
+    if (!*psz)
+        return Fail(e, "-o needs a file name (- for standard output)");
+    o.strOutput = psz;
+    return true;
+}
+
+bool SetOutputDir(Options& o, const char* psz, std::string& e)
+{
+    if (std::strcmp(psz, "-") == 0 || !*psz)
+        return Fail(e, "-O takes a folder; -o - writes standard output");
+    o.strOutputDir = psz;
+    return true;
+}
+
+#define KESTRIN_FLAG(field) [](Options& o, const char*, std::string&) { o.field = true; return true; }
+#define KESTRIN_TEXT(field) [](Options& o, const char* p, std::string&) { o.field = p; return true; }
+
+// In the order help lists them. An option may stand twice, for different
+// commands, when it tells each something else.
 const OptionDef kOptions[] = {
-    {'m', "method", true, SetMethod},
-    {'o', "output-dir", true, [](Options& o, const char* p, std::string&) { o.strOutputDir = p; return true; }},
-    {0, "name", true, [](Options& o, const char* p, std::string&) { o.strName = p; return true; }},
-    {'r', "recursive", false, [](Options& o, const char*, std::string&) { o.bRecursive = true; return true; }},
-    {0, "password-file", true, [](Options& o, const char* p, std::string&) { o.strPasswordFile = p; return true; }},
-    {0, "password-stdin", false, [](Options& o, const char*, std::string&) { o.bPasswordStdin = true; return true; }},
-    {0, "password-env", true, [](Options& o, const char* p, std::string&) { o.strPasswordEnv = p; return true; }},
-    {0, "password-fd", true, SetFd},
-    {0, "codepage", true, SetCodePage},
-    {0, "threads", true, SetThreads},
-    {'q', "quiet", false, [](Options& o, const char*, std::string&) { o.bQuiet = true; return true; }},
-    {'h', "help", false, [](Options& o, const char*, std::string&) { o.bHelp = true; return true; }},
+    {'m', "method", "METHOD", kE, SetMethod,
+     "aes (the default: AES-256-GCM, authenticated), or\n"
+     "one of the older methods for existing containers:\n"
+     "sapphire, des, des-cbc, blowfish"},
+    {'m', "method", "METHOD", kD | kV | kI, SetMethod,
+     "auto (the default: found from the container), aes,\n"
+     "sapphire, des, des-cbc or blowfish"},
+    {'o', "output", "FILE", kE, SetOutput,
+     "name the container, for one input; - for standard\n"
+     "output"},
+    {'o', "output", "FILE", kD, SetOutput,
+     "name the restored file, for one input; - for\n"
+     "standard output"},
+    {'O', "output-dir", "DIR", kE | kD, SetOutputDir,
+     "put the outputs in DIR, made when missing (with\n"
+     "-r, the folders below it too)"},
+    {'r', "recursive", nullptr, kE, KESTRIN_FLAG(bRecursive),
+     "every regular file below the named folders (links\n"
+     "to folders are not followed)"},
+    {'r', "recursive", nullptr, kD | kV | kI, KESTRIN_FLAG(bRecursive),
+     "every container below the named folders, found by\n"
+     "its content whatever its name"},
+    {0, "name", "NAME", kE, KESTRIN_TEXT(strName), "the name stored for standard input (FILE -)"},
+    {'f', "force", nullptr, kE, KESTRIN_FLAG(bForce),
+     "encrypt files that are containers already (or\n"
+     "whose container is there), and replace an existing\n"
+     "-o FILE"},
+    {'f', "force", nullptr, kD, KESTRIN_FLAG(bForce), "replace an existing -o FILE"},
+    {'q', "quiet", nullptr, kE | kD | kV, KESTRIN_FLAG(bQuiet), "print nothing but errors"},
+    {'q', "quiet", nullptr, kI, KESTRIN_FLAG(bQuiet), "no progress line; the report and errors only"},
+    {'v', "verbose", nullptr, kE | kD | kV, KESTRIN_FLAG(bVerbose),
+     "add the method, the sizes and the time to each\n"
+     "file's line"},
+    {0, "password-file", "FILE", kAll, KESTRIN_TEXT(strPasswordFile), "the password is the first line of FILE"},
+    {0, "password-stdin", nullptr, kAll, KESTRIN_FLAG(bPasswordStdin), "... of standard input"},
+    {0, "password-env", "VAR", kAll, KESTRIN_TEXT(strPasswordEnv),
+     "... the value of the environment variable VAR"},
+    {0, "password-fd", "N", kAll, SetFd,
+     "... the first line read from file descriptor N;\n"
+     "without any of these it is asked on the terminal"},
+    {0, "codepage", "N", kAll, SetCodePage,
+     "the Windows code page of stored names and\n"
+     "passwords that are not UTF-8 (default 1252; on\n"
+     "Windows the system's ANSI code page); aes uses\n"
+     "UTF-8 only"},
+    {0, "threads", "N", kAll, SetThreads,
+     "threads a file is processed with (1..64; default\n"
+     "one per hardware thread); same output"},
+    {'h', "help", nullptr, kAll, KESTRIN_FLAG(bHelp), "this text (-? too)"},
+    {'V', "version", nullptr, kAll, KESTRIN_FLAG(bVersion), "the version"},
 };
 
-const OptionDef* FindLong(const std::string& strName)
+#undef KESTRIN_FLAG
+#undef KESTRIN_TEXT
+
+bool Takes(const OptionDef& option, Command command)
 {
-    for (const auto& option : kOptions)
-        if (strName == option.pszLong)
-            return &option;
-    return nullptr;
+    return (option.nCommands & (1u << int(command))) != 0;
 }
 
-const OptionDef* FindShort(char ch)
+// The option of this command by its name, or null with the reason.
+template <class Match>
+const OptionDef* Find(Command command, const std::string& strShown, Match match, std::string& strError)
 {
-    for (const auto& option : kOptions)
-        if (option.chShort && option.chShort == ch)
+    bool bOther = false;
+    for (const auto& option : kOptions) {
+        if (!match(option))
+            continue;
+        if (Takes(option, command))
             return &option;
+        bOther = true;
+    }
+    strError = bOther ? strShown + " is not an option of " + CommandName(command) : "unknown option: " + strShown;
     return nullptr;
 }
 
@@ -132,10 +226,11 @@ bool ParseLong(int argc, char** argv, int& i, Options& options, std::string& str
     const std::string strArg = argv[i] + 2;
     const size_t nEq = strArg.find('=');
     const std::string strName = strArg.substr(0, nEq);
-    const OptionDef* pOption = FindLong(strName);
+    const OptionDef* pOption = Find(options.command, "--" + strName,
+                                    [&](const OptionDef& o) { return strName == o.pszLong; }, strError);
     if (!pOption)
-        return Fail(strError, "unknown option: --" + strName);
-    if (!pOption->bTakesValue) {
+        return false;
+    if (!pOption->pszValue) {
         if (nEq != std::string::npos)
             return Fail(strError, "--" + strName + " takes no value");
         return pOption->pfnApply(options, nullptr, strError);
@@ -151,10 +246,12 @@ bool ParseLong(int argc, char** argv, int& i, Options& options, std::string& str
 bool ParseShort(int argc, char** argv, int& i, Options& options, std::string& strError)
 {
     for (const char* p = argv[i] + 1; *p; ++p) {
-        const OptionDef* pOption = FindShort(*p);
+        const char ch = *p;
+        const OptionDef* pOption = Find(options.command, std::string("-") + ch,
+                                        [ch](const OptionDef& o) { return o.chShort == ch; }, strError);
         if (!pOption)
-            return Fail(strError, std::string("unknown option: -") + *p);
-        if (!pOption->bTakesValue) {
+            return false;
+        if (!pOption->pszValue) {
             if (!pOption->pfnApply(options, nullptr, strError))
                 return false;
             continue;
@@ -162,7 +259,7 @@ bool ParseShort(int argc, char** argv, int& i, Options& options, std::string& st
         if (p[1])
             return pOption->pfnApply(options, p + 1, strError);
         if (i + 1 >= argc)
-            return Fail(strError, std::string("-") + *p + " needs a value");
+            return Fail(strError, std::string("-") + ch + " needs a value");
         return pOption->pfnApply(options, argv[++i], strError);
     }
     return true;
@@ -175,6 +272,19 @@ bool CheckPasswordSources(const Options& o, std::string& strError)
     if (nSources > 1)
         return Fail(strError, "give one password source: --password-file, --password-stdin, --password-env "
                               "or --password-fd");
+    return true;
+}
+
+bool CheckOutputs(const Options& o, std::string& strError)
+{
+    if (o.bQuiet && o.bVerbose)
+        return Fail(strError, "-q and -v contradict each other");
+    if (o.strOutput.empty())
+        return true;
+    if (!o.strOutputDir.empty())
+        return Fail(strError, "give -o FILE for one output or -O DIR for a folder, not both");
+    if (o.files.size() != 1 || o.bRecursive)
+        return Fail(strError, "-o names the output of one input; -O DIR puts the outputs of several in a folder");
     return true;
 }
 
@@ -193,13 +303,16 @@ bool CheckStreams(const Options& o, std::string& strError)
         return Fail(strError, "encrypting standard input needs --name NAME, the name to store");
     if (!o.strName.empty() && !nStdin)
         return Fail(strError, "--name is for standard input (-) only");
-    if (o.strOutputDir == "-") {
-        if (o.files.size() != 1 || o.bRecursive)
-            return Fail(strError, "-o - writes one output: give exactly one input");
-        if (o.command != Command::kEncrypt && o.command != Command::kDecrypt)
-            return Fail(strError, std::string(CommandName(o.command)) + " writes no output file");
-    }
     return true;
+}
+
+std::string Forms(const OptionDef& option)
+{
+    std::string str = option.chShort ? std::string("-") + option.chShort + ", " : std::string("    ");
+    str += std::string("--") + option.pszLong;
+    if (option.pszValue)
+        str += std::string(" ") + option.pszValue;
+    return str;
 }
 
 }  // namespace
@@ -212,25 +325,47 @@ const char* CommandName(Command command)
     return "";
 }
 
+std::vector<OptionHelp> OptionsOf(Command command)
+{
+    std::vector<OptionHelp> found;
+    for (const auto& option : kOptions)
+        if (Takes(option, command))
+            found.push_back({Forms(option), option.pszHelp});
+    return found;
+}
+
 bool ParseOptions(int argc, char** argv, Options& options, std::string& strError)
 {
     if (argc < 2)
         return Fail(strError, "no command given");
     if (!ParseCommand(argv[1], options.command))
-        return Fail(strError, std::string("unknown command: ") + argv[1]);
+        return Fail(strError, std::string("unknown command: ") + argv[1] +
+                                  " (encrypt, decrypt, verify, info or help)");
     if (options.command == Command::kVersion)
         return argc == 2 || Fail(strError, "nothing may follow " + std::string(argv[1]));
     if (options.command == Command::kHelp) {
         if (argc == 2)
             return true;
         Command topic = Command::kNone;
-        if (argc > 3 || !ParseCommand(argv[2], topic) || topic == Command::kHelp || topic == Command::kVersion)
+        if (argc > 3)
             return Fail(strError, "help takes one command: encrypt, decrypt, verify or info");
+        if (!ParseCommand(argv[2], topic) || !IsWorkCommand(topic))
+            return Fail(strError, std::string("help: no such command: ") + argv[2] +
+                                      " (encrypt, decrypt, verify or info)");
         options.helpTopic = topic;
         return true;
     }
 
+    // Help wins wherever it is asked for, so that "encrypt /?" never reads /? as a file.
     bool bOptionsEnd = false;
+    for (int i = 2; i < argc && !bOptionsEnd; ++i) {
+        bOptionsEnd = std::strcmp(argv[i], "--") == 0;
+        if (AsksForHelp(argv[i])) {
+            options.bHelp = true;
+            return true;
+        }
+    }
+    bOptionsEnd = false;
     for (int i = 2; i < argc; ++i) {
         const std::string strArg = argv[i];
         bool bOk = true;
@@ -245,7 +380,7 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& strError
         if (!bOk)
             return false;
     }
-    if (options.bHelp)
+    if (options.bHelp || options.bVersion)
         return true;
     if (options.command == Command::kEncrypt && options.nEncType == kMethodAuto) {
         if (options.bMethodGiven)
@@ -254,5 +389,6 @@ bool ParseOptions(int argc, char** argv, Options& options, std::string& strError
     }
     if (options.files.empty())
         return Fail(strError, "no files given");
-    return CheckPasswordSources(options, strError) && CheckStreams(options, strError);
+    return CheckPasswordSources(options, strError) && CheckOutputs(options, strError) &&
+           CheckStreams(options, strError);
 }

@@ -1,12 +1,12 @@
-# bash completion for kestrin: commands, options, methods, files and folders.
+# bash completion for kestrin: commands, each command's own options (those
+# `kestrin help COMMAND` lists, and no others), methods, files and folders.
 _kestrin()
 {
-    local cur prev words cword
+    local cur prev words cword split
     _init_completion -s || return
 
-    local commands="encrypt decrypt verify info help"
     if [[ $cword -eq 1 ]]; then
-        COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+        COMPREPLY=($(compgen -W "encrypt decrypt verify info help --help --version" -- "$cur"))
         return
     fi
     local command=${words[1]}
@@ -22,7 +22,12 @@ _kestrin()
             COMPREPLY=($(compgen -W "$methods" -- "$cur"))
             return
             ;;
-        -o | --output-dir)
+        -o | --output)
+            _filedir
+            COMPREPLY+=($(compgen -W "-" -- "$cur"))
+            return
+            ;;
+        -O | --output-dir)
             _filedir -d
             return
             ;;
@@ -31,7 +36,7 @@ _kestrin()
             return
             ;;
         --password-env)
-            COMPREPLY=($(compgen -v -- "$cur"))
+            COMPREPLY=($(compgen -e -- "$cur"))
             return
             ;;
         --password-fd | --name | --codepage | --threads)
@@ -41,16 +46,31 @@ _kestrin()
     $split && return
 
     if [[ $cur == -* ]]; then
-        local options="--method --password-file --password-stdin --password-env --password-fd --codepage --threads --quiet --help"
+        local options="--method --recursive --quiet --password-file --password-stdin --password-env --password-fd
+                       --codepage --threads --help --version"
         case $command in
-            encrypt) options+=" --output-dir --recursive --name" ;;
-            decrypt) options+=" --output-dir --recursive" ;;
-            verify) options+=" --recursive" ;;
+            encrypt) options+=" --output --output-dir --name --force --verbose" ;;
+            decrypt) options+=" --output --output-dir --force --verbose" ;;
+            verify) options+=" --verbose" ;;
+            info) ;;
+            *) options="" ;;
         esac
         COMPREPLY=($(compgen -W "$options" -- "$cur"))
         [[ ${COMPREPLY-} == *= ]] && compopt -o nospace
         return
     fi
+    if [[ $command == encrypt ]]; then
+        _filedir
+        return
+    fi
+    # Containers first, by the names encrypt gives them (report._xt); a
+    # container can have any name, so with none of those every file is offered.
+    _filedir '_*'
+    local entry
+    for entry in "${COMPREPLY[@]}"; do
+        [[ -d $entry ]] || return
+    done
+    COMPREPLY=()
     _filedir
 }
 complete -F _kestrin kestrin

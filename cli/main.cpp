@@ -1,10 +1,13 @@
 // kestrin: makes and reads containers from the command line, over the same
 // core as the shell extension, one worker thread per file.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
+#include <vector>
 
 #include "base/FileStreams.h"
 #include "base/PathUtils.h"
@@ -36,8 +39,11 @@ volatile std::sig_atomic_t g_nSignal = 0;
 
 extern "C" void OnSignal(int nSignal) { g_nSignal = nSignal; }
 
-// SIGINT, SIGTERM and SIGHUP cancel the file in work. Without SA_RESTART, so
-// that a password prompt's read returns and the terminal's echo comes back.
+// SIGINT, SIGTERM, SIGHUP and SIGQUIT cancel the file in work, and so does
+// SIGPIPE, so that a reader that went away ends the run like any signal
+// (the progress line ended, the partial output removed, 128+13). Without
+// SA_RESTART, so that a password prompt's read returns and the terminal's
+// echo comes back.
 void CatchSignals()
 {
 #ifdef _WIN32
@@ -47,7 +53,7 @@ void CatchSignals()
     struct sigaction action = {};
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
-    for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
         sigaction(nSignal, &action, nullptr);
 #endif
 }
@@ -63,6 +69,12 @@ struct CRun {
     bool bStdout;
     int nEncType = 0;
     FILE* pIn = nullptr;  // a replay of standard input, closed by us
+    NameRule nameRule = NameRule::kNextFree;
+
+    bool Encrypting() const { return options.command == Command::kEncrypt; }
+    bool Writing() const { return options.command == Command::kEncrypt || options.command == Command::kDecrypt; }
+    // An -o FILE: the output's own name, not one beside the source.
+    bool NamedOutput() const { return !options.strOutput.empty() && !bStdout; }
 };
 
 // The reason a file failed, in this tool's words.
@@ -71,7 +83,7 @@ std::string Describe(const CRun& run, int nResult, const CContainerFacts& facts,
     CResultContext context;
     context.facts = facts;
     context.nErrno = nErrno;
-    context.bEncrypt = run.options.command == Command::kEncrypt;
+    context.bEncrypt = run.Encrypting();
     context.bMethodGiven = run.options.bMethodGiven;
     context.bMissing = !run.bStdin && AfxGetFileKind(run.input.strPath.c_str()) == FileKind::kMissing;
     return DescribeResult(nResult, context).GetString();
@@ -81,6 +93,30 @@ int Report(const std::string& strFile, const std::string& strWhy, int nResult)
 {
     PrintText(stderr, "kestrin: %s: %s\n", strFile.c_str(), strWhy.c_str());
     return nResult;
+}
+
+// A file left alone on purpose: not a failure, and said unless -q.
+int Notice(const CRun& run, const std::string& strWhat)
+{
+    if (!run.options.bQuiet)
+        PrintText(stderr, "kestrin: %s: %s\n", run.input.strPath.c_str(), strWhat.c_str());
+    return WR_OK;
+}
+
+// Sources and containers are regular files (a link to one will do): a FIFO
+// or device would wait for a peer or never end.
+int CheckSource(const CRun& run)
+{
+    switch (AfxGetFileKind(run.input.strPath.c_str())) {
+    case FileKind::kFile:
+        return WR_OK;
+    case FileKind::kMissing:
+        return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(ENOENT), WR_READ_ERROR);
+    case FileKind::kDirectory:
+        return Report(run.input.strPath, "is a folder (-r works on the files below it)", WR_READ_ERROR);
+    default:
+        return Report(run.input.strPath, "not a regular file", WR_READ_ERROR);
+    }
 }
 
 // Finds the method from the container's leading bytes: read ahead from
@@ -94,12 +130,6 @@ int FindMethod(CRun& run)
         ahead = ReadAhead(kSniffBytes);
         sniff = SniffContainer(ahead.data(), ahead.size());
     } else {
-        // Only a regular file is opened: a FIFO would wait for a writer.
-        const FileKind kind = AfxGetFileKind(run.input.strPath.c_str());
-        if (kind == FileKind::kMissing)
-            return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(ENOENT), WR_READ_ERROR);
-        if (kind != FileKind::kFile)
-            return Report(run.input.strPath, "cannot read: not a regular file", WR_READ_ERROR);
         sniff = SniffContainer(run.input.strPath.c_str(), &ahead);
         if (sniff.nErrno)
             return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(sniff.nErrno), WR_READ_ERROR);
@@ -117,31 +147,84 @@ int FindMethod(CRun& run)
     return WR_OK;
 }
 
-// The path whose folder receives the output; the pipelines name the file.
+// The path whose folder receives the output (or, for -o FILE, the output
+// itself); the pipelines name the file.
 CString WantedPath(const CRun& run)
 {
-    const bool bEncrypt = run.options.command == Command::kEncrypt;
+    if (run.NamedOutput())
+        return run.options.strOutput.c_str();
     // Standard input has no path: encrypting names it by --name, decrypting by "-".
-    const CString strSource = !run.bStdin ? CString(run.input.strPath.c_str())
-                              : bEncrypt  ? GetFileNamePart(run.options.strName.c_str())
-                                          : CString("-");
-    const CString strBeside = bEncrypt ? MakeEncryptedName(strSource) : strSource;
+    const CString strSource = !run.bStdin     ? CString(run.input.strPath.c_str())
+                              : run.Encrypting() ? GetFileNamePart(run.options.strName.c_str())
+                                                 : CString("-");
+    const CString strBeside = run.Encrypting() ? MakeEncryptedName(strSource) : strSource;
     if (run.input.strOutputDir.empty())
         return strBeside;
     return CString(run.input.strOutputDir.c_str()) + kPathSeparator + GetFileNamePart(strBeside);
 }
 
+// The tool's encrypt leaves a container alone, and a file whose container
+// stands where its own would go: a second run over a tree changes nothing.
+// -f encrypts them (the output then gets the next free name, as ever).
+bool SkipsEncrypting(const CRun& run)
+{
+    if (!run.Encrypting() || run.options.bForce || run.bStdin)
+        return false;
+    if (SniffContainer(run.input.strPath.c_str()).nVersion != 0) {
+        Notice(run, "skipped: already a Kestrin container (-f encrypts it anyway)");
+        return true;
+    }
+    if (run.NamedOutput() || run.bStdout)
+        return false;
+    const CString strWanted = WantedPath(run);
+    if (SniffContainer(strWanted).nVersion == 0)
+        return false;
+    Notice(run, std::string("skipped: ") + strWanted.GetString() + " is a Kestrin container already (-f makes "
+                "another beside it)");
+    return true;
+}
+
+// An output the user named is that file or nothing: one that exists is
+// refused, or with -f replaced in one step, never when it is the input
+// itself or anything but a regular file.
+int CheckNamedOutput(CRun& run)
+{
+    if (!run.NamedOutput())
+        return WR_OK;
+    const std::string& strOutput = run.options.strOutput;
+    run.nameRule = NameRule::kExactly;
+    switch (AfxGetFileKind(strOutput.c_str())) {
+    case FileKind::kMissing:
+        return WR_OK;
+    case FileKind::kDirectory:
+        return Report(strOutput, "is a folder (-O " + strOutput + " puts the outputs in it)", WR_READ_ERROR);
+    case FileKind::kFile:
+        break;
+    default:
+        return Report(strOutput, "exists and is not a regular file", WR_READ_ERROR);
+    }
+    std::error_code ec;
+    if (!run.bStdin && std::filesystem::equivalent(std::filesystem::u8path(strOutput),
+                                                   std::filesystem::u8path(run.input.strPath), ec))
+        return Report(strOutput, "is the input itself", WR_READ_ERROR);
+    if (!run.options.bForce)
+        return Report(strOutput, "already exists (-f replaces it)", WR_READ_ERROR);
+    run.nameRule = NameRule::kReplacing;
+    return WR_OK;
+}
+
 void FillJob(const CRun& run, CJob& job)
 {
     const Options& o = run.options;
-    job.options.bVerify = o.command != Command::kEncrypt && o.command != Command::kDecrypt;
-    job.item.m_strSource = run.bStdin && o.command == Command::kEncrypt ? o.strName.c_str() : run.input.strPath.c_str();
+    job.options.bVerify = !run.Writing();
+    job.item.m_strSource = run.bStdin && run.Encrypting() ? o.strName.c_str() : run.input.strPath.c_str();
     job.item.m_strDest = WantedPath(run);
     job.item.m_strPassword = run.strPassword;
-    job.item.m_bEncrypt = o.command == Command::kEncrypt;
+    job.item.m_bEncrypt = run.Encrypting();
     job.item.m_nEncType = run.nEncType;
     job.options.pIn = run.pIn ? run.pIn : (run.bStdin ? stdin : nullptr);
     job.options.pOut = run.bStdout ? stdout : nullptr;
+    job.options.nameRule = run.nameRule;
 }
 
 // Polls the worker as the batch driver does, passing on a signal as a cancel request.
@@ -159,19 +242,41 @@ int Wait(const CRun& run, CJob& job)
     }
     job.Join();
     progress.Update(LockedGet(job.item.m_nPercent));
-    progress.Clear();
+    if (g_nSignal)
+        progress.End();
+    else
+        progress.Clear();
     return LockedGet(job.item.m_nResult);
+}
+
+// A legacy container of an empty file has no block, and any of the three
+// methods with an 8-byte key restores it: the name check alone cannot tell.
+bool MethodUntold(const CRun& run, const CContainerFacts& facts)
+{
+    return !run.Encrypting() && !run.options.bMethodGiven && facts.nVersion == 1 && facts.bHeaderPassed &&
+           facts.nBlocks == 0 && run.nEncType != 0 && run.nEncType < kMethodCount;
+}
+
+// The method as the tool names it: the shown name without brackets inside brackets.
+std::string MethodWords(const CRun& run, const CContainerFacts& facts)
+{
+    if (MethodUntold(run, facts))
+        return "DES, DES-CBC or Blowfish: the method cannot be told from an empty file";
+    if (run.nEncType == kEncTypeAuthenticated)
+        return "AES-256-GCM, authenticated";
+    return GetMethodInfo(run.nEncType)->pszName;
 }
 
 void PrintInfo(const CRun& run, const CContainerFacts& facts)
 {
-    char szRatio[32] = "-";  // an empty file has no ratio
+    char szRatio[48] = "none (an empty file)";
     if (facts.nPlainBytes)
-        std::snprintf(szRatio, sizeof szRatio, "%.1f%%", 100.0 * double(facts.nConsumed) / double(facts.nPlainBytes));
+        std::snprintf(szRatio, sizeof szRatio, "%.1f%% of the plain size",
+                      100.0 * double(facts.nConsumed) / double(facts.nPlainBytes));
     const bool bVersion2 = facts.nVersion == 2;
     PrintText(stdout, "%s\n  name:       %s\n  method:     %s\n  %-12s%llu\n  plain size: %llu bytes\n"
-                "  container:  %llu bytes\n  ratio:      %s of the plain size\n",
-                run.input.strPath.c_str(), facts.strName.GetString(), GetMethodInfo(run.nEncType)->pszName,
+                "  container:  %llu bytes\n  ratio:      %s\n",
+                run.input.strPath.c_str(), facts.strName.GetString(), MethodWords(run, facts).c_str(),
                 bVersion2 ? "records:" : "blocks:", static_cast<unsigned long long>(facts.nBlocks),
                 static_cast<unsigned long long>(facts.nPlainBytes), static_cast<unsigned long long>(facts.nConsumed),
                 szRatio);
@@ -182,18 +287,69 @@ void PrintInfo(const CRun& run, const CContainerFacts& facts)
         PrintText(stdout, "  format:     version 1 (VXJ1), not authenticated\n");
 }
 
-void PrintSuccess(const CRun& run, const CJob& job)
+// The name a beside-the-source or -O output would have had before numbering.
+CString FirstChoice(const CRun& run, const CContainerFacts& facts)
+{
+    const CString strWanted = WantedPath(run);
+    const CString strName = run.Encrypting() ? GetFileNamePart(strWanted)
+                                             : MakeSafeFileName(facts.strName, run.input.strPath.c_str());
+    return JoinPath(GetOutputDirectory(strWanted), strName);
+}
+
+std::string Bytes(bool bKnown, uint64_t n)
+{
+    return bKnown ? std::to_string(n) : std::string("?");
+}
+
+// -v: what went in and came out, and how long it took.
+std::string Details(const CRun& run, const CJob& job, const CString& strOutput, double dSeconds)
+{
+    const CContainerFacts& facts = job.report.facts;
+    const bool bReading = !run.Encrypting();
+    const uint64_t nIn = run.bStdin ? facts.nConsumed : GetFileSize64(run.input.strPath.c_str());
+    const bool bInKnown = !run.bStdin || bReading;
+    std::string str;
+    if (!run.Writing()) {
+        str = Bytes(true, nIn) + " bytes, " + std::to_string(facts.nPlainBytes) + " plain";
+    } else {
+        const bool bOutKnown = !run.bStdout || (bReading && facts.nVersion == 1);
+        const uint64_t nOut = run.bStdout ? facts.nPlainBytes : GetFileSize64(strOutput);
+        str = Bytes(bInKnown, nIn) + " -> " + Bytes(bOutKnown, nOut) + " bytes";
+    }
+    char szTime[32];
+    std::snprintf(szTime, sizeof szTime, "; %.2f s", dSeconds);
+    return str + szTime;
+}
+
+void PrintSuccess(const CRun& run, const CJob& job, double dSeconds)
 {
     const Options& o = run.options;
-    const std::string strMethod =
-        o.bMethodGiven || o.command == Command::kEncrypt ? "" : std::string(" (") + GetMethodInfo(run.nEncType)->pszName + ")";
-    if (o.command == Command::kInfo)
-        PrintInfo(run, job.report.facts);
-    else if (o.command == Command::kVerify)
-        PrintText(stdout, "%s: OK%s\n", run.input.strPath.c_str(), strMethod.c_str());
+    const CContainerFacts& facts = job.report.facts;
+    if (o.command == Command::kInfo) {
+        PrintInfo(run, facts);
+        std::fflush(stdout);
+        return;
+    }
+    if (o.bQuiet)
+        return;
+    const CString strOutput = LockedCopy(job.item.m_strDest);
+    std::vector<std::string> notes;
+    if (o.bVerbose || (!o.bMethodGiven && !run.Encrypting()))
+        notes.push_back(MethodWords(run, facts));
+    if (run.Writing() && !run.bStdout && !run.NamedOutput() && strOutput != FirstChoice(run, facts))
+        notes.push_back(std::string(GetFileNamePart(FirstChoice(run, facts)).GetString()) + " was taken");
+    if (o.bVerbose)
+        notes.push_back(Details(run, job, strOutput, dSeconds));
+    std::string strNotes;
+    for (const std::string& s : notes)
+        strNotes += (strNotes.empty() ? " (" : "; ") + s;
+    if (!strNotes.empty())
+        strNotes += ")";
+    if (o.command == Command::kVerify)
+        PrintText(stdout, "%s: OK%s\n", run.input.strPath.c_str(), strNotes.c_str());
     else  // the data may be on standard output: the line goes beside the messages
         PrintText(run.bStdout ? stderr : stdout, "%s -> %s%s\n", run.input.strPath.c_str(),
-                     run.bStdout ? "-" : LockedCopy(job.item.m_strDest).GetString(), strMethod.c_str());
+                  run.bStdout ? "-" : strOutput.GetString(), strNotes.c_str());
     std::fflush(stdout);
 }
 
@@ -208,13 +364,18 @@ void ReportKept(const CRun& run, const std::string& strOutput, int nKept)
                      kPartialSuffix, GetOutputDirectory(strOutput.c_str()).GetString());
 }
 
-// Says what a signal left of the file in work, and only what is true.
-void ReportSignal(const CRun& run, const CJob& job, int nResult)
+// Says what a signal left of the file in work, and only what is true. A
+// reader that went away (SIGPIPE) needs no words: the pipeline knows.
+void ReportSignal(const CRun& run, const CJob& job, int nResult, double dSeconds)
 {
     const char* pszFile = run.input.strPath.c_str();
     const int nKept = LockedGet(job.item.m_nKept);
+#ifdef SIGPIPE
+    if (g_nSignal == SIGPIPE && nKept != KEPT_TEMPORARY)
+        return;
+#endif
     if (nKept == KEPT_WHOLE && nResult == WR_OK) {
-        PrintSuccess(run, job);  // finished before it saw the cancel
+        PrintSuccess(run, job, dSeconds);  // finished before it saw the cancel
         PrintText(stderr, "kestrin: interrupted after %s\n", pszFile);
     } else if (nKept == KEPT_TEMPORARY) {
         PrintText(stderr, "kestrin: interrupted while processing %s; a temporary file (.kestrin-*%s) could "
@@ -222,7 +383,7 @@ void ReportSignal(const CRun& run, const CJob& job, int nResult)
                      GetOutputDirectory(LockedCopy(job.item.m_strDest)).GetString());
     } else if (run.bStdout) {
         PrintText(stderr, "kestrin: interrupted while processing %s; its output is incomplete\n", pszFile);
-    } else if (run.options.command == Command::kEncrypt || run.options.command == Command::kDecrypt) {
+    } else if (run.Writing()) {
         PrintText(stderr, "kestrin: interrupted while processing %s; its partial output was removed\n", pszFile);
     } else {
         PrintText(stderr, "kestrin: interrupted while processing %s\n", pszFile);
@@ -234,35 +395,53 @@ bool MakeOutputFolder(const CRun& run)
     if (run.input.strOutputDir.empty() || run.bStdout)
         return true;
     std::error_code ec;
-    std::filesystem::create_directories(std::filesystem::u8path(run.input.strOutputDir), ec);
+    const std::filesystem::path folder = std::filesystem::u8path(run.input.strOutputDir);
+    if (!std::filesystem::create_directories(folder, ec) && !ec && !std::filesystem::is_directory(folder, ec))
+        ec = std::make_error_code(std::errc::not_a_directory);
     if (ec)
         Report(run.input.strOutputDir, "cannot make the folder: " + ec.message(), WR_WRITE_ERROR);
     return !ec;
 }
 
+int Prepare(CRun& run)
+{
+    if (run.input.bNothingFound)
+        return Report(run.input.strPath, run.Encrypting() ? "no files found below it" : "no containers found below it",
+                      WR_READ_ERROR);
+    int nResult = run.bStdin ? WR_OK : CheckSource(run);
+    if (nResult != WR_OK || SkipsEncrypting(run))
+        return nResult;
+    if ((nResult = CheckNamedOutput(run)) != WR_OK)
+        return nResult;
+    run.nEncType = run.options.nEncType;
+    if (run.nEncType == kMethodAuto && (nResult = FindMethod(run)) != WR_OK)
+        return nResult;
+    return MakeOutputFolder(run) ? WR_OK : WR_WRITE_ERROR;
+}
+
+// A file's result: WR_OK also for a file left alone on purpose.
 int RunOne(CRun& run)
 {
-    if (!run.bStdin && IsFolder(run.input.strPath))
-        return Report(run.input.strPath, "is a folder (-r works on the files below it)", WR_READ_ERROR);
-    run.nEncType = run.options.nEncType;
-    if (run.nEncType == kMethodAuto) {
-        const int nResult = FindMethod(run);
-        if (nResult != WR_OK)
-            return nResult;
+    run.nEncType = -1;
+    int nResult = Prepare(run);
+    if (nResult != WR_OK || run.nEncType < 0) {
+        if (run.pIn)
+            std::fclose(run.pIn);
+        return nResult;
     }
-    if (!MakeOutputFolder(run))
-        return WR_WRITE_ERROR;
     CJob job;
     FillJob(run, job);
-    int nResult = job.Start() ? Wait(run, job) : WR_NO_MEMORY;
+    const auto start = std::chrono::steady_clock::now();
+    nResult = job.Start() ? Wait(run, job) : WR_NO_MEMORY;
+    const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (run.pIn)
         std::fclose(run.pIn);
     if (g_nSignal) {
-        ReportSignal(run, job, nResult);
+        ReportSignal(run, job, nResult, dSeconds);
         return nResult;
     }
     if (nResult == WR_OK) {
-        PrintSuccess(run, job);
+        PrintSuccess(run, job, dSeconds);
         return nResult;
     }
     const std::string strOutput = LockedCopy(job.item.m_strDest).GetString();
@@ -283,19 +462,24 @@ int RunAll(const Options& options, const CString& strPassword)
 {
     const std::vector<CInput> inputs = ExpandInputs(options);
     int nExit = 0;
+    size_t nFailed = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
         if (g_nSignal)
             return kExitSignalBase + g_nSignal;
         CRun run{options, strPassword, inputs[i], int(i + 1), int(inputs.size()), inputs[i].strPath == "-",
-                 options.strOutputDir == "-"};
+                 options.ToStdout()};
         const int nResult = RunOne(run);
         if (g_nSignal)
             return kExitSignalBase + g_nSignal;
-        if (nResult != WR_OK && nExit == 0)
-            nExit = nResult;
+        if (nResult != WR_OK) {
+            nFailed += 1;
+            if (nExit == 0)
+                nExit = nResult;
+        }
     }
-    if (inputs.empty())
-        PrintText(stderr, "kestrin: no %s found\n", options.command == Command::kEncrypt ? "files" : "containers");
+    // The first failure sets the status; how many there were is said once.
+    if (nFailed && inputs.size() > 1)
+        PrintText(stderr, "kestrin: %zu of %zu files failed\n", nFailed, inputs.size());
     return nExit;
 }
 
@@ -303,6 +487,17 @@ int Usage(const std::string& strError, bool bSynopsis)
 {
     PrintText(stderr, "kestrin: %s\n%s", strError.c_str(), bSynopsis ? kSynopsis : "");
     return kExitUsage;
+}
+
+// One line before any password is asked: the older methods are for the
+// containers that exist, not for anything new.
+void WarnOfWeakMethod(const Options& options)
+{
+    if (options.command != Command::kEncrypt || options.nEncType == kEncTypeAuthenticated || options.bQuiet)
+        return;
+    PrintText(stderr, "kestrin: warning: %s is an older method, kept for existing containers (not "
+                      "authenticated, its key not salted); choose -m aes (AES-256-GCM, authenticated) for "
+                      "anything new\n", GetMethodInfo(options.nEncType)->pszName);
 }
 
 }  // namespace
@@ -325,14 +520,13 @@ int main(int argc, char** argv)
         std::fputs(HelpText(options.bHelp ? options.command : options.helpTopic).c_str(), stdout);
         return 0;
     }
-    if (options.command == Command::kVersion) {
+    if (options.command == Command::kVersion || options.bVersion) {
         std::printf("kestrin %s\n", KESTRIN_VERSION);
         return 0;
     }
-    if (!options.strOutputDir.empty() && options.strOutputDir != "-" && !IsFolder(options.strOutputDir))
-        return Usage("the output folder does not exist: " + options.strOutputDir, false);
-    if (options.strOutputDir == "-" && options.command == Command::kEncrypt && StdoutIsTerminal())
+    if (options.ToStdout() && options.command == Command::kEncrypt && StdoutIsTerminal())
         return Usage("a container is not for the terminal: redirect standard output", false);
+    WarnOfWeakMethod(options);
 
     UseBinaryStdio();
     CatchSignals();

@@ -135,10 +135,12 @@ bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading)
     });
 }
 
-int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep)
+int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult,
+                                 int nKeep) const
 {
     if (nKeep != KEPT_NOTHING) {
         CString strFinal;
+        out.SetNameRule(m_nameRule);
         const int nFinish =
             out.Finish(strName, strFinal, [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
         if (nFinish == WR_OK) {
@@ -294,7 +296,8 @@ int CFileProcessor::Restore(CWorkItem& item, const FRead& read, CByteSink* pChec
         return FlushStream(m_pStreamOut, read(&stream, bCancelled));
     }
     const CString strDirectory = GetOutputDirectory(strDest);
-    const CString strName = MakeSafeFileName(m_facts.strName, strSource);
+    const CString strName = m_nameRule == NameRule::kNextFree ? MakeSafeFileName(m_facts.strName, strSource)
+                                                              : GetFileNamePart(strDest);
     LockedAssign(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
     if (!out.Create(strDirectory, nMode))
@@ -304,7 +307,8 @@ int CFileProcessor::Restore(CWorkItem& item, const FRead& read, CByteSink* pChec
     int nKeep = KEPT_NOTHING;
     if (!bCancelled && nResult == WR_OK)
         nKeep = KEPT_WHOLE;
-    else if (bKeepPart && !bCancelled && m_facts.nBlocks > 0 && IsDamage(nResult))
+    else if (bKeepPart && !bCancelled && m_facts.nBlocks > 0 && IsDamage(nResult) &&
+             m_nameRule != NameRule::kReplacing)  // only a whole file replaces one
         nKeep = KEPT_PARTIAL;
     return SettleOutput(item, out, strName, nResult, nKeep);
 }

@@ -9,13 +9,12 @@
 #include <functional>
 
 #include "base/ByteStreams.h"
+#include "base/FileStreams.h"
 #include "container/WorkItem.h"
 #include "cipher/Cipher.h"
 #include "container/ContainerFacts.h"
 #include "container/ContainerV1.h"
 #include "framework/afxstr.h"
-
-class COutputFile;
 
 class CFileProcessor {
 public:
@@ -57,6 +56,10 @@ public:
     // instead of naming a finished output. Either may be null; neither is
     // closed. A stream source has no size, so no percentage is reported.
     void SetStreams(FILE* pIn, FILE* pOut);
+    // How a file output is named (by default the first free name). Other
+    // than that, a decryption's output is m_strDest itself, not the stored
+    // name: the user named it.
+    void SetNameRule(NameRule rule) { m_nameRule = rule; }
     const CContainerFacts& Facts() const { return m_facts; }
 
 private:
@@ -82,7 +85,7 @@ private:
     static bool KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading);
     // Names the output when nKeep asks for it, else removes it; records in
     // the item what was kept. Returns nResult, or the naming's failure.
-    static int SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep);
+    int SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep) const;
     // A stream output's last bytes pushed out; nResult, or the write failure.
     static int FlushStream(FILE* pOut, int nResult);
 
@@ -91,4 +94,5 @@ private:
     CContainerFacts m_facts;
     CV1Buffers m_buffers;  // the serial loops' chunk and block, wiped with the processor
     int m_nThreads = 0;
+    NameRule m_nameRule = NameRule::kNextFree;
 };

@@ -23,7 +23,7 @@ const CWords kResultWords[] = {
     {" was unable to write the file : %s.", "cannot write"},
     {" encountered an out of memory condition and was unable to process the file : %s.", "out of memory"},
     {" was unable to process the file : %s.\nThe file format is not recognized.",
-     "not a container (it does not begin with VXJ1)"},
+     "not a Kestrin container"},
     {" was unable to decrypt the file : %s.\nThe file format is not recognized.",
      "wrong password, or the container was made with another method"},
     {" was unable to inflate the file : %s.\nThe file format is not recognized.",
@@ -35,8 +35,8 @@ const int kLastResult = int(sizeof kResultWords / sizeof kResultWords[0]) - 1;
 
 // The tool's finer words, where a run tells more than its result.
 const char kCannotRead[] = "cannot read: ";
-const char kTooShort[] = "cannot read: too short to be a container";
-const char kTooShortV2[] = "not a container (it begins with VXJ2 but is too short for its header)";
+const char kTooShort[] = "too short to be a Kestrin container";
+const char kTooShortV2[] = "not a Kestrin container: too short for its header";
 const char kOtherMethod[] = ", or the container was made with another method";
 
 // Authenticated containers, indexed by V2_FAULT_*; the dialog's text takes

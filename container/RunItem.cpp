@@ -14,6 +14,7 @@ int RunItem(CWorkItem& item, const CRunOptions& options, CRunReport* pReport, co
     try {
         CFileProcessor processor;
         processor.SetStreams(options.pIn, options.pOut);
+        processor.SetNameRule(options.nameRule);
         WithCipher(LockedGet(item.m_nEncType), [&](CCipher& cipher) {
             nResult = options.bVerify ? processor.Verify(item, cipher) : processor.Run(item, cipher);
         });

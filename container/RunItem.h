@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <functional>
 
+#include "base/FileStreams.h"
 #include "container/ContainerFacts.h"
 #include "container/WorkItem.h"
 
@@ -16,6 +17,8 @@ struct CRunOptions {
     bool bVerify = false;  // the container's checks only, writing nothing (the tool's verify and info)
     FILE* pIn = nullptr;   // a stream in place of the source file
     FILE* pOut = nullptr;  // a stream in place of the output file
+    // Other than kNextFree: the output is the item's m_strDest exactly (the tool's -o FILE).
+    NameRule nameRule = NameRule::kNextFree;
 };
 
 // What a run learned beyond the item's fields.

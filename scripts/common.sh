@@ -14,7 +14,7 @@ CORE_PACKAGES=(cmake ninja-build g++ make pkg-config zlib1g-dev libgtest-dev goo
                libgmock-dev libbenchmark-dev libssl-dev openssl clang libclang-rt-14-dev
                g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev binutils-mingw-w64-x86-64
                libz-mingw-w64-dev wine64 nsis osslsigncode
-               dpkg-dev lintian man-db bsdutils)
+               dpkg-dev lintian man-db bsdutils bash-completion)
 
 # Installs whatever of the given packages is missing; apt-get update runs once.
 ensure_packages() {

@@ -1,4 +1,7 @@
 // The kestrin tool as a user runs it: outputs, messages, exit codes.
+#include <poll.h>
+#include <pty.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -6,6 +9,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <regex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -46,11 +52,18 @@ protected:
         fs::create_directories(m_dir);
         Spit(m_dir / "pw", "open sesame\n");
         Spit(m_dir / "report.txt", Text(30000));
+        // comp WORDS...: what the completion offers for the last word, sorted.
+        Spit(m_dir / "comp.sh", "source /usr/share/bash-completion/bash_completion\n"
+                                "source '" KESTRIN_SOURCE_DIR "/cli/kestrin.bash'\n"
+                                "comp() { COMP_WORDS=(\"$@\"); COMP_CWORD=$(($# - 1)); COMP_LINE=\"$*\"; "
+                                "COMP_POINT=${#COMP_LINE}; COMPREPLY=(); _kestrin; "
+                                "printf '%s\\n' \"${COMPREPLY[@]}\" | sort | tr '\\n' ' '; echo; }\n");
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
     // Runs the tool in the scratch folder; stdin from /dev/null unless given.
-    // Without bTool, strArgs is the whole command.
+    // Without bTool, strArgs is the whole command. The tool runs without a
+    // controlling terminal, as in CI, whoever runs the tests.
     ToolRun Kestrin(const std::string& strArgs, const std::string& strStdin = "", bool bTool = true)
     {
         std::string strIn = "/dev/null";
@@ -58,7 +71,7 @@ protected:
             Spit(m_dir / ".stdin", strStdin);
             strIn = ".stdin";
         }
-        const std::string strCmd = "cd '" + m_dir.string() + "' && " + (bTool ? "'" KESTRIN_CLI "' " : "") +
+        const std::string strCmd = "cd '" + m_dir.string() + "' && " + (bTool ? "setsid -w '" KESTRIN_CLI "' " : "") +
                                    strArgs + " <" + strIn + " >.stdout 2>.stderr";
         const int nStatus = std::system(strCmd.c_str());
         ToolRun run{WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, Slurp(m_dir / ".stdout"), Slurp(m_dir / ".stderr")};
@@ -146,6 +159,87 @@ protected:
             EXPECT_EQ(strGot, strWanted);
     }
 
+    struct TerminalRun {
+        int nExit;
+        std::string strTty;      // all the terminal showed
+        size_t nResizedAt;       // where in it the window was narrowed; npos: it was not
+    };
+
+    // Runs strCmd (bash) in the scratch folder on a new pseudo-terminal of
+    // nColumns, standard input included. Each answer is typed once the
+    // terminal shows one more password prompt; nResizeTo narrows the window
+    // once a progress line shows the time left.
+    TerminalRun OnTerminal(const std::string& strCmd, int nColumns, const std::vector<std::string>& answers = {},
+                           int nResizeTo = 0)
+    {
+        winsize size = {};
+        size.ws_row = 24;
+        size.ws_col = (unsigned short)nColumns;
+        int fdMaster = -1;
+        const pid_t pid = forkpty(&fdMaster, nullptr, nullptr, &size);
+        if (pid == 0) {
+            if (chdir(m_dir.c_str()) == 0)
+                execl("/bin/bash", "bash", "-c", strCmd.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        TerminalRun run{-1, std::string(), std::string::npos};
+        if (pid < 0)
+            return run;
+        size_t nAnswered = 0;
+        for (;;) {
+            pollfd poller = {fdMaster, POLLIN, 0};
+            if (poll(&poller, 1, 30000) <= 0)
+                break;
+            char ach[4096];
+            const ssize_t n = read(fdMaster, ach, sizeof ach);
+            if (n <= 0)
+                break;  // EIO: the last process on the terminal has gone
+            run.strTty.append(ach, size_t(n));
+            if (nResizeTo && run.nResizedAt == std::string::npos && run.strTty.find(" left") != std::string::npos) {
+                size.ws_col = (unsigned short)nResizeTo;
+                ioctl(fdMaster, TIOCSWINSZ, &size);  // SIGWINCH to the program on it
+                run.nResizedAt = run.strTty.size();
+            }
+            const size_t nPrompts = Count(run.strTty, "Password: ") + Count(run.strTty, "Password again: ");
+            for (; nAnswered < answers.size() && nAnswered < nPrompts; ++nAnswered) {
+                const std::string strLine = answers[nAnswered] + "\n";
+                EXPECT_EQ(write(fdMaster, strLine.data(), strLine.size()), ssize_t(strLine.size()));
+            }
+        }
+        close(fdMaster);
+        int nStatus = 0;
+        waitpid(pid, &nStatus, 0);
+        run.nExit = WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1;
+        return run;
+    }
+
+    static size_t Count(const std::string& s, const std::string& strPart)
+    {
+        size_t n = 0;
+        for (size_t at = s.find(strPart); at != std::string::npos; at = s.find(strPart, at + 1))
+            ++n;
+        return n;
+    }
+
+    // The progress line's frames: what stands between carriage returns, blanks trimmed.
+    static std::vector<std::string> Frames(const std::string& strTty)
+    {
+        std::vector<std::string> frames;
+        std::string f;
+        for (char c : strTty + "\r") {
+            if (c != '\r' && c != '\n') {
+                f += c;
+                continue;
+            }
+            while (!f.empty() && f.back() == ' ')
+                f.pop_back();
+            if (f.find('%') != std::string::npos && f.find("kestrin:") == std::string::npos)
+                frames.push_back(f);
+            f.clear();
+        }
+        return frames;
+    }
+
     fs::path m_dir;
 };
 
@@ -160,7 +254,7 @@ TEST_F(Cli, EveryMethodRoundTrips)
         ToolRun enc = Kestrin(std::string("encrypt -m ") + pszMethod + " --password-file pw report.txt data.bin");
         ASSERT_EQ(enc.nExit, 0) << enc.strErr;
         EXPECT_EQ(enc.strOut, "report.txt -> ./report._xt\ndata.bin -> ./data._in\n");
-        EXPECT_EQ(enc.strErr, "");
+        EXPECT_EQ(enc.strErr.rfind("kestrin: warning: ", 0), 0u) << enc.strErr;
         fs::create_directories(m_dir / "out");
         fs::rename(m_dir / "report._xt", m_dir / "out" / "report._xt");
         fs::rename(m_dir / "data._in", m_dir / "out" / "data._in");
@@ -198,10 +292,10 @@ TEST_F(Cli, TakenNamesAreNumbered)
 {
     Spit(m_dir / "report._xt", "mine");
     ToolRun run = Kestrin("encrypt -m sapphire --password-file pw report.txt");
-    EXPECT_EQ(run.strOut, "report.txt -> ./report1._xt\n");
+    EXPECT_EQ(run.strOut, "report.txt -> ./report1._xt (report._xt was taken)\n");
     EXPECT_EQ(Slurp(m_dir / "report._xt"), "mine");
     run = Kestrin("decrypt --password-file pw report1._xt");
-    EXPECT_EQ(run.strOut, "report1._xt -> ./report1.txt (Sapphire II)\n");
+    EXPECT_EQ(run.strOut, "report1._xt -> ./report1.txt (Sapphire II; report.txt was taken)\n");
     EXPECT_EQ(Slurp(m_dir / "report1.txt"), Text(30000));
 }
 
@@ -215,11 +309,12 @@ TEST_F(Cli, FailedFilesReportTheirMessageAndTheFirstCodeIsTheExitStatus)
     EXPECT_EQ(run.strErr,
               "kestrin: report._xt: wrong password, or the container was made with another method\n"
               "kestrin: missing._xt: cannot read: No such file or directory\n"
-              "kestrin: plain.txt: not a container (it does not begin with VXJ1)\n");
+              "kestrin: plain.txt: not a Kestrin container\n"
+              "kestrin: 3 of 3 files failed\n");
 
     run = Kestrin("decrypt --password-file pw missing._xt report._xt");
     EXPECT_EQ(run.nExit, 1);
-    EXPECT_EQ(run.strOut, "report._xt -> ./report1.txt (Sapphire II)\n");  // goes on after a failure
+    EXPECT_EQ(run.strOut, "report._xt -> ./report1.txt (Sapphire II; report.txt was taken)\n");  // goes on
 }
 
 // The authenticated container is found by its magic and names its failures.
@@ -243,7 +338,8 @@ TEST_F(Cli, AuthenticatedContainersSayWhatFailed)
     EXPECT_NE(run.strErr.find(" (byte offset "), std::string::npos) << run.strErr;
     EXPECT_NE(run.strErr.find("; nothing was written\n"), std::string::npos) << run.strErr;
     EXPECT_FALSE(fs::exists(m_dir / "report1.txt"));
-    EXPECT_EQ(Kestrin("decrypt -m blowfish --password-file pw report._xt").strOut, "report._xt -> ./report1.txt\n");
+    EXPECT_EQ(Kestrin("decrypt -m blowfish --password-file pw report._xt").strOut,
+              "report._xt -> ./report1.txt (report.txt was taken)\n");
 }
 
 TEST_F(Cli, FoldersInTheWayAreNumberedPast)
@@ -256,7 +352,7 @@ TEST_F(Cli, FoldersInTheWayAreNumberedPast)
     fs::create_directory(m_dir / "ro" / "report1.txt");
     ToolRun run = Kestrin("decrypt --password-file pw ro/report._xt");
     EXPECT_EQ(run.nExit, 0) << "numbered past the folders: " << run.strErr;
-    EXPECT_EQ(run.strOut, "ro/report._xt -> ro/report2.txt (Sapphire II)\n");
+    EXPECT_EQ(run.strOut, "ro/report._xt -> ro/report2.txt (Sapphire II; report.txt was taken)\n");
 }
 
 TEST_F(Cli, VerifyWritesNothing)
@@ -293,6 +389,15 @@ TEST_F(Cli, UsageErrors)
         "encrypt --password-file pw --password-stdin report.txt",
         "encrypt report.txt",                          // no password source, no terminal
         "decrypt report.txt",
+        "verify -o d --password-file pw report.txt",  // options of other commands
+        "info --force --password-file pw report.txt",
+        "info -v --password-file pw report.txt",
+        "encrypt --name x --password-file pw report.txt",
+        "encrypt -o a -O b --password-file pw report.txt",
+        "encrypt -o a --password-file pw report.txt pw",
+        "encrypt -r -o a --password-file pw .",
+        "encrypt -O - --password-file pw report.txt",
+        "encrypt -q -v --password-file pw report.txt",
         "encrypt --password-file short report.txt",  // fewer than 4 characters
         "encrypt --password-file missing-pw report.txt",
         "--version extra",
@@ -306,9 +411,8 @@ TEST_F(Cli, UsageErrors)
         EXPECT_EQ(run.nExit, 64) << pszArgs;
         EXPECT_EQ(run.strErr.rfind("kestrin: ", 0), 0u) << pszArgs << ": " << run.strErr;
     }
-    EXPECT_NE(Kestrin("encrypt --password-file short report.txt").strErr.find(
-                  "You must choose a password that is at least 4 characters long."),
-              std::string::npos);
+    EXPECT_EQ(Kestrin("encrypt --password-file short report.txt").strErr,
+              "kestrin: the password must have at least 4 characters\n");
     EXPECT_EQ(fs::exists(m_dir / "report._xt"), false);
 }
 
@@ -331,38 +435,87 @@ TEST_F(Cli, HelpAndVersion)
 TEST_F(Cli, OptionsAfterFilesAndDoubleDash)
 {
     Spit(m_dir / "-dash.txt", "x");
-    ToolRun run = Kestrin("encrypt -m sapphire report.txt --password-file pw -q -- -dash.txt");
+    ToolRun run = Kestrin("encrypt report.txt --password-file pw -- -dash.txt");
     EXPECT_EQ(run.nExit, 0) << run.strErr;
     EXPECT_EQ(run.strOut, "report.txt -> ./report._xt\n-dash.txt -> ./-dash._xt\n");
 }
 
-// On a terminal the tool shows a progress line; -q and a pipe do not.
-TEST_F(Cli, ProgressOnlyOnATerminal)
+// On a terminal the tool shows a progress line that fits its width, also
+// after the window is resized; -q and a pipe show none.
+TEST_F(Cli, ProgressFitsTheTerminal)
 {
-    std::string strBig;
-    for (int i = 0; i < 16000000; ++i)
-        strBig += char((i * 2654435761u) >> 11);
-    Spit(m_dir / "big.bin", strBig);
-    auto onTerminal = [&](const std::string& strArgs) {
-        const std::string strCmd = "cd '" + m_dir.string() + "' && script -qec \"'" KESTRIN_CLI "' " + strArgs +
-                                   "\" /dev/null </dev/null >.tty 2>&1";
-        int nStatus = std::system(strCmd.c_str());
-        std::string strTty = Slurp(m_dir / ".tty");
-        fs::remove(m_dir / ".tty");
-        return std::make_pair(WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, strTty);
-    };
-    auto shown = onTerminal("encrypt -m des --password-file pw big.bin report.txt");
-    if (shown.first != 0)
-        GTEST_SKIP() << "no pseudo-terminal here: " << shown.second;
-    // The file, its place, percent, bytes, rate and time left.
-    for (const char* pszPart : {"\rbig.bin  1/2 ", "%  ", " MiB of 15.3 MiB  ", " MiB/s  ", " left", "\rreport.txt  2/2 "})
-        EXPECT_NE(shown.second.find(pszPart), std::string::npos) << pszPart << " in " << shown.second;
-    auto refused = onTerminal("encrypt --password-file pw --name x -o - - <report.txt");
-    EXPECT_EQ(refused.first, 64);
-    EXPECT_NE(refused.second.find("kestrin: a container is not for the terminal"), std::string::npos) << refused.second;
-    auto quiet = onTerminal("encrypt -q -m des --password-file pw big.bin");
-    EXPECT_EQ(quiet.second.find('%'), std::string::npos) << quiet.second;
-    EXPECT_EQ(Kestrin("encrypt -m des --password-file pw big.bin").strErr, "");
+    Spit(m_dir / "big.bin", Noise(24000000));
+    Spit(m_dir / "mid.bin", Noise(8000000));
+    const std::string strRun = "'" KESTRIN_CLI "' encrypt -m des --threads 1 --password-file pw big.bin mid.bin";
+    for (int nColumns : {50, 120}) {
+        SCOPED_TRACE(nColumns);
+        fs::remove(m_dir / "big._in");
+        fs::remove(m_dir / "mid._in");
+        const TerminalRun run = OnTerminal(strRun, nColumns, {}, nColumns == 120 ? 50 : 0);
+        ASSERT_EQ(run.nExit, 0) << run.strTty;
+        // The file, its place, percent, bytes, rate and time left: all of it at 120.
+        const std::vector<std::string> frames = Frames(run.strTty.substr(0, run.nResizedAt));
+        ASSERT_FALSE(frames.empty()) << run.strTty;
+        bool bWhole = false;
+        for (const std::string& f : frames) {
+            EXPECT_LE(f.size(), size_t(nColumns - 1)) << f;
+            bWhole |= f.find("big.bin  1/2  ") == 0 && f.find(" of 22.9 MiB  ") != std::string::npos &&
+                      f.find(" MiB/s  ") != std::string::npos && f.find(" left") != std::string::npos;
+        }
+        EXPECT_EQ(bWhole, nColumns == 120) << run.strTty;
+        // The next file's line is asked its own width.
+        std::smatch m;
+        EXPECT_TRUE(std::regex_search(run.strTty, m, std::regex("\rmid.bin  2/2  [ 0-9]+%  "))) << run.strTty;
+        // Narrowed to 50 columns while it ran: it follows.
+        if (nColumns == 120) {
+            ASSERT_NE(run.nResizedAt, std::string::npos) << "finished before the resize: use a bigger file";
+            for (const std::string& f : Frames(run.strTty.substr(run.nResizedAt)))
+                EXPECT_LE(f.size(), 49u) << f;
+        }
+    }
+    fs::remove(m_dir / "big._in");
+    const TerminalRun quiet = OnTerminal("'" KESTRIN_CLI "' encrypt -q -m des --password-file pw big.bin", 80);
+    EXPECT_EQ(quiet.strTty, "");
+    fs::remove(m_dir / "big._in");
+    EXPECT_EQ(Kestrin("encrypt --password-file pw big.bin").strErr, "");
+    const TerminalRun refused = OnTerminal("'" KESTRIN_CLI "' encrypt --password-file pw --name x -o - - <report.txt", 80);
+    EXPECT_EQ(refused.nExit, 64);
+    EXPECT_NE(refused.strTty.find("kestrin: a container is not for the terminal"), std::string::npos) << refused.strTty;
+}
+
+// A reader that goes away ends the run as a signal does: the progress line
+// ends with its newline, nothing more is said, and the status is 128+13.
+TEST_F(Cli, ProgressEndsWithANewlineWhenTheReaderGoesAway)
+{
+    Spit(m_dir / "big.bin", Noise(24000000));
+    const TerminalRun run = OnTerminal("'" KESTRIN_CLI "' encrypt --threads 1 --password-file pw -o - big.bin |"
+                                       " { head -c 1 >/dev/null; sleep 1; }; echo \"exit ${PIPESTATUS[0]}\"", 80);
+    const size_t nExit = run.strTty.find("exit 141");
+    ASSERT_NE(nExit, std::string::npos) << run.strTty;
+    ASSERT_NE(run.strTty.find('%'), std::string::npos) << "no progress line shown: " << run.strTty;
+    EXPECT_EQ(run.strTty.substr(nExit - 2, 2), "\r\n") << run.strTty;  // the terminal's newline is \r\n
+    EXPECT_EQ(run.strTty.find("kestrin:"), std::string::npos) << run.strTty;
+}
+
+// With standard input a pipe, the password is asked on the terminal, twice,
+// without echo; a short one and a mismatch are said there; a wrong one
+// fails as from a file.
+TEST_F(Cli, PasswordIsAskedOnTheTerminalWhenStandardInputIsAPipe)
+{
+    const std::string strTool = "'" KESTRIN_CLI "'";
+    TerminalRun run = OnTerminal("seq 10 | " + strTool + " encrypt --name s.txt -o s._xt -; echo \"exit $?\"; stty -a",
+                                 80, {"abc", "open sesame", "sesame open", "open sesame", "open sesame"});
+    EXPECT_NE(run.strTty.find("kestrin: the password must have at least 4 characters\r\n"), std::string::npos)
+        << run.strTty;
+    EXPECT_NE(run.strTty.find("kestrin: the passwords do not match\r\n"), std::string::npos) << run.strTty;
+    EXPECT_NE(run.strTty.find("Password again: "), std::string::npos) << run.strTty;
+    EXPECT_NE(run.strTty.find("- -> ./s._xt\r\nexit 0"), std::string::npos) << run.strTty;
+    EXPECT_EQ(run.strTty.find("sesame"), std::string::npos) << "echoed: " << run.strTty;
+    EXPECT_NE(run.strTty.find(" echo "), std::string::npos) << run.strTty;
+    EXPECT_EQ(Kestrin("decrypt --password-file pw -o - s._xt").strOut, "1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n");
+    run = OnTerminal("cat s._xt | " + strTool + " decrypt -o - -; echo \"exit $?\"", 80, {"wrong"});
+    EXPECT_NE(run.strTty.find("kestrin: -: wrong password (or a damaged header)"), std::string::npos) << run.strTty;
+    EXPECT_NE(run.strTty.find("exit 5"), std::string::npos) << run.strTty;
 }
 
 // An interrupt becomes a cancel request: the worker stops at its next block
@@ -396,79 +549,138 @@ struct SessionLine {
 };
 
 #define KESTRIN_WRONG_PASSWORD "wrong password, or the container was made with another method\n"
+#define KESTRIN_WEAK(name) "kestrin: warning: " name " is an older method, kept for existing containers (not " \
+    "authenticated, its key not salted); choose -m aes (AES-256-GCM, authenticated) for anything new\n"
+#define KESTRIN_SKIPPED "skipped: already a Kestrin container (-f encrypts it anyway)\n"
 
 const SessionLine kSession[] = {
-    // output folder
-    {"$K encrypt -m sapphire --password-file pw -o out report.txt", 0, "report.txt -> out/report._xt\n", "", {"out/report._xt"}, {"report._xt"}},
+    // output folder (made when missing) and output file (refused when it exists, replaced with -f)
+    {"$K encrypt -m sapphire --password-file pw -O out report.txt", 0, "report.txt -> out/report._xt\n",
+     KESTRIN_WEAK("Sapphire II"), {"out/report._xt"}, {"report._xt"}},
     {"$K decrypt --password-file=pw --output-dir=out sap._xt", 0, "sap._xt -> out/report.txt (Sapphire II)\n", "", {"out/report.txt"}, {}},
-    {"$K encrypt --password-file pw -o nowhere report.txt", 64, "", "kestrin: the output folder does not exist: nowhere\n", {}, {"nowhere", "report._xt"}},
-    {"$K decrypt --password-file pw -o report.txt sap._xt", 64, "", "kestrin: the output folder does not exist: report.txt\n", {}, {}},
+    {"$K encrypt -q --password-file pw -O new/deeper report.txt", 0, "", "", {"new/deeper/report._xt"}, {"report._xt"}},
+    {"$K encrypt -q --password-file pw -O pw report.txt", 2, "", "kestrin: pw: cannot make the folder: *", {}, {"report._xt"}},
+    {"$K decrypt --password-file pw -o named.txt sap._xt && cmp named.txt report.txt", 0,
+     "sap._xt -> ./named.txt (Sapphire II)\n", "", {"named.txt"}, {"report1.txt"}},
+    {"$K decrypt --password-file pw -o named.txt des._xt", 1, "", "kestrin: named.txt: already exists (-f replaces it)\n", {}, {"named1.txt"}},
+    {"echo mine >named.txt; $K decrypt -f --password-file pw -o named.txt des._xt && cmp named.txt report.txt", 0,
+     "des._xt -> ./named.txt (DES)\n", "", {}, {"named1.txt"}},
+    {"$K encrypt -q --password-file pw -o report.enc report.txt && $K decrypt --password-file pw -o - report.enc |"
+     " cmp - report.txt", 0, "", "report.enc -> - (AES-256-GCM, authenticated)\n", {"report.enc"}, {}},
+    {"cp sap._xt dmg._xt; printf \"\\x55\\x55\" | dd of=dmg._xt bs=1 seek=$(( $(stat -c %s dmg._xt) - 20 ))"
+     " conv=notrunc 2>/dev/null; echo mine >kept.txt; $K decrypt -f --password-file pw -o kept.txt dmg._xt; cat kept.txt",
+     0, "mine\n", "kestrin: dmg._xt: damaged at block *", {}, {}},  // only a whole file replaces one
+    {"$K encrypt -f --password-file pw -o report.txt report.txt", 1, "", "kestrin: report.txt: is the input itself\n", {}, {}},
+    {"$K decrypt -f --password-file pw -o /dev/null sap._xt", 1, "", "kestrin: /dev/null: exists and is not a regular file\n", {}, {}},
+    {"$K decrypt --password-file pw -o out sap._xt", 1, "", "kestrin: out: is a folder (-O out puts the outputs in it)\n", {}, {}},
     // method detection, and a wrong password or method
     {"$K verify --password-file pw sap._xt des._xt cbc._xt bf._xt", 0,
      "sap._xt: OK (Sapphire II)\ndes._xt: OK (DES)\ncbc._xt: OK (DES-CBC)\nbf._xt: OK (Blowfish)\n", "", {}, {}},
-    {"$K decrypt --password-file pw -o out cbc._xt", 0, "cbc._xt -> out/report1.txt (DES-CBC)\n", "", {"out/report1.txt"}, {}},
+    {"$K decrypt --password-file pw -O out cbc._xt", 0, "cbc._xt -> out/report1.txt (DES-CBC; report.txt was taken)\n", "",
+     {"out/report1.txt"}, {}},
     {"$K verify --password-stdin sap._xt bf._xt <<<wrong", 5, "",
-     "kestrin: sap._xt: " KESTRIN_WRONG_PASSWORD "kestrin: bf._xt: " KESTRIN_WRONG_PASSWORD, {}, {}},
-    {"$K decrypt --password-stdin -o out bf._xt <<<wrong", 5, "", "kestrin: bf._xt: wrong password*", {}, {"out/report2.txt"}},
+     "kestrin: sap._xt: " KESTRIN_WRONG_PASSWORD "kestrin: bf._xt: " KESTRIN_WRONG_PASSWORD "kestrin: 2 of 2 files failed\n", {}, {}},
+    {"$K decrypt --password-stdin -O out bf._xt <<<wrong", 5, "", "kestrin: bf._xt: wrong password*", {}, {"out/report2.txt"}},
     {"$K verify -m des --password-file pw bf._xt", 6, "",
      "kestrin: bf._xt: damaged at block 1 (byte offset 20), or the container was made with another method\n", {}, {}},
     {"head -c 100 des._xt >cut._xt; $K verify --password-file pw cut._xt", 6, "",
      "kestrin: cut._xt: damaged at block 1 (byte offset 20)\n", {}, {}},
     {"$K decrypt --password-file pw report.txt missing._xt", 4, "",
-     "kestrin: report.txt: not a container (it does not begin with VXJ1)\n"
-     "kestrin: missing._xt: cannot read: No such file or directory\n", {}, {}},
+     "kestrin: report.txt: not a Kestrin container\n"
+     "kestrin: missing._xt: cannot read: No such file or directory\nkestrin: 2 of 2 files failed\n", {}, {}},
+    {": >e0; $K encrypt -q -m blowfish --password-file pw e0 && $K info --password-file pw e0._", 0,
+     "e0._\n  name:       e0\n  method:     DES, DES-CBC or Blowfish: the method cannot be told from an empty file\n"
+     "  blocks:     0\n  plain size: 0 bytes\n  container:  *", "", {}, {}},
+    // -q, -v and the warning for the older methods
+    {"$K encrypt -q -m des --password-file pw -o q._xt report.txt", 0, "", "", {"q._xt"}, {}},
+    {"$K verify -v --password-file pw q._xt", 0, "q._xt: OK (DES; *", "", {}, {}},
+    {"$K encrypt -vf --password-file pw -O out report.txt", 0,
+     "report.txt -> out/report1._xt (AES-256-GCM, authenticated; report._xt was taken; 30000 -> *", "", {}, {}},
     // standard input and output through pipes, every method
     {"for m in sapphire des des-cbc blowfish; do $K encrypt -m $m --password-file pw --name r.txt -o - - <report.txt |"
      " $K decrypt --password-file pw -o - - | cmp - report.txt && echo $m; done", 0, "sapphire\ndes\ndes-cbc\nblowfish\n",
-     "- -> -\n- -> - (Sapphire II)\n- -> -\n- -> - (DES)\n- -> -\n- -> - (DES-CBC)\n- -> -\n- -> - (Blowfish)\n", {}, {"r.txt", "r._xt"}},
-    {"cat report.txt | $K encrypt -m sapphire --password-file pw --name=piped.txt -", 0, "- -> ./piped._xt\n", "", {"piped._xt"}, {}},
-    {"$K decrypt --password-file pw -o out - <piped._xt", 0, "- -> out/piped.txt (Sapphire II)\n", "", {"out/piped.txt"}, {}},
+     KESTRIN_WEAK("Sapphire II") "- -> -\n- -> - (Sapphire II)\n" KESTRIN_WEAK("DES") "- -> -\n- -> - (DES)\n"
+     KESTRIN_WEAK("DES-CBC") "- -> -\n- -> - (DES-CBC)\n" KESTRIN_WEAK("Blowfish") "- -> -\n- -> - (Blowfish)\n", {},
+     {"r.txt", "r._xt"}},
+    {"cat report.txt | $K encrypt -m sapphire --password-file pw --name=piped.txt -", 0, "- -> ./piped._xt\n",
+     KESTRIN_WEAK("Sapphire II"), {"piped._xt"}, {}},
+    {"$K decrypt --password-file pw -O out - <piped._xt", 0, "- -> out/piped.txt (Sapphire II)\n", "", {"out/piped.txt"}, {}},
     {"{ cat sap._xt; printf ab; } | $K verify --password-file pw -", 1, "", "kestrin: -: damaged at block 9 (byte offset *", {}, {}},
     {"$K encrypt --password-file pw - <report.txt", 64, "", "kestrin: encrypting standard input needs --name NAME*", {}, {}},
     {"$K encrypt --password-stdin --name x - <report.txt", 64, "", "kestrin: standard input cannot hold both*", {}, {}},
-    {"$K decrypt --password-file pw -o - sap._xt des._xt", 64, "", "kestrin: -o - writes one output*", {}, {}},
-    // folders, with a symbolic link that loops back up
+    {"$K decrypt --password-file pw -o - sap._xt des._xt", 64, "", "kestrin: -o names the output of one input*", {}, {}},
+    // folders, with a symbolic link that loops back up; a second encrypt -r changes nothing
     {"$K encrypt --password-file pw tree", 1, "", "kestrin: tree: is a folder (-r works on the files below it)\n", {}, {}},
-    {"$K encrypt -r -m sapphire --password-file pw tree", 0, "tree/a.txt -> tree/a._xt\ntree/sub/b.dat -> tree/sub/b._at\n", "",
-     {"tree/a._xt", "tree/sub/b._at"}, {}},
-    {"cp des._xt tree/sub/notes; $K verify -rq --password-file pw tree", 0,
+    {"$K encrypt -r -m sapphire --password-file pw tree", 0, "tree/a.txt -> tree/a._xt\ntree/sub/b.dat -> tree/sub/b._at\n",
+     KESTRIN_WEAK("Sapphire II"), {"tree/a._xt", "tree/sub/b._at"}, {}},
+    {"$K encrypt -r --password-file pw tree", 0, "",
+     "kestrin: tree/a._xt: " KESTRIN_SKIPPED "kestrin: tree/a.txt: skipped: tree/a._xt is a Kestrin container already "
+     "(-f makes another beside it)\nkestrin: tree/sub/b._at: " KESTRIN_SKIPPED "kestrin: tree/sub/b.dat: skipped: "
+     "tree/sub/b._at is a Kestrin container already (-f makes another beside it)\n", {}, {"tree/a1._xt", "tree/sub/b1._at"}},
+    {"$K encrypt -rq --password-file pw tree && $K encrypt -f -m des --password-file pw tree/a._xt", 0,
+     "tree/a._xt -> tree/a1._xt (a._xt was taken)\n", KESTRIN_WEAK("DES"), {"tree/a1._xt"}, {}},
+    {"rm tree/a1._xt; cp des._xt tree/sub/notes; $K verify -rq --password-file pw tree", 0, "", "", {}, {}},
+    {"$K verify -r --password-file pw tree", 0,
      "tree/a._xt: OK (Sapphire II)\ntree/sub/b._at: OK (Sapphire II)\ntree/sub/notes: OK (DES)\n", "", {}, {}},
-    {"$K decrypt -r --password-file pw -o out tree", 0,
+    {"$K info -r --password-file pw tree | grep -c name:", 0, "3\n", "", {}, {}},
+    {"$K decrypt -r --password-file pw -O out tree", 0,
      "tree/a._xt -> out/tree/a.txt (Sapphire II)\ntree/sub/b._at -> out/tree/sub/b.dat (Sapphire II)\n"
      "tree/sub/notes -> out/tree/sub/report.txt (DES)\n", "", {"out/tree/a.txt", "out/tree/sub/b.dat", "out/tree/sub/report.txt"}, {"out/tree/sub/loop"}},
+    {"mkdir -p none && $K verify -r --password-file pw none des._xt", 1, "des._xt: OK (DES)\n",
+     "kestrin: none: no containers found below it\nkestrin: 1 of 2 files failed\n", {}, {}},
     // the authenticated method: through pipes, cut, altered; its password bytes decided per file
     {"$K encrypt --password-file pw --name r.txt -o - - <report.txt | $K decrypt --password-file pw -o - - |"
-     " cmp - report.txt && echo aes", 0, "aes\n", "- -> -\n- -> - (AES-256-GCM (authenticated))\n", {}, {"r.txt", "r._xt"}},
+     " cmp - report.txt && echo aes", 0, "aes\n", "- -> -\n- -> - (AES-256-GCM, authenticated)\n", {}, {"r.txt", "r._xt"}},
     {"head -c $(( $(stat -c %s aes._xt) / 2 )) aes._xt | $K decrypt -m aes --password-file pw -o - - >part; s=$?;"
      " n=$(wc -c <part); cmp -s part <(head -c $n report.txt) && [ $((n % 4096)) = 0 ] && [ $n -gt 0 ] &&"
      " echo \"exit $s, whole records only\"", 0, "exit 6, whole records only\n",
      "kestrin: -: altered or damaged at record *", {}, {}},
-    {"$K decrypt --password-stdin -o out aes._xt <<<wrong", 5, "",
+    {"$K decrypt --password-stdin -O out aes._xt <<<wrong", 5, "",
      "kestrin: aes._xt: wrong password (or a damaged header); nothing was written\n", {}, {"out/report3.txt"}},
     {"cp aes._xt hdr._xt; printf \"\\x81\\x96\\x98\\x00\" | dd of=hdr._xt bs=1 seek=6 conv=notrunc 2>/dev/null;"
      " $K verify --password-file pw hdr._xt", 6, "", "kestrin: hdr._xt: damaged header: iterations 10000001 out of range\n",
      {}, {}},
     {"printf \"s\\xe9same\\n\" >pw8; $K encrypt --password-file pw8 report.txt", 64, "",
      "kestrin: the password is not valid UTF-8*", {}, {"report._xt"}},
-    {"mkdir -p out8 && $K encrypt -m des --password-file pw8 -o out8 report.txt >/dev/null &&"
-     " $K decrypt --password-file pw8 -o out8 out8/report._xt aes._xt", 5, "out8/report._xt -> out8/report.txt (DES)\n",
+    {"$K encrypt -q -m des --password-file pw8 -O out8 report.txt &&"
+     " $K decrypt --password-file pw8 -O out8 out8/report._xt aes._xt", 5, "out8/report._xt -> out8/report.txt (DES)\n",
      "kestrin: aes._xt: the password is not valid UTF-8, which an authenticated container's key is made from; "
-     "nothing was written\n", {"out8/report.txt"}, {"out8/report1.txt"}},
+     "nothing was written\nkestrin: 1 of 2 files failed\n", {"out8/report.txt"}, {"out8/report1.txt"}},
     // info
     {"$K info --password-file pw bf._xt", 0,
      "bf._xt\n  name:       report.txt\n  method:     Blowfish\n  blocks:     8\n  plain size: 30000 bytes\n  container:  *", "", {}, {}},
-    // every password source
-    {"$K verify -q --password-fd 3 des._xt 3<pw", 0, "des._xt: OK (DES)\n", "", {}, {}},
+    // every password source, and what is wrong with one
+    {"$K verify --password-fd 3 des._xt 3<pw", 0, "des._xt: OK (DES)\n", "", {}, {}},
+    {"$K verify -q --password-fd 3 des._xt 3<pw", 0, "", "", {}, {}},
     {"KPW='open sesame' $K verify --password-env KPW des._xt", 0, "des._xt: OK (DES)\n", "", {}, {}},
     {"$K verify --password-env=NOPE des._xt", 64, "", "kestrin: the environment variable NOPE is not set\n", {}, {}},
     {"$K verify --password-fd 9 des._xt", 64, "", "kestrin: cannot read the password from file descriptor 9: Bad file descriptor\n", {}, {}},
     {"$K verify --password-fd=x des._xt", 64, "", "kestrin: not a file descriptor: x\n*", {}, {}},
     {"$K verify --password-env KPW --password-file pw des._xt", 64, "", "kestrin: give one password source*", {}, {}},
-    // --opt=value and bundled short options
+    {": >nopw; $K verify --password-file nopw des._xt", 64, "", "kestrin: cannot read the password file nopw: it is empty\n", {}, {}},
+    {"$K verify --password-file nowhere/pw des._xt", 64, "",
+     "kestrin: cannot read the password file nowhere/pw: No such file or directory\n", {}, {}},
+    // what is not a regular file, named as such
+    {"mkfifo fifo; $K encrypt --password-file pw /dev/null fifo", 1, "",
+     "kestrin: /dev/null: not a regular file\nkestrin: fifo: not a regular file\nkestrin: 2 of 2 files failed\n", {}, {}},
+    // --opt=value and bundled short options; each command's own options only
     {"$K verify --method=des --password-file=pw des._xt", 0, "des._xt: OK\n", "", {}, {}},
-    {"$K verify -qmblowfish --password-file pw bf._xt", 0, "bf._xt: OK\n", "", {}, {}},
+    {"$K verify -qmblowfish --password-file pw bf._xt", 0, "", "", {}, {}},
     {"$K encrypt --method=auto --password-file pw report.txt", 64, "", "kestrin: encrypt needs a method, not auto\n*", {}, {"report._xt"}},
     {"$K verify --quiet=yes --password-file pw des._xt", 64, "", "kestrin: --quiet takes no value\n*", {}, {}},
+    {"$K verify -o d --password-file pw des._xt", 64, "", "kestrin: -o is not an option of verify\n*", {}, {}},
+    // help and version wherever they are asked for
+    {"$K help nonsense", 64, "", "kestrin: help: no such command: nonsense (encrypt, decrypt, verify or info)\n*", {}, {}},
+    {"$K encrypt --version", 0, "kestrin *", "", {}, {}},
+    {"$K verify report.txt -? --bogus", 0, "usage: kestrin verify [OPTIONS] FILE...\n*", "", {}, {}},
+    {"$K -?", 0, "usage: kestrin encrypt *", "", {}, {}},
+    // completion: containers first, exported variables only, - for -o
+    {". ./comp.sh; cd comp && comp kestrin decrypt ''", 0, "a._xt sub \n", "", {}, {}},
+    {". ./comp.sh; cd comp && comp kestrin verify b", 0, "b.txt \n", "", {}, {}},
+    {". ./comp.sh; cd comp && comp kestrin encrypt -o ''", 0, "- a._xt b.txt sub \n", "", {}, {}},
+    {". ./comp.sh; export KSTN_SET=1; KSTN_UNSET=1; comp kestrin info --password-env KSTN_", 0, "KSTN_SET \n", "", {}, {}},
+    {". ./comp.sh; comp kestrin verify --out", 0, " \n", "", {}, {}},
+    {". ./comp.sh; comp kestrin info --re", 0, "--recursive \n", "", {}, {}},
 };
 
 TEST_F(Cli, Session)
@@ -484,11 +696,14 @@ TEST_F(Cli, Session)
     Spit(m_dir / "tree" / "a.txt", "a");
     Spit(m_dir / "tree" / "sub" / "b.dat", "b");
     fs::create_directory_symlink("..", m_dir / "tree" / "sub" / "loop");
+    fs::create_directories(m_dir / "comp" / "sub");
+    Spit(m_dir / "comp" / "a._xt", "");
+    Spit(m_dir / "comp" / "b.txt", "");
     setenv("K", KESTRIN_CLI, 1);
 
     for (const SessionLine& line : kSession) {
         SCOPED_TRACE(line.pszCommand);
-        const std::string strCmd = "cd '" + m_dir.string() + "' && bash -c '" + Quoted(line.pszCommand) +
+        const std::string strCmd = "cd '" + m_dir.string() + "' && setsid -w bash -c '" + Quoted(line.pszCommand) +
                                    "' </dev/null >.stdout 2>.stderr";
         const int nStatus = std::system(strCmd.c_str());
         EXPECT_EQ(WIFEXITED(nStatus) ? WEXITSTATUS(nStatus) : -1, line.nExit);
@@ -508,7 +723,7 @@ TEST_F(Cli, HelpForEveryCommand)
         ToolRun help = Kestrin(std::string("help ") + pszCommand);
         EXPECT_EQ(help.nExit, 0);
         EXPECT_EQ(help.strOut.rfind(std::string("usage: kestrin ") + pszCommand + " [OPTIONS] FILE...\n", 0), 0u);
-        for (const char* pszPart : {"--password-fd N", "--option=value", "\nExample:\n  kestrin ", "  64 ", "128+N"})
+        for (const char* pszPart : {"--password-fd N", "--option=value", "\nExamples:\n  kestrin ", "  64 ", "128+N"})
             EXPECT_NE(help.strOut.find(pszPart), std::string::npos) << pszPart;
         ToolRun dashed = Kestrin(std::string(pszCommand) + " --help");
         EXPECT_EQ(dashed.nExit, 0);
@@ -600,12 +815,13 @@ TEST_F(Cli, BackslashColonAndTrailingDotAreOrdinaryNames)
     const struct {
         const char* pszName;
         const char* pszContainer;
+        const char* pszNote;
     } kCases[] = {
-        {"a\\b.txt", "a\\b._xt"},
-        {"k\\photo.txt", "k\\photo._xt"},
-        {"f\\..\\x.txt", "f\\..\\x._xt"},
-        {"meeting 12:30.txt", "meeting 12:30._xt"},
-        {"notes.", "notes1."},  // the proposal is the source itself, so it is numbered
+        {"a\\b.txt", "a\\b._xt", ""},
+        {"k\\photo.txt", "k\\photo._xt", ""},
+        {"f\\..\\x.txt", "f\\..\\x._xt", ""},
+        {"meeting 12:30.txt", "meeting 12:30._xt", ""},
+        {"notes.", "notes1.", " (notes. was taken)"},  // the proposal is the source itself, so it is numbered
     };
     fs::create_directories(m_dir / "out");
     for (const auto& c : kCases) {
@@ -613,7 +829,7 @@ TEST_F(Cli, BackslashColonAndTrailingDotAreOrdinaryNames)
         Spit(m_dir / c.pszName, c.pszName);
         ToolRun run = Kestrin("encrypt -m sapphire --password-file pw '" + std::string(c.pszName) + "'");
         ASSERT_EQ(run.nExit, 0) << run.strErr;
-        EXPECT_EQ(run.strOut, std::string(c.pszName) + " -> ./" + c.pszContainer + "\n");
+        EXPECT_EQ(run.strOut, std::string(c.pszName) + " -> ./" + c.pszContainer + c.pszNote + "\n");
         fs::rename(m_dir / c.pszContainer, m_dir / "out" / c.pszContainer);
         run = Kestrin("decrypt --password-file pw 'out/" + std::string(c.pszContainer) + "'");
         ASSERT_EQ(run.nExit, 0) << run.strErr;
@@ -652,3 +868,135 @@ TEST_F(Cli, InterruptAtThePromptRestoresEcho)
 }
 
 }  // namespace
+
+// What --help says is what the manual page, cli/README.md, README.md and the
+// completion say: each command's options, the synopsis and the exit statuses.
+class Documents : public Cli {
+protected:
+    static std::string Squeezed(std::string s)
+    {
+        s = std::regex_replace(s, std::regex(R"(\\-)"), "-");
+        s = std::regex_replace(s, std::regex(R"(\s+)"), " ");
+        return std::regex_replace(s, std::regex(R"(^ | $)"), "");
+    }
+    static std::string Source(const char* pszFile) { return Slurp(fs::path(KESTRIN_SOURCE_DIR) / pszFile); }
+    static std::vector<std::string> Lines(const std::string& s)
+    {
+        std::vector<std::string> lines;
+        std::istringstream in(s);
+        for (std::string line; std::getline(in, line);)
+            lines.push_back(line);
+        return lines;
+    }
+    // Rows of code and words, then the note below them (code "").
+    using Table = std::vector<std::pair<std::string, std::string>>;
+    static void Add(Table& table, const std::string& strCode, const std::string& strWords)
+    {
+        if (!table.empty() && table.back().first == strCode)
+            table.back().second = Squeezed(table.back().second + " " + strWords);
+        else
+            table.push_back({strCode, Squeezed(strWords)});
+    }
+};
+
+const char* const kCommandNames[] = {"encrypt", "decrypt", "verify", "info"};
+
+TEST_F(Documents, OptionsAgree)
+{
+    // The manual page: .SS "Options of every command", "Options of encrypt and decrypt", ...
+    std::map<std::string, std::set<std::string>> man;
+    std::vector<std::string> commands;
+    bool bOptions = false, bTag = false;
+    for (const std::string& line : Lines(Source("cli/kestrin.1"))) {
+        if (line.rfind(".SH ", 0) == 0)
+            bOptions = line == ".SH OPTIONS";
+        if (!bOptions)
+            continue;
+        if (line.rfind(".SS ", 0) == 0) {
+            commands.clear();
+            for (const char* psz : kCommandNames)
+                if (line.rfind(".SS Options of ", 0) == 0 &&
+                    (line.find("every command") != std::string::npos || line.find(psz) != std::string::npos))
+                    commands.push_back(psz);
+        }
+        std::smatch m;
+        if (bTag && std::regex_search(line, m, std::regex(R"(\\-\\-((?:[a-z]|\\-)+))")))
+            for (const std::string& c : commands)
+                man[c].insert(std::regex_replace(std::string(m[1]), std::regex(R"(\\-)"), "-"));
+        bTag = line == ".TP";
+    }
+    for (const char* pszCommand : kCommandNames) {
+        SCOPED_TRACE(pszCommand);
+        std::set<std::string> help;
+        bool bIn = false;
+        for (const std::string& line : Lines(Kestrin(std::string("help ") + pszCommand).strOut)) {
+            bIn = line == "Options:" || (bIn && line.rfind("  ", 0) == 0);
+            std::smatch m;
+            if (bIn && std::regex_search(line, m, std::regex(R"(^  (?:-[A-Za-z?],|   ) --([a-z-]+))")))
+                help.insert(m[1]);
+        }
+        EXPECT_GE(help.size(), 10u);
+        EXPECT_EQ(help, man[pszCommand]) << "the manual page's OPTIONS";
+        const ToolRun completion = Kestrin("bash -c '. ./comp.sh; comp kestrin " + std::string(pszCommand) + " --'", "", false);
+        std::set<std::string> offered;
+        std::istringstream words(completion.strOut);
+        for (std::string w; words >> w;)
+            offered.insert(w.substr(2));
+        EXPECT_EQ(help, offered) << "the completion";
+    }
+}
+
+TEST_F(Documents, SynopsisAndExitStatusesAgree)
+{
+    const std::string strHelp = Kestrin("help").strOut;
+    for (const char* pszCommand : kCommandNames) {
+        std::smatch m;
+        ASSERT_TRUE(std::regex_search(strHelp, m, std::regex(std::string("kestrin ") + pszCommand + " +\\[.*")));
+        const std::string strLine = Squeezed(m[0]);
+        for (const char* pszFile : {"cli/README.md", "README.md"})
+            EXPECT_NE(Squeezed(Source(pszFile)).find(strLine), std::string::npos) << pszFile << ": " << strLine;
+    }
+
+    Table help, man, readme;
+    std::string strCode;
+    bool bIn = false;
+    for (const std::string& line : Lines(strHelp)) {
+        bIn = bIn || line == "Exit status:";
+        std::smatch m;
+        if (!bIn || line == "Exit status:")
+            continue;
+        if (std::regex_match(line, m, std::regex(R"(  (\S+)  +(.*))")))
+            strCode = m[1];
+        else if (line.rfind(" ", 0) != 0)
+            strCode = "";
+        Add(help, strCode, m.size() > 2 ? std::string(m[2]) : line);
+    }
+    bIn = false;
+    for (const std::string& line : Lines(Source("cli/kestrin.1"))) {
+        if (line.rfind(".SH ", 0) == 0)
+            bIn = line == ".SH EXIT STATUS";
+        if (!bIn || line == ".TP" || line.rfind(".SH", 0) == 0)
+            continue;
+        if (line.rfind(".B ", 0) == 0)
+            strCode = line.substr(3);
+        else if (line == ".PP")
+            strCode = "";
+        else
+            Add(man, strCode, line);
+    }
+    bIn = false;
+    for (const std::string& line : Lines(Source("cli/README.md"))) {
+        if (line.rfind("## ", 0) == 0)
+            bIn = line == "## Exit status";
+        std::smatch m;
+        if (!bIn || line.empty() || line.rfind("##", 0) == 0 || line.rfind("|---", 0) == 0 || line == "| status | meaning |")
+            continue;
+        if (std::regex_match(line, m, std::regex(R"(\| (\S+) \| (.*) \|)")))
+            Add(readme, m[1], m[2]);
+        else
+            Add(readme, "", line);
+    }
+    EXPECT_EQ(help.size(), 12u);  // 0 to 8, 64, 128+N and the note below
+    EXPECT_EQ(help, man) << "the manual page";
+    EXPECT_EQ(help, readme) << "cli/README.md";
+}

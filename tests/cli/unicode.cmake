@@ -36,6 +36,16 @@ function(winpath var path)
   set(${var} "${p}" PARENT_SCOPE)
 endfunction()
 
+# /? and -? ask for help wherever they stand, as Windows programs take them:
+# never a command or a file name.
+set(cwd "${WORK}")
+foreach(args "/?" "encrypt;/?" "verify;box._xt;-?;--bogus")
+  run(${EMULATOR} "${TOOL}" ${args})
+  if(NOT out MATCHES "^usage: kestrin")
+    message(FATAL_ERROR "kestrin ${args}: no help:\n${out}")
+  endif()
+endforeach()
+
 foreach(pw "pässwörd" "κωδικός")
   message(STATUS "password ${pw}")
   file(WRITE "${WORK}/pw" "${pw}\n")
@@ -53,7 +63,7 @@ foreach(pw "pässwörd" "κωδικός")
 
   # Wine: the *.txt wildcard expanded by kestrin.exe itself.
   set(cwd "${WORK}/orig")
-  run(${EMULATOR} "${TOOL}" encrypt -q -m des --password-file ../pw "*.txt")
+  run(${EMULATOR} "${TOOL}" encrypt -m des --password-file ../pw "*.txt")
   foreach(name ${names})
     string(REGEX REPLACE "\\.txt$" "._xt" box "${name}")
     if(NOT EXISTS "${WORK}/orig/${box}")

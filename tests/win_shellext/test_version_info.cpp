@@ -56,6 +56,26 @@ TEST(VersionInfo, ModuleCarriesItsVersionAndStrings)
     EXPECT_EQ(fixed.dwFileOS, DWORD(VOS__WINDOWS32));
 }
 
+#ifdef KESTRIN_TOOL
+// The tool shows the DLL's product, version and copyright; only what tells
+// the two files apart differs.
+TEST(VersionInfo, ToolCarriesTheSameBlock)
+{
+    CVersionInfo dll, tool;
+    ASSERT_TRUE(dll.Load(WinePath(KESTRIN_DLL).c_str()));
+    ASSERT_TRUE(tool.Load(WinePath(KESTRIN_TOOL).c_str()));
+    EXPECT_EQ(tool.m_dwLangCharset, dll.m_dwLangCharset);
+    for (const char* pszName : {"ProductName", "ProductVersion", "FileVersion", "LegalCopyright", "CompanyName"})
+        EXPECT_EQ(StringOf(tool, pszName), StringOf(dll, pszName)) << pszName;
+    EXPECT_EQ(StringOf(tool, "FileDescription"), "Kestrin command-line tool");
+    EXPECT_EQ(StringOf(tool, "OriginalFilename"), "kestrin.exe");
+    VS_FIXEDFILEINFO fixed = {};
+    ASSERT_TRUE(tool.GetFixedInfo(fixed));
+    EXPECT_EQ(fixed.dwFileVersionMS, 0x00010000u);
+    EXPECT_EQ(fixed.dwFileType, DWORD(VFT_APP));
+}
+#endif
+
 TEST(VersionInfo, FirstTranslationAndDecimalHalves)
 {
     CVersionInfo info;
