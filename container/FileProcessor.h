@@ -15,6 +15,7 @@
 #include "container/ContainerV1.h"
 #include "framework/afxstr.h"
 
+class CNamedStreams;
 class COutputFile;
 
 class CFileProcessor {
@@ -23,7 +24,7 @@ public:
     static const int kPackedBufferSize = kV1PackedSize;
     static const int kMaxNameLength = kV1MaxNameLength;
 
-    CFileProcessor() = default;
+    CFileProcessor();
     virtual ~CFileProcessor() = default;
     CFileProcessor(const CFileProcessor&) = delete;
     CFileProcessor& operator=(const CFileProcessor&) = delete;
@@ -57,6 +58,9 @@ public:
     // instead of naming a finished output. Either may be null; neither is
     // closed. A stream source has no size, so no percentage is reported.
     void SetStreams(FILE* pIn, FILE* pOut);
+    // Where a finished output's download mark comes from and goes
+    // (CarryDownloadMark); the system's unless set.
+    void SetNamedStreams(CNamedStreams& streams) { m_pNamedStreams = &streams; }
     const CContainerFacts& Facts() const { return m_facts; }
 
 private:
@@ -81,13 +85,17 @@ private:
     // The cipher keyed with the item's password (its first key form), whose copy is wiped.
     static bool KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading);
     // Names the output when nKeep asks for it, else removes it; records in
-    // the item what was kept. Returns nResult, or the naming's failure.
-    static int SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep);
+    // the item what was kept. An output that is kept first gets strSource's
+    // download mark, while it is still unnamed: it never appears without it.
+    // Returns nResult, or the naming's failure.
+    int SettleOutput(CWorkItem& item, COutputFile& out, const CString& strSource, const CString& strName, int nResult,
+                     int nKeep);
     // A stream output's last bytes pushed out; nResult, or the write failure.
     static int FlushStream(FILE* pOut, int nResult);
 
     FILE* m_pStreamIn = nullptr;
     FILE* m_pStreamOut = nullptr;
+    CNamedStreams* m_pNamedStreams;
     CContainerFacts m_facts;
     CV1Buffers m_buffers;  // the serial loops' chunk and block, wiped with the processor
     int m_nThreads = 0;
