@@ -57,15 +57,16 @@ public:
     ReadResult Read(const CString& strPath, const char* pszStream, size_t nLimit, std::string& data) override
     {
         data.clear();
-        if (!HasNamedStreams(strPath))
-            return kNone;
+        // Most files have no mark: one failed open is all they cost. The
+        // volume is asked only about a stream that seems to be there.
         CHandle file(::CreateFileW(StreamPath(strPath, pszStream).c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file.Valid()) {
-            const DWORD dwError = ::GetLastError();
-            return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? kNone : kFailed;
-        }
+        const DWORD dwError = file.Valid() ? ERROR_SUCCESS : ::GetLastError();
+        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND || !HasNamedStreams(strPath))
+            return kNone;
+        if (!file.Valid())
+            return kFailed;
         LARGE_INTEGER size;
         if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0)
             return kFailed;
@@ -118,17 +119,17 @@ CNamedStreams& SystemNamedStreams()
     return s_streams;
 }
 
-bool CarryDownloadMark(CNamedStreams& streams, const CString& strFrom, const CString& strTo)
+MarkCarried CarryDownloadMark(CNamedStreams& streams, const CString& strFrom, const CString& strTo)
 {
     std::string mark;
     switch (streams.Read(strFrom, kDownloadMarkStream, kMarkLimit, mark)) {
     case CNamedStreams::kRead:
         break;
     case CNamedStreams::kNone:
-        return false;
+        return MarkCarried::kNoMark;
     default:  // there, but not to be copied: still marked
         mark = kInternetZoneMark;
         break;
     }
-    return streams.Write(strTo, kDownloadMarkStream, mark);
+    return streams.Write(strTo, kDownloadMarkStream, mark) ? MarkCarried::kMarked : MarkCarried::kNotWritten;
 }

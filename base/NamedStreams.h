@@ -33,5 +33,6 @@ extern const char kDownloadMarkStream[];
 // Gives strTo the download mark strFrom carries, if it carries one: its
 // bytes, or, when they are too many or cannot be read, a plain mark of the
 // internet zone, so that a file made from a marked one is never unmarked.
-// Failures are not the file's: true when strTo was marked.
-bool CarryDownloadMark(CNamedStreams& streams, const CString& strFrom, const CString& strTo);
+// Failures are not the file's: they are only returned.
+enum class MarkCarried { kNoMark, kMarked, kNotWritten };
+MarkCarried CarryDownloadMark(CNamedStreams& streams, const CString& strFrom, const CString& strTo);

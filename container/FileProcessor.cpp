@@ -133,14 +133,18 @@ int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CStrin
                                  int nResult, int nKeep)
 {
     if (nKeep != KEPT_NOTHING) {
-        // A mark that cannot be carried does not fail the file. A stream
-        // input has no mark, and its source path only names it.
-        if (!m_pStreamIn)
-            CarryDownloadMark(*m_pNamedStreams, strSource, out.TemporaryPath());
+        // The mark goes on while the output is unnamed, so that it never
+        // appears without it; failing that, once it is named. A mark that
+        // cannot be carried does not fail the file. A stream input has no
+        // mark, and its source path only names it.
+        const MarkCarried carried = m_pStreamIn ? MarkCarried::kNoMark
+                                                : CarryDownloadMark(*m_pNamedStreams, strSource, out.TemporaryPath());
         CString strFinal;
         const int nFinish =
             out.Finish(strName, strFinal, [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
         if (nFinish == WR_OK) {
+            if (carried == MarkCarried::kNotWritten)
+                CarryDownloadMark(*m_pNamedStreams, strSource, strFinal);
             LockedSet(item.m_nKept, nKeep);
             return nResult;
         }

@@ -85,9 +85,8 @@ private:
     // The cipher keyed with the item's password (its first key form), whose copy is wiped.
     static bool KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading);
     // Names the output when nKeep asks for it, else removes it; records in
-    // the item what was kept. An output that is kept first gets strSource's
-    // download mark, while it is still unnamed: it never appears without it.
-    // Returns nResult, or the naming's failure.
+    // the item what was kept. An output that is kept gets strSource's
+    // download mark. Returns nResult, or the naming's failure.
     int SettleOutput(CWorkItem& item, COutputFile& out, const CString& strSource, const CString& strName, int nResult,
                      int nKeep);
     // A stream output's last bytes pushed out; nResult, or the write failure.

@@ -143,6 +143,7 @@ public:
     std::map<std::string, std::string> marks;  // path -> its download mark
     bool bReadFails = false;
     bool bWriteFails = false;
+    bool bTemporaryRefuses = false;  // a temporary output takes no stream
     std::vector<std::pair<std::string, std::string>> writes;  // path, bytes
 
     ReadResult Read(const CString& strPath, const char* pszStream, size_t nLimit, std::string& data) override
@@ -162,7 +163,7 @@ public:
     {
         EXPECT_STREQ(pszStream, kDownloadMarkStream);
         writes.push_back({strPath.str(), data});
-        return !bWriteFails;
+        return !bWriteFails && !(bTemporaryRefuses && IsPartialName(GetFileNamePart(strPath).str()));
     }
 };
 
@@ -176,14 +177,15 @@ TEST(DownloadMark, TravelsFromTheSourceToTheFileMadeFromIt)
         std::string mark;  // empty: none
         bool bReadFails;
         bool bWriteFails;
-        bool bMarked;
+        MarkCarried carried;
         const char* pszWritten;  // null: nothing written
     } kCases[] = {
-        {"a mark is copied byte for byte", kMark, false, false, true, kMark},
-        {"no mark, nothing written", "", false, false, false, nullptr},
-        {"a mark too large to copy still marks", std::string(70000, 'x'), false, false, true, kInternetZone},
-        {"a mark that cannot be read still marks", "", true, false, true, kInternetZone},
-        {"a mark that cannot be written is no failure", kMark, false, true, false, kMark},
+        {"a mark is copied byte for byte", kMark, false, false, MarkCarried::kMarked, kMark},
+        {"no mark, nothing written", "", false, false, MarkCarried::kNoMark, nullptr},
+        {"a mark too large to copy still marks", std::string(70000, 'x'), false, false, MarkCarried::kMarked,
+         kInternetZone},
+        {"a mark that cannot be read still marks", "", true, false, MarkCarried::kMarked, kInternetZone},
+        {"a mark that cannot be written is no failure", kMark, false, true, MarkCarried::kNotWritten, kMark},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(c.pszWhat);
@@ -192,7 +194,7 @@ TEST(DownloadMark, TravelsFromTheSourceToTheFileMadeFromIt)
             streams.marks["from"] = c.mark;
         streams.bReadFails = c.bReadFails;
         streams.bWriteFails = c.bWriteFails;
-        EXPECT_EQ(CarryDownloadMark(streams, "from", "to"), c.bMarked);
+        EXPECT_EQ(CarryDownloadMark(streams, "from", "to"), c.carried);
         ASSERT_EQ(streams.writes.size(), c.pszWritten ? 1u : 0u);
         if (c.pszWritten) {
             EXPECT_EQ(streams.writes[0].first, "to");
@@ -202,7 +204,8 @@ TEST(DownloadMark, TravelsFromTheSourceToTheFileMadeFromIt)
 }
 
 // Both directions mark their output while it is still a temporary file: it
-// never appears under its name without the mark. Nothing kept, nothing marked.
+// never appears under its name without the mark (unless the temporary file
+// takes no mark: then once it is named). Nothing kept, nothing marked.
 TEST_F(Streams, OutputsGetTheMarkBeforeTheyAreNamed)
 {
     WriteFileBytes(PathOf("a.txt"), TextBytes(3000));
@@ -212,17 +215,20 @@ TEST_F(Streams, OutputsGetTheMarkBeforeTheyAreNamed)
         bool bEncrypt;
         const char* pszPassword;
         bool bCancel;
-        bool bMarked;
+        bool bTemporaryRefuses;
+        size_t nWrites;  // the last one the mark that stayed
     } kCases[] = {
-        {"a.txt", true, kPassword, false, true},
-        {"b._xt", false, kPassword, false, true},
-        {"b._xt", false, "wrong one", false, false},
-        {"a.txt", true, kPassword, true, false},
+        {"a.txt", true, kPassword, false, false, 1},
+        {"b._xt", false, kPassword, false, false, 1},
+        {"b._xt", false, "wrong one", false, false, 0},
+        {"a.txt", true, kPassword, true, false, 0},
+        {"b._xt", false, kPassword, false, true, 2},
     };
     for (const auto& c : kCases) {
         SCOPED_TRACE(testing::Message() << c.pszSource << ", " << c.pszPassword << (c.bCancel ? ", cancelled" : ""));
         CFakeStreams streams;
         streams.marks[PathOf(c.pszSource).str()] = kMark;
+        streams.bTemporaryRefuses = c.bTemporaryRefuses;
         const Names before = Listing();
         CWorkItem item;
         item.m_strSource = PathOf(c.pszSource);
@@ -234,15 +240,18 @@ TEST_F(Streams, OutputsGetTheMarkBeforeTheyAreNamed)
         CFileProcessor processor;
         processor.SetNamedStreams(streams);
         WithCipher(3, [&](CCipher& cipher) { processor.Run(item, cipher); });
-        ASSERT_EQ(streams.writes.size(), c.bMarked ? 1u : 0u);
-        if (!c.bMarked) {
+        ASSERT_EQ(streams.writes.size(), c.nWrites);
+        if (c.nWrites == 0) {
             EXPECT_EQ(Listing(), before);
             continue;
         }
         EXPECT_TRUE(IsPartialName(GetFileNamePart(streams.writes[0].first.c_str()).str())) << streams.writes[0].first;
         EXPECT_EQ(GetDirectoryPart(streams.writes[0].first.c_str()), Folder());
-        EXPECT_EQ(streams.writes[0].second, kMark);
         EXPECT_FALSE(PathExists(streams.writes[0].first.c_str())) << "named since";
+        if (c.bTemporaryRefuses) {
+            EXPECT_EQ(streams.writes.back().first, item.m_strDest.str()) << "then the named output";
+        }
+        EXPECT_EQ(streams.writes.back().second, kMark);
         std::remove(item.m_strDest);
     }
 }
