@@ -1,8 +1,10 @@
 #include "base/NamedStreams.h"
 
 #ifdef _WIN32
+#include <mutex>
 #include <vector>
 
+#include "base/PathUtils.h"
 #include "framework/afxconv.h"
 #include "framework/afxdefs.h"
 #endif
@@ -18,9 +20,7 @@ const char kInternetZoneMark[] = "[ZoneTransfer]\r\nZoneId=3\r\n";
 
 #ifdef _WIN32
 
-// Wine answers a "file:stream" name with a file of that name beside the
-// file: only a volume that says it has named streams is asked for them.
-bool HasNamedStreams(const CString& strPath)
+bool VolumeHasNamedStreams(const CString& strPath)
 {
     const std::wstring path = Win32Path(strPath);
     std::vector<wchar_t> root(path.size() + 2);
@@ -28,6 +28,28 @@ bool HasNamedStreams(const CString& strPath)
     return ::GetVolumePathNameW(path.c_str(), root.data(), DWORD(root.size())) &&
            ::GetVolumeInformationW(root.data(), nullptr, 0, nullptr, nullptr, &dwFlags, nullptr, 0) &&
            (dwFlags & FILE_NAMED_STREAMS) != 0;
+}
+
+// Wine answers a "file:stream" name with a file of that name beside the
+// file (and a name that is not there by reading the whole folder): only a
+// volume that says it has named streams is asked for them. A batch works in
+// few folders, so the last folder's answer is kept.
+bool HasNamedStreams(const CString& strPath)
+{
+    static std::mutex s_mutex;
+    static CString s_strFolder;
+    static bool s_bStreams = false;
+    const CString strFolder = GetDirectoryPart(strPath);
+    {
+        std::lock_guard<std::mutex> lock(s_mutex);
+        if (!s_strFolder.IsEmpty() && s_strFolder == strFolder)
+            return s_bStreams;
+    }
+    const bool bStreams = VolumeHasNamedStreams(strPath);
+    std::lock_guard<std::mutex> lock(s_mutex);
+    s_strFolder = strFolder;
+    s_bStreams = bStreams;
+    return bStreams;
 }
 
 std::wstring StreamPath(const CString& strPath, const char* pszStream)
@@ -57,16 +79,15 @@ public:
     ReadResult Read(const CString& strPath, const char* pszStream, size_t nLimit, std::string& data) override
     {
         data.clear();
-        // Most files have no mark: one failed open is all they cost. The
-        // volume is asked only about a stream that seems to be there.
+        if (!HasNamedStreams(strPath))
+            return kNone;
         CHandle file(::CreateFileW(StreamPath(strPath, pszStream).c_str(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-        const DWORD dwError = file.Valid() ? ERROR_SUCCESS : ::GetLastError();
-        if (dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND || !HasNamedStreams(strPath))
-            return kNone;
-        if (!file.Valid())
-            return kFailed;
+        if (!file.Valid()) {
+            const DWORD dwError = ::GetLastError();
+            return dwError == ERROR_FILE_NOT_FOUND || dwError == ERROR_PATH_NOT_FOUND ? kNone : kFailed;
+        }
         LARGE_INTEGER size;
         if (!::GetFileSizeEx(file.Get(), &size) || size.QuadPart < 0)
             return kFailed;

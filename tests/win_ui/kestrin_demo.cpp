@@ -13,9 +13,9 @@
 //                                            for SHOTDIR\done-NAME.txt
 //   kestrin_demo menu FOLDER SHOTDIR NAME    the context menu alone, as picture NAME
 //                                            (the script runs it again at 200 %)
-//   kestrin_demo batch FOLDER                encrypt every file of FOLDER in one batch
-//                                            (settings for all) and print how long
-//                                            InvokeCommand took (bench/batch_wine.sh)
+//   kestrin_demo batch FOLDER [decrypt]      encrypt (or decrypt) every file of FOLDER in
+//                                            one batch (settings for all) and print how
+//                                            long InvokeCommand took (bench/batch_wine.sh)
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -221,7 +221,7 @@ double ThreadCpuSeconds()
 // One command over the whole folder: the time from InvokeCommand to its
 // return, and the CPU time the process spent meanwhile (the wall time
 // follows the machine's load; Wine's server process is not counted).
-int TimeBatch(const std::string& folder)
+int TimeBatch(const std::string& folder, bool bDecrypt)
 {
     const std::vector<std::string> files = FilesIn(folder);
     if (files.empty())
@@ -231,13 +231,13 @@ int TimeBatch(const std::string& folder)
     QueryPerformanceFrequency(&freq);
     const double cpu0 = ProcessCpuSeconds(), shell0 = ThreadCpuSeconds();
     QueryPerformanceCounter(&t0);
-    bool ok = InvokeWithUser(pMenu, 0, [](CUser& u) { Answer(u, true, kBlowfish); });
+    bool ok = InvokeWithUser(pMenu, bDecrypt ? 1 : 0, [bDecrypt](CUser& u) { Answer(u, !bDecrypt, kBlowfish); });
     QueryPerformanceCounter(&t1);
     const double cpu = ProcessCpuSeconds() - cpu0, shell = ThreadCpuSeconds() - shell0;
     pMenu->Release();
     const size_t nWritten = FilesIn(folder).size() - files.size();
     std::printf("batch of %zu files: %.3f s wall, %.3f s CPU of this process, %.3f s of it the shell thread's"
-                " (%zu containers written)\n",
+                " (%zu files written)\n",
                 files.size(), double(t1.QuadPart - t0.QuadPart) / double(freq.QuadPart), cpu, shell, nWritten);
     return ok && nWritten == files.size() ? 0 : 1;
 }
@@ -529,7 +529,7 @@ int main(int argc, char** argv)
             return RoundTrip(folder);
         }
         if (mode == "batch")
-            return TimeBatch(folder);
+            return TimeBatch(folder, argc > 3 && std::strcmp(argv[3], "decrypt") == 0);
         if (mode == "shots" && argc > 3) {
             g_bSlow = true;
             g_shotDir = argv[3];
