@@ -33,22 +33,29 @@ bool VolumeHasNamedStreams(const CString& strPath)
 // Wine answers a "file:stream" name with a file of that name beside the
 // file (and a name that is not there by reading the whole folder): only a
 // volume that says it has named streams is asked for them. A batch works in
-// few folders, so the last folder's answer is kept.
+// few folders (a source's and an output's), so their answers are kept.
 bool HasNamedStreams(const CString& strPath)
 {
+    struct CAnswer {
+        CString strFolder;
+        bool bStreams;
+    };
+    const size_t kKept = 4;
     static std::mutex s_mutex;
-    static CString s_strFolder;
-    static bool s_bStreams = false;
+    static std::vector<CAnswer> s_answers;  // the latest last
     const CString strFolder = GetDirectoryPart(strPath);
     {
         std::lock_guard<std::mutex> lock(s_mutex);
-        if (!s_strFolder.IsEmpty() && s_strFolder == strFolder)
-            return s_bStreams;
+        for (const CAnswer& answer : s_answers) {
+            if (answer.strFolder == strFolder)
+                return answer.bStreams;
+        }
     }
     const bool bStreams = VolumeHasNamedStreams(strPath);
     std::lock_guard<std::mutex> lock(s_mutex);
-    s_strFolder = strFolder;
-    s_bStreams = bStreams;
+    if (s_answers.size() == kKept)
+        s_answers.erase(s_answers.begin());
+    s_answers.push_back({strFolder, bStreams});
     return bStreams;
 }
 

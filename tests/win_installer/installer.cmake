@@ -187,13 +187,16 @@ function(expect_nothing_left before after)
     execute_process(COMMAND comm -13 ${WORK}/${before}-${kind}.txt ${WORK}/${after}-${kind}.txt
                     OUTPUT_VARIABLE left)
     # Not ours: Wine's own bookkeeping (its keys, the video driver's); the
-    # keys every Windows profile has and a fresh prefix lacks (HKCU Classes,
-    # the Uninstall and RunOnce keys); and the copy of itself an NSIS
+    # keys every Windows has and a fresh prefix lacks (HKCU Classes, the
+    # Uninstall and RunOnce keys, and the folders' handler list, which the
+    # machine-wide registration of install_user makes here); and the copy of
+    # itself an NSIS
     # uninstaller runs from Temp, deleted at the next restart. The user's
     # Programs folder is not among them: the uninstaller removes it when
     # the install created it.
     string(REGEX REPLACE "[^\n]*(\\\\Wine\\\\|\\\\Control\\\\Video\\\\|/Temp/~nsu|\"PendingFileRenameOperations\")[^\n]*\n" "" left "${left}")
     string(REGEX REPLACE "\\[HKEY_CURRENT_USER\\\\Software\\\\(Classes|Microsoft\\\\Windows\\\\CurrentVersion\\\\(Uninstall|RunOnce))\\]\n" "" left "${left}")
+    string(REGEX REPLACE "\\[HKEY_LOCAL_MACHINE\\\\Software\\\\Classes\\\\Directory(\\\\shellex(\\\\ContextMenuHandlers)?)?\\]\n" "" left "${left}")
     if(NOT left STREQUAL "")
       message(FATAL_ERROR "left behind (${kind}):\n${left}")
     endif()
