@@ -1,8 +1,9 @@
 // The words for a failed file, in one table with two voices: the dialogs'
 // exact texts, which the batch driver shows in its message box, and the
 // command-line tool's own few words for its "kestrin: FILE: reason" lines.
-// The same for an authenticated container's faults. Only the front ends
-// turn results into words, and both take them from here.
+// The same for an authenticated container's faults; and the dialogs' words
+// for a password that opened nothing and for a batch's closing summary. Only
+// the front ends turn results into words, and both take them from here.
 #pragma once
 
 #include <vector>
