@@ -43,8 +43,15 @@ bool WalkFolder(const CString& strRoot, bool bEncrypt, const std::function<bool(
         WIN32_FIND_DATAW fd;
         HANDLE hFind = ::FindFirstFileExW(Win32Path(strFolder + "\\*").c_str(), FindExInfoBasic, &fd,
                                           FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
-        if (hFind == INVALID_HANDLE_VALUE)
-            continue;  // an unreadable folder holds nothing we could take
+        if (hFind == INVALID_HANDLE_VALUE) {
+            // A folder that cannot be listed is taken as an entry of its
+            // own: its failure is reported, not skipped in silence. (An
+            // empty drive has nothing to list, not even "." and "..".)
+            const DWORD dwError = ::GetLastError();
+            if (dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_NO_MORE_FILES)
+                found.push_back(strFolder);
+            continue;
+        }
         do {
             if (IsDots(fd.cFileName))
                 continue;
