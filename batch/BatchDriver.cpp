@@ -1,6 +1,8 @@
-// The two context-menu commands. Runs on the shell's thread: tidies the
-// selection, asks for the settings, runs each file on a worker while the
-// busy dialog shows progress, and reports failed files.
+// The two context-menu commands. Runs on the shell's thread: opens the
+// selected folders into their files, asks for the settings (again, at once,
+// for a file the password did not open), runs each file on a worker while
+// the busy dialog shows progress, reports failed files, and sums up a batch
+// of several files that did not all go well.
 //
 // The batch runs inside the host's process and pumps the host's messages, so
 // the host may, meanwhile, destroy the window that owns our dialogs (taking
@@ -10,18 +12,17 @@
 // window gone or a WM_QUIT as Cancel.
 #include "batch/BatchDriver.h"
 
-#include <algorithm>
 #include <memory>
 #include <new>
 
 #include "container/Messages.h"
 #include "container/WorkItem.h"
+#include "batch/Selection.h"
 #include "batch/Worker.h"
 #include "cipher/Methods.h"
 #include "container/FormatV2.h"
 #include "base/PathUtils.h"
 #include "framework/afxapp.h"
-#include "framework/afxfile.h"
 #include "framework/afxwin.h"
 #include "support/RegistryKey.h"
 #include "support/Settings.h"
@@ -87,6 +88,7 @@ struct BatchState {
     int nQuitCode = 0;
     bool bShown = false;        // something was displayed, at dwShown
     DWORD dwShown = 0;
+    CBatchSummary summary;      // how the files went, told at the end
     ~BatchState() { strPassword.SecureEmpty(); }
 };
 
@@ -134,33 +136,38 @@ void PumpPending(BatchState& st)
     }
 }
 
-// Blanks the folders, sorts in descending byte order (blanks last) and
-// drops the blanks. Anything else the user selected stays, even when it
-// cannot be read: its failure is reported like any other, never skipped
-// in silence.
-void TidyFileList(CStringArray& files)
+bool ReadBusyCancel(const BatchState& st)
 {
-    CWaitCursor wait;
-    for (int i = 0; i < files.GetSize(); ++i) {
-        if (AfxGetFileKind(files[i]) == FileKind::kDirectory)
-            files[i].Empty();
-    }
-    CString* first = files.GetData();
-    std::sort(first, first + files.GetSize(),
-              [](const CString& a, const CString& b) { return a.Compare(b) > 0; });
-    int n = files.GetSize();
-    while (n > 0 && files[n - 1].IsEmpty())
-        --n;
-    files.SetSize(n);
+    CScopedLock lock(g_csWork);
+    return st.pBusy->m_bCancel != 0;
 }
 
-void ReadSettings(BatchState& st)
+// Opens the selected folders into their files and puts the list in order
+// (ExpandSelection); a long walk keeps the shell's messages flowing and
+// stops on Cancel. Anything else the user selected stays, even when it
+// cannot be read: its failure is reported like any other, never skipped in
+// silence. False when the batch is to end.
+bool GatherFiles(BatchState& st, CStringArray& files)
+{
+    CWaitCursor wait;
+    DWORD dwPumped = ::GetTickCount();
+    return ExpandSelection(files, st.bEncrypt, [&st, &dwPumped] {
+        if (::GetTickCount() - dwPumped < kPumpSliceMs)
+            return true;
+        PumpPending(st);
+        dwPumped = ::GetTickCount();
+        return !ReadBusyCancel(st) && !HostGone(st);
+    });
+}
+
+// The dialog's presets: the values in force, overridden by the saved ones.
+void ReadSettings(int& nEncType, int& bBatch)
 {
     CRegistryKey key;
     if (key.Open(g_hSettingsRoot, g_strSettingsKey) != ERROR_SUCCESS)
         return;
-    st.nEncType = int(key.ReadDWORD("EncType", kFirstRunEncType));
-    st.bBatch = key.ReadDWORD("BatchSettings", 0) != 0;
+    nEncType = int(key.ReadDWORD("EncType", kFirstRunEncType));
+    bBatch = key.ReadDWORD("BatchSettings", 0) != 0;
     key.Close();
 }
 
@@ -174,17 +181,20 @@ void WriteSettings(const BatchState& st)
     key.Close();
 }
 
-// False when the user gave up or the host ended the batch meanwhile: the
-// batch ends without a message.
-bool AskSettings(BatchState& st, const CString& strFile)
+// False when the user gave up or the host ended the batch meanwhile; the
+// settings in force change only on OK. strNote: why the dialog asks again
+// for this file (empty the first time).
+bool AskSettings(BatchState& st, const CString& strFile, const CString& strNote = CString())
 {
     st.pBusy->ShowWindow(SW_HIDE);
-    ReadSettings(st);
+    int nEncType = st.nEncType, bBatch = st.bBatch;
+    ReadSettings(nEncType, bBatch);
     CSettingsDlg dlg(st.hwndOwner ? CWnd::FromHandle(st.hwndOwner) : nullptr);
     dlg.m_strFileName = strFile;
-    dlg.m_nEncType = st.nEncType;
+    dlg.m_nEncType = nEncType;
     dlg.m_bConfirm = st.bEncrypt;
-    dlg.m_bBatchSettings = st.bBatch;
+    dlg.m_bBatchSettings = bBatch;
+    dlg.m_strNote = strNote;
     const INT_PTR nAnswer = dlg.DoModal();
     if (nAnswer != IDOK || HostEnded(st))
         return false;
@@ -196,12 +206,6 @@ bool AskSettings(BatchState& st, const CString& strFile)
         return false;
     st.pBusy->ShowWindow(SW_SHOW);
     return true;
-}
-
-bool ReadBusyCancel(const BatchState& st)
-{
-    CScopedLock lock(g_csWork);
-    return st.pBusy->m_bCancel != 0;
 }
 
 // While the worker runs the item must stay alive: whatever ends the file
@@ -387,8 +391,11 @@ bool WaitForWorker(CWorkItem& item, BatchState& st)
 bool ReportResult(CWorkItem& item, const CString& strFile, BatchState& st)
 {
     int nResult = LockedGet(item.m_nResult);
-    if (nResult == WR_OK)
+    if (nResult == WR_OK) {
+        ++st.summary.nSucceeded;
         return true;
+    }
+    AddFailed(st.summary, strFile);
     st.pBusy->ShowWindow(SW_HIDE);
     // A write failure names the path that could not be created, which for a
     // decryption is the one the decrypt routine chose, not the source.
@@ -405,8 +412,26 @@ bool ReportResult(CWorkItem& item, const CString& strFile, BatchState& st)
     return true;
 }
 
+// The file's work, waited for; false when the batch is to end.
+bool RunItemOf(BatchState& st, CBatchWorker& worker, const CString& strFile, CWorkItem& item)
+{
+    item.m_strSource = strFile;
+    item.m_strDest = st.bEncrypt ? MakeEncryptedName(strFile) : strFile;
+    item.m_strPassword = st.strPassword;
+    item.m_bEncrypt = st.bEncrypt;
+    item.m_nEncType = st.nEncType;
+    // The method chosen is tried first; any legacy method opens its container.
+    item.m_bFirstGuess = !st.bEncrypt;
+    item.m_hDoneEvent = st.hDone;
+    if (st.hDone)
+        ::ResetEvent(st.hDone);  // a signal of the previous file seen by polling
+    return worker.Run(&item) && !WaitForWorker(item, st);
+}
+
 // One file; false when the batch is to end. strFile is a copy: nothing the
-// pump runs can free it.
+// pump runs can free it. A password that opens nothing brings the settings
+// back for the same file at once, as often as the user likes; Cancel there
+// skips the file.
 bool ProcessFile(BatchState& st, CBatchWorker& worker, const CString strFile, int nIndex, int nCount)
 {
     const bool bAsk = !st.bBatch;
@@ -418,21 +443,33 @@ bool ProcessFile(BatchState& st, CBatchWorker& worker, const CString strFile, in
     // the window server, which for a small file costs more than its work.
     if (HostGone(st))
         return false;
+    for (;;) {
+        CWorkItem item;
+        if (!RunItemOf(st, worker, strFile, item))
+            return false;
+        if (!LockedGet(item.m_bPasswordRefused))
+            return ReportResult(item, strFile, st);
+        if (!AskSettings(st, strFile, FormatRetryNote(LockedGet(item.m_v2Fault)))) {
+            if (HostEnded(st))
+                return false;
+            AddSkipped(st.summary, strFile);
+            st.pBusy->ShowWindow(SW_SHOW);
+            return true;
+        }
+        ShowFile(st, strFile, nIndex, nCount);
+    }
+}
 
-    CWorkItem item;
-    item.m_strSource = strFile;
-    item.m_strDest = st.bEncrypt ? MakeEncryptedName(strFile) : strFile;
-    item.m_strPassword = st.strPassword;
-    item.m_bEncrypt = st.bEncrypt;
-    item.m_nEncType = st.nEncType;
-    item.m_hDoneEvent = st.hDone;
-    if (st.hDone)
-        ::ResetEvent(st.hDone);  // a signal of the previous file seen by polling
-    if (!worker.Run(&item))
-        return false;
-    if (WaitForWorker(item, st))
-        return false;
-    return ReportResult(item, strFile, st);
+// One message for a batch of several files that did not all go well. Not
+// when the host has ended the batch: nobody is there to read it.
+void TellSummary(BatchState& st, int nCount)
+{
+    CBatchSummary& summary = st.summary;
+    if (nCount < 2 || summary.nFailed + summary.nSkipped == 0 || HostEnded(st))
+        return;
+    summary.nNotReached = nCount - (summary.nSucceeded + summary.nFailed + summary.nSkipped);
+    st.pBusy->ShowWindow(SW_HIDE);
+    AfxMessageBox(FormatBatchSummary(summary), MB_OK);
 }
 
 void RunFiles(BatchState& st, const CStringArray& files)
@@ -444,6 +481,8 @@ void RunFiles(BatchState& st, const CStringArray& files)
             if (!ProcessFile(st, worker, files[i], i, nCount))
                 break;
         }
+        worker.Stop();
+        TellSummary(st, nCount);
     } catch (const std::bad_alloc&) {
         AfxMessageBox("Out of memory.", MB_OK);
     } catch (...) {
@@ -492,7 +531,6 @@ void RunBatch(CStringArray& files, bool bEncrypt, HWND hwndOwner)
         st.bEncrypt = bEncrypt;
         st.hwndOwner = hwndOwner;
         st.hDone = done.Get();
-        TidyFileList(files);
         CWnd* pParent = hwndOwner ? CWnd::FromHandle(hwndOwner) : nullptr;
         pBusy = NewBusyDialog();
         st.pBusy = pBusy.get();
@@ -500,8 +538,11 @@ void RunBatch(CStringArray& files, bool bEncrypt, HWND hwndOwner)
             st.bBusyWindow = pBusy->Create(pParent) && pBusy->m_hWnd;
             if (st.bBusyWindow)
                 pBusy->ShowWindow(SW_SHOW);
-            pBusy->SetTotal(files.GetSize() + 1);
-            RunFiles(st, files);
+            // The total counts every file the selected folders hold.
+            if (GatherFiles(st, files)) {
+                pBusy->SetTotal(files.GetSize() + 1);
+                RunFiles(st, files);
+            }
         }
     } catch (const std::bad_alloc&) {
         AfxMessageBox("Out of memory.", MB_OK);

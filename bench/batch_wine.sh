@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # One "Encrypt with Kestrin" over many small files under Wine, through the
-# registered DLL: the wall time from InvokeCommand to its return, which is
-# what the user waits for. Each run starts from a fresh folder of originals.
+# registered DLL, then one "Decrypt with Kestrin" over their containers: the
+# wall time from InvokeCommand to its return, which is what the user waits
+# for. Each run starts from a fresh folder of originals.
 #
 #   bash bench/batch_wine.sh [FILES [BYTES [RUNS]]]   default 500 files of 1024 bytes, 3 runs
 #
@@ -32,7 +33,9 @@ for run in $(seq 1 "$RUNS"); do
     for i in $(seq -w 1 "$FILES"); do
         head -c "$BYTES" /dev/urandom > "$FOLDER/file$i.dat"
     done
-    echo "run $run: $(wine64 "$BIN/kestrin_demo.exe" batch "$(winpath "$FOLDER")" | tail -1)"
+    echo "run $run, encrypt: $(wine64 "$BIN/kestrin_demo.exe" batch "$(winpath "$FOLDER")" | tail -1)"
+    rm -f "$FOLDER"/*.dat
+    echo "run $run, decrypt: $(wine64 "$BIN/kestrin_demo.exe" batch "$(winpath "$FOLDER")" decrypt | tail -1)"
 done
 rm -rf "$FOLDER"
 wineserver -k 2>/dev/null || true

@@ -6,6 +6,7 @@
 
 #include "base/FileGuards.h"
 #include "base/FileStreams.h"
+#include "base/NamedStreams.h"
 #include "base/PathUtils.h"
 #include "cipher/Methods.h"
 #include "container/ContainerV2.h"
@@ -79,16 +80,9 @@ bool IsDamage(int nResult)
     return nResult == WR_READ_ERROR || nResult == WR_DECRYPT_ERROR || nResult == WR_INFLATE_ERROR;
 }
 
-// fn with a copy of the item's password, wiped on every way out.
-template <class Fn>
-auto WithPassword(CWorkItem& item, Fn&& fn) -> decltype(fn(CString()))
-{
-    CString strPassword = LockedCopy(item.m_strPassword);
-    CWipeOnExit wipe(strPassword);
-    return fn(static_cast<const CString&>(strPassword));
-}
-
 }  // namespace
+
+CFileProcessor::CFileProcessor() : m_pNamedStreams(&SystemNamedStreams()) {}
 
 int CFileProcessor::Run(CWorkItem& item, CCipher& cipher)
 {
@@ -135,15 +129,23 @@ bool CFileProcessor::KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading)
     });
 }
 
-int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult,
-                                 int nKeep) const
+int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CString& strSource, const CString& strName,
+                                 int nResult, int nKeep)
 {
     if (nKeep != KEPT_NOTHING) {
+        // The mark goes on while the output is unnamed, so that it never
+        // appears without it; failing that, once it is named. A mark that
+        // cannot be carried does not fail the file. A stream input has no
+        // mark, and its source path only names it.
+        const MarkCarried carried = m_pStreamIn ? MarkCarried::kNoMark
+                                                : CarryDownloadMark(*m_pNamedStreams, strSource, out.TemporaryPath());
         CString strFinal;
         out.SetNameRule(m_nameRule);
         const int nFinish =
             out.Finish(strName, strFinal, [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
         if (nFinish == WR_OK) {
+            if (carried == MarkCarried::kNotWritten)
+                CarryDownloadMark(*m_pNamedStreams, strSource, strFinal);
             LockedSet(item.m_nKept, nKeep);
             return nResult;
         }
@@ -192,7 +194,8 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
         nResult = WR_WRITE_ERROR;
     // A version-1 container has no trailer: a cut-off one would decrypt
     // without complaint to a cut-off file. Only a finished one gets a name.
-    return SettleOutput(item, out, strName, nResult, nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);
+    return SettleOutput(item, out, strSource, strName, nResult,
+                        nResult == WR_OK && !bCancelled ? KEPT_WHOLE : KEPT_NOTHING);
 }
 
 int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CString& strStored, CByteSource& in,
@@ -310,5 +313,5 @@ int CFileProcessor::Restore(CWorkItem& item, const FRead& read, CByteSink* pChec
     else if (bKeepPart && !bCancelled && m_facts.nBlocks > 0 && IsDamage(nResult) &&
              m_nameRule != NameRule::kReplacing)  // only a whole file replaces one
         nKeep = KEPT_PARTIAL;
-    return SettleOutput(item, out, strName, nResult, nKeep);
+    return SettleOutput(item, out, strSource, strName, nResult, nKeep);
 }

@@ -16,13 +16,16 @@
 #include "container/ContainerV1.h"
 #include "framework/afxstr.h"
 
+class CNamedStreams;
+class COutputFile;
+
 class CFileProcessor {
 public:
     static const int kChunkSize = kV1ChunkSize;
     static const int kPackedBufferSize = kV1PackedSize;
     static const int kMaxNameLength = kV1MaxNameLength;
 
-    CFileProcessor() = default;
+    CFileProcessor();
     virtual ~CFileProcessor() = default;
     CFileProcessor(const CFileProcessor&) = delete;
     CFileProcessor& operator=(const CFileProcessor&) = delete;
@@ -60,6 +63,9 @@ public:
     // than that, a decryption's output is m_strDest itself, not the stored
     // name: the user named it.
     void SetNameRule(NameRule rule) { m_nameRule = rule; }
+    // Where a finished output's download mark comes from and goes
+    // (CarryDownloadMark); the system's unless set.
+    void SetNamedStreams(CNamedStreams& streams) { m_pNamedStreams = &streams; }
     const CContainerFacts& Facts() const { return m_facts; }
 
 private:
@@ -84,13 +90,16 @@ private:
     // The cipher keyed with the item's password (its first key form), whose copy is wiped.
     static bool KeyCipher(CWorkItem& item, CCipher& cipher, bool bReading);
     // Names the output when nKeep asks for it, else removes it; records in
-    // the item what was kept. Returns nResult, or the naming's failure.
-    int SettleOutput(CWorkItem& item, COutputFile& out, const CString& strName, int nResult, int nKeep) const;
+    // the item what was kept. An output that is kept gets strSource's
+    // download mark. Returns nResult, or the naming's failure.
+    int SettleOutput(CWorkItem& item, COutputFile& out, const CString& strSource, const CString& strName, int nResult,
+                     int nKeep);
     // A stream output's last bytes pushed out; nResult, or the write failure.
     static int FlushStream(FILE* pOut, int nResult);
 
     FILE* m_pStreamIn = nullptr;
     FILE* m_pStreamOut = nullptr;
+    CNamedStreams* m_pNamedStreams;
     CContainerFacts m_facts;
     CV1Buffers m_buffers;  // the serial loops' chunk and block, wiped with the processor
     int m_nThreads = 0;

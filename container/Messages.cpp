@@ -90,6 +90,29 @@ CString CannotRead(int nErrno)
     return CString(kCannotRead) + std::strerror(nErrno);
 }
 
+// Asked again for a file: why the password did not do.
+const char kRetryNote[] = "The password did not open this file: it is wrong, or the file is not a Kestrin container.";
+const char kRetryNoteV2[] = "The password did not open this file: it is wrong, or the file's header is damaged.";
+const char kRetryNoteUtf8[] = "The password did not open this file: it is not valid Unicode text.";
+
+const char* Files(int n) { return n == 1 ? "file" : "files"; }
+
+// "\n\nFailed:\nC:\\a._xt\nC:\\b._xt\nand 3 more", or nothing for none.
+CString NameList(const char* pszTitle, const std::vector<CString>& names, int nCount)
+{
+    if (nCount == 0)
+        return CString();
+    CString strList = CString("\n\n") + pszTitle;
+    for (const CString& strName : names)
+        strList += "\n" + strName;
+    if (nCount > int(names.size())) {
+        CString strMore;
+        strMore.Format("\nand %d more", nCount - int(names.size()));
+        strList += strMore;
+    }
+    return strList;
+}
+
 }  // namespace
 
 CString FormatResultMessage(int nResult, const char* pszPath, bool bWithPrompt)
@@ -114,6 +137,49 @@ CString FormatFaultMessageV2(const CV2Fault& fault, const char* pszPath, bool bW
     if (bWithPrompt)
         strText += kPrompt;
     return CString(kProduct) + strText;
+}
+
+CString FormatRetryNote(const CV2Fault& fault)
+{
+    switch (fault.nKind) {
+    case V2_FAULT_WRONG_PASSWORD:
+        return kRetryNoteV2;
+    case V2_FAULT_PASSWORD_UTF8:
+        return kRetryNoteUtf8;
+    default:
+        return kRetryNote;
+    }
+}
+
+void AddFailed(CBatchSummary& summary, const CString& strPath)
+{
+    ++summary.nFailed;
+    if (summary.failed.size() < kSummaryNames)
+        summary.failed.push_back(strPath);
+}
+
+void AddSkipped(CBatchSummary& summary, const CString& strPath)
+{
+    ++summary.nSkipped;
+    if (summary.skipped.size() < kSummaryNames)
+        summary.skipped.push_back(strPath);
+}
+
+CString FormatBatchSummary(const CBatchSummary& summary)
+{
+    const int nProcessed = summary.nSucceeded + summary.nFailed + summary.nSkipped;
+    CString strText;
+    strText.Format("%s processed %d %s: %d succeeded, %d failed, %d skipped.", kProduct, nProcessed,
+                   Files(nProcessed), summary.nSucceeded, summary.nFailed, summary.nSkipped);
+    if (summary.nNotReached > 0) {
+        CString strStopped;
+        strStopped.Format("\nThe batch was stopped before the other %d %s.", summary.nNotReached,
+                          Files(summary.nNotReached));
+        strText += strStopped;
+    }
+    strText += NameList("Failed:", summary.failed, summary.nFailed);
+    strText += NameList("Skipped:", summary.skipped, summary.nSkipped);
+    return strText;
 }
 
 CString DescribeResult(int nResult, const CResultContext& context)

@@ -1,9 +1,12 @@
 // The words for a failed file, in one table with two voices: the dialogs'
 // exact texts, which the batch driver shows in its message box, and the
 // command-line tool's own few words for its "kestrin: FILE: reason" lines.
-// The same for an authenticated container's faults. Only the front ends
-// turn results into words, and both take them from here.
+// The same for an authenticated container's faults; and the dialogs' words
+// for a password that opened nothing and for a batch's closing summary. Only
+// the front ends turn results into words, and both take them from here.
 #pragma once
+
+#include <vector>
 
 #include "container/ContainerFacts.h"
 #include "container/FaultV2.h"
@@ -22,6 +25,28 @@ CString FormatResultMessage(int nResult, const char* pszPath, bool bWithPrompt);
 // its reader knows what went wrong (the fault's kind, not V2_FAULT_NONE),
 // and that nothing was written.
 CString FormatFaultMessageV2(const CV2Fault& fault, const char* pszPath, bool bWithPrompt);
+
+// The line the settings dialog adds when it asks again for a file whose
+// password opened nothing (CWorkItem::m_bPasswordRefused); fault: the
+// authenticated container's, V2_FAULT_NONE for a legacy one.
+CString FormatRetryNote(const CV2Fault& fault);
+
+// How a batch of several files went, for its one closing message.
+struct CBatchSummary {
+    int nSucceeded = 0;
+    int nFailed = 0;
+    int nSkipped = 0;     // the user gave up on them (Cancel when asked again)
+    int nNotReached = 0;  // the batch ended before them
+    std::vector<CString> failed;   // the first kSummaryNames paths of each
+    std::vector<CString> skipped;
+};
+const size_t kSummaryNames = 5;
+
+void AddFailed(CBatchSummary& summary, const CString& strPath);
+void AddSkipped(CBatchSummary& summary, const CString& strPath);
+// "Kestrin processed 4 files: 2 succeeded, 1 failed, 1 skipped." and the
+// first few names of the failed and the skipped files.
+CString FormatBatchSummary(const CBatchSummary& summary);
 
 // --- the tool
 

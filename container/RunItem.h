@@ -29,9 +29,11 @@ struct CRunReport {
 
 // Runs the item on the calling thread: m_bDone = 0; the file by its EncType
 // and direction (an EncType that names no method touches no file: WR_OK);
-// pReport filled; then m_nResult and m_bDone = 1 in one locked section,
-// after which the item is not touched again (its owner may destroy it at
-// once); then onDone, to wake the waiting thread. Never throws. Returns the
-// file's WR_ code.
+// decrypting with m_bFirstGuess, the legacy method that opens the container
+// first (FindLegacyMethod, the item's EncType tried first), and none opening
+// it is the run's result; pReport filled; then m_nResult, m_bPasswordRefused
+// and m_bDone = 1 in one locked section, after which the item is not touched
+// again (its owner may destroy it at once); then onDone, to wake the waiting
+// thread. Never throws. Returns the file's WR_ code.
 int RunItem(CWorkItem& item, const CRunOptions& options = CRunOptions(), CRunReport* pReport = nullptr,
             const std::function<void()>& onDone = nullptr);

@@ -76,10 +76,15 @@ int TryLegacyMethod(CCipher& cipher, const uint8_t* p, size_t n, const CString& 
 
 }  // namespace
 
-int FindLegacyMethod(const uint8_t* p, size_t n, const CString& strPassword, int& nResult, CContainerFacts& facts)
+int FindLegacyMethod(const uint8_t* p, size_t n, const CString& strPassword, int& nResult, CContainerFacts& facts,
+                     int nFirst)
 {
     nResult = WR_DECRYPT_ERROR;
-    for (int nEncType = 0; nEncType < kMethodCount; ++nEncType) {
+    const bool bFirst = nFirst >= 0 && nFirst < kMethodCount;
+    for (int nTurn = bFirst ? -1 : 0; nTurn < kMethodCount; ++nTurn) {
+        if (bFirst && nTurn == nFirst)
+            continue;  // tried first
+        const int nEncType = nTurn < 0 ? nFirst : nTurn;
         CContainerFacts tried;
         int nTry = WR_DECRYPT_ERROR;
         WithCipher(nEncType, [&](CCipher& cipher) { nTry = TryLegacyMethod(cipher, p, n, strPassword, tried); });

@@ -35,7 +35,11 @@ CSniff SniffContainer(const CString& strPath, std::vector<uint8_t>* pLeading = n
 // Which of the four legacy methods opens a version-1 container with this
 // password: each is tried, with both key forms, on the name check and then
 // on the first block (methods of the same key length pass the name check
-// alike). p: the container's first kSniffBytes bytes, or all of a shorter
-// one. Returns the EncType, or -1 with nResult telling why (WR_DECRYPT_ERROR:
-// no method and key pass the name check) and facts from the best try.
-int FindLegacyMethod(const uint8_t* p, size_t n, const CString& strPassword, int& nResult, CContainerFacts& facts);
+// alike). nFirst, when it names a legacy method, is tried before the others
+// (the user's choice: it decides between methods that both pass, as for an
+// empty container). p: the container's first kSniffBytes bytes, or all of a
+// shorter one. Returns the EncType, or -1 with nResult telling why
+// (WR_DECRYPT_ERROR: no method and key pass the name check) and facts from
+// the best try.
+int FindLegacyMethod(const uint8_t* p, size_t n, const CString& strPassword, int& nResult, CContainerFacts& facts,
+                     int nFirst = -1);

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "base/FileGuards.h"
 #include "base/ResultCodes.h"
 #include "container/FaultV2.h"
 #include "framework/afxdefs.h"
@@ -35,6 +36,13 @@ struct CWorkItem {
     // Why an authenticated container was refused (V2_FAULT_NONE for anything
     // else), written by the file routines before m_bDone.
     CV2Fault m_v2Fault;
+    // Decrypting: m_nEncType is only the first method tried; the one that
+    // opens the container is found and stored there (RunItem).
+    int m_bFirstGuess = 0;
+    // Written with m_nResult: the password opened nothing (no legacy method
+    // passed the name check, or an authenticated container's key check
+    // failed), so another password may; nothing was written.
+    int m_bPasswordRefused = 0;
 
     CWorkItem() = default;
     // The password must not outlive the item in freed memory.
@@ -51,3 +59,12 @@ int LockedGet(const int& field);
 void LockedSet(int& field, int value);
 CV2Fault LockedGet(const CV2Fault& field);
 void LockedSet(CV2Fault& field, const CV2Fault& value);
+
+// fn with a copy of the item's password, wiped on every way out.
+template <class Fn>
+auto WithPassword(CWorkItem& item, Fn&& fn) -> decltype(fn(CString()))
+{
+    CString strPassword = LockedCopy(item.m_strPassword);
+    CWipeOnExit wipe(strPassword);
+    return fn(static_cast<const CString&>(strPassword));
+}

@@ -18,6 +18,8 @@
 #define IDC_ABOUT          1005
 #define IDC_CONFIRM        1006
 #define IDC_PASSWORD_LABEL 1007
+#define IDC_METHOD_LABEL   1009
+#define IDC_NOTE           1010
 
 // The product icon of the settings and busy dialogs
 #define IDC_PRODUCT_ICON   1008

@@ -140,7 +140,7 @@ if [ $SHOTS -eq 1 ]; then
         }
         wine64 "$DEMO" shots "$sample" "$(winpath "$SHOTDIR")" &
         demo=$!
-        for name in menu settings about busy settings-unicode; do
+        for name in menu settings about busy settings-unicode settings-retry summary; do
             take "$name" || break
         done
         wait $demo

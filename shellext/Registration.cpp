@@ -1,8 +1,8 @@
 // Self-registration, driven by one table of rows: the class, its in-process
-// server and threading model, the handler's key and the approval, written
-// for the machine (DllRegisterServer) or for the calling user only
-// (DllInstall "user"), and removed again; and the cleanup of copies an
-// installer moved aside. dll.cpp's exports call in here.
+// server and threading model, the handler's keys (files and folders) and the
+// approval, written for the machine (DllRegisterServer) or for the calling
+// user only (DllInstall "user"), and removed again; and the cleanup of copies
+// an installer moved aside. dll.cpp's exports call in here.
 #include "shellext/Registration.h"
 
 #include <string>
@@ -37,6 +37,7 @@ const CRegistrationRow kRows[] = {
     {HKEY_CLASSES_ROOT, "CLSID\\%s\\InProcServer32", nullptr, "%s", RowData::ModulePath, false},
     {HKEY_CLASSES_ROOT, "CLSID\\%s\\InProcServer32", "ThreadingModel", "Apartment", RowData::Literal, false},
     {HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\Kestrin", nullptr, "%s", RowData::ClsidString, false},
+    {HKEY_CLASSES_ROOT, "Directory\\shellex\\ContextMenuHandlers\\Kestrin", nullptr, "%s", RowData::ClsidString, false},
     {HKEY_LOCAL_MACHINE, kApprovedKey, "%s", "Kestrin", RowData::Literal, true},
 };
 
@@ -45,6 +46,7 @@ const char* const kKeysToDelete[] = {
     "CLSID\\%s\\InProcServer32",
     "CLSID\\%s",
     "*\\shellex\\ContextMenuHandlers\\Kestrin",
+    "Directory\\shellex\\ContextMenuHandlers\\Kestrin",
 };
 
 CString ClsidString()

@@ -10,6 +10,18 @@
 namespace {
 const int kMinPasswordLength = 4;
 const int kMethodCount = 5;  // the list ends with the authenticated method, EncType 4
+// Room the note takes from the controls below it, in dialog units.
+const int kNoteShift = 12;
+const char kFirstGuessTip[] =
+    "Only the first guess: if this method does not open the file, Kestrin tries the others.";
+
+RECT ClientRectOf(HWND hChild, HWND hParent)
+{
+    RECT rc{};
+    ::GetWindowRect(hChild, &rc);
+    ::MapWindowPoints(nullptr, hParent, reinterpret_cast<POINT*>(&rc), 2);
+    return rc;
+}
 }  // namespace
 
 CSettingsDlg::CSettingsDlg(CWnd* pParent)
@@ -34,6 +46,8 @@ void CSettingsDlg::DoDataExchange(CDataExchange* pDX)
 BOOL CSettingsDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
+    if (!m_strNote.IsEmpty())
+        ShowNote();
     CenterWindow();  // the template places it at its owner's corner
     LoadIcons(GetWindowDpi(m_hWnd));
     if (!m_bConfirm) {
@@ -41,8 +55,59 @@ BOOL CSettingsDlg::OnInitDialog()
         // The minimum is for new passwords: a container made elsewhere may
         // have a shorter one (four bytes in a double-byte code page).
         ::SetDlgItemTextA(m_hWnd, IDC_PASSWORD_LABEL, "Password :");
+        AddMethodTip();
     }
     return TRUE;  // the focus goes to the first tab stop, OK
+}
+
+// The note goes below the file's path; the controls under it move down and
+// the dialog grows by as much.
+void CSettingsDlg::ShowNote()
+{
+    CWnd* pNote = GetDlgItem(IDC_NOTE);
+    if (!pNote)
+        return;
+    const HWND hNote = pNote->m_hWnd;
+    pNote->SetWindowText(m_strNote);
+    RECT rcShift = {0, 0, 0, kNoteShift};
+    ::MapDialogRect(m_hWnd, &rcShift);
+    const int nShift = rcShift.bottom;
+    const int nNoteTop = ClientRectOf(hNote, m_hWnd).top;
+    for (HWND hChild = ::GetWindow(m_hWnd, GW_CHILD); hChild; hChild = ::GetWindow(hChild, GW_HWNDNEXT)) {
+        const RECT rc = ClientRectOf(hChild, m_hWnd);
+        if (hChild != hNote && rc.top > nNoteTop)
+            ::SetWindowPos(hChild, nullptr, rc.left, rc.top + nShift, 0, 0,
+                           SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    RECT rcDialog{};
+    ::GetWindowRect(m_hWnd, &rcDialog);
+    ::SetWindowPos(m_hWnd, nullptr, 0, 0, rcDialog.right - rcDialog.left, rcDialog.bottom - rcDialog.top + nShift,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    pNote->ShowWindow(SW_SHOW);
+}
+
+// Decrypting, the method list is a first guess (the batch tries the others
+// too): its tooltip says so, on the list and on its label.
+void CSettingsDlg::AddMethodTip()
+{
+    INITCOMMONCONTROLSEX icc{sizeof icc, ICC_WIN95_CLASSES};
+    ::InitCommonControlsEx(&icc);
+    HWND hTip = ::CreateWindowExW(0, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
+                                  CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWnd, nullptr,
+                                  nullptr, nullptr);
+    if (!hTip)
+        return;  // the dialog works without it
+    const std::wstring text = Utf8ToWide(kFirstGuessTip);
+    ::SendMessageW(hTip, TTM_SETMAXTIPWIDTH, 0, 320);
+    for (int nId : {IDC_ENCTYPE, IDC_METHOD_LABEL}) {
+        TTTOOLINFOW ti{};
+        ti.cbSize = TTTOOLINFOW_V2_SIZE;  // understood by every version of the control
+        ti.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        ti.hwnd = m_hWnd;
+        ti.uId = reinterpret_cast<UINT_PTR>(::GetDlgItem(m_hWnd, nId));
+        ti.lpszText = const_cast<wchar_t*>(text.c_str());
+        ::SendMessageW(hTip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+    }
 }
 
 void CSettingsDlg::Refuse(const char* pszText, int nFocusId)

@@ -18,6 +18,8 @@ public:
     int m_nEncType;  // -1 when no method is selected
     CString m_strConfirm;
     bool m_bConfirm;  // encrypting: the confirmation must match
+    // Asking again for a file: why (shown below its path); empty otherwise.
+    CString m_strNote;
 
 protected:
     void DoDataExchange(CDataExchange* pDX) override;
@@ -30,6 +32,8 @@ protected:
 private:
     void Refuse(const char* pszText, int nFocusId);
     void LoadIcons(UINT nDpi);
+    void ShowNote();
+    void AddMethodTip();
 
     CDpiIcons m_productIcon;
 };

@@ -5,14 +5,16 @@
 #include <cstdlib>
 #include <filesystem>
 #include <future>
+#include <map>
 #include <thread>
 
 #include "PipelineRunner.h"
 #include "ReferenceWriter.h"
 #include "TestFiles.h"
 #include "base/FileStreams.h"
+#include "base/NamedStreams.h"
 #include "base/PathUtils.h"
-#include "base/PathUtils.h"
+#include "container/FileProcessor.h"
 
 #ifndef _WIN32
 #include <sys/socket.h>
@@ -133,6 +135,125 @@ TEST_F(Streams, SourcesThatAreNoRegularFilesAreRefusedAtOnce)
     close(fd);
     EXPECT_EQ(Listing(), Names({"fifo", "socket"}));
 #endif
+}
+
+// NTFS's named streams, played by a map: neither Linux nor Wine has them.
+class CFakeStreams : public CNamedStreams {
+public:
+    std::map<std::string, std::string> marks;  // path -> its download mark
+    bool bReadFails = false;
+    bool bWriteFails = false;
+    bool bTemporaryRefuses = false;  // a temporary output takes no stream
+    std::vector<std::pair<std::string, std::string>> writes;  // path, bytes
+
+    ReadResult Read(const CString& strPath, const char* pszStream, size_t nLimit, std::string& data) override
+    {
+        EXPECT_STREQ(pszStream, kDownloadMarkStream);
+        if (bReadFails)
+            return kFailed;
+        auto it = marks.find(strPath.str());
+        if (it == marks.end())
+            return kNone;
+        if (it->second.size() > nLimit)
+            return kTooLarge;
+        data = it->second;
+        return kRead;
+    }
+    bool Write(const CString& strPath, const char* pszStream, const std::string& data) override
+    {
+        EXPECT_STREQ(pszStream, kDownloadMarkStream);
+        writes.push_back({strPath.str(), data});
+        return !bWriteFails && !(bTemporaryRefuses && IsPartialName(GetFileNamePart(strPath).str()));
+    }
+};
+
+const char kMark[] = "[ZoneTransfer]\r\nZoneId=3\r\nHostUrl=https://example.org/report._xt\r\n";
+const char kInternetZone[] = "[ZoneTransfer]\r\nZoneId=3\r\n";
+
+TEST(DownloadMark, TravelsFromTheSourceToTheFileMadeFromIt)
+{
+    const struct {
+        const char* pszWhat;
+        std::string mark;  // empty: none
+        bool bReadFails;
+        bool bWriteFails;
+        MarkCarried carried;
+        const char* pszWritten;  // null: nothing written
+    } kCases[] = {
+        {"a mark is copied byte for byte", kMark, false, false, MarkCarried::kMarked, kMark},
+        {"no mark, nothing written", "", false, false, MarkCarried::kNoMark, nullptr},
+        {"a mark too large to copy still marks", std::string(70000, 'x'), false, false, MarkCarried::kMarked,
+         kInternetZone},
+        {"a mark that cannot be read still marks", "", true, false, MarkCarried::kMarked, kInternetZone},
+        {"a mark that cannot be written is no failure", kMark, false, true, MarkCarried::kNotWritten, kMark},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.pszWhat);
+        CFakeStreams streams;
+        if (!c.mark.empty())
+            streams.marks["from"] = c.mark;
+        streams.bReadFails = c.bReadFails;
+        streams.bWriteFails = c.bWriteFails;
+        EXPECT_EQ(CarryDownloadMark(streams, "from", "to"), c.carried);
+        ASSERT_EQ(streams.writes.size(), c.pszWritten ? 1u : 0u);
+        if (c.pszWritten) {
+            EXPECT_EQ(streams.writes[0].first, "to");
+            EXPECT_EQ(streams.writes[0].second, c.pszWritten);
+        }
+    }
+}
+
+// Both directions mark their output while it is still a temporary file: it
+// never appears under its name without the mark (unless the temporary file
+// takes no mark: then once it is named). Nothing kept, nothing marked.
+TEST_F(Streams, OutputsGetTheMarkBeforeTheyAreNamed)
+{
+    WriteFileBytes(PathOf("a.txt"), TextBytes(3000));
+    WriteFileBytes(PathOf("b._xt"), CReferenceWriter::Container(3, kPassword, "b.txt", TextBytes(3000)));
+    const struct {
+        const char* pszSource;
+        bool bEncrypt;
+        const char* pszPassword;
+        bool bCancel;
+        bool bTemporaryRefuses;
+        size_t nWrites;  // the last one the mark that stayed
+    } kCases[] = {
+        {"a.txt", true, kPassword, false, false, 1},
+        {"b._xt", false, kPassword, false, false, 1},
+        {"b._xt", false, "wrong one", false, false, 0},
+        {"a.txt", true, kPassword, true, false, 0},
+        {"b._xt", false, kPassword, false, true, 2},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(testing::Message() << c.pszSource << ", " << c.pszPassword << (c.bCancel ? ", cancelled" : ""));
+        CFakeStreams streams;
+        streams.marks[PathOf(c.pszSource).str()] = kMark;
+        streams.bTemporaryRefuses = c.bTemporaryRefuses;
+        const Names before = Listing();
+        CWorkItem item;
+        item.m_strSource = PathOf(c.pszSource);
+        item.m_strDest = c.bEncrypt ? MakeEncryptedName(item.m_strSource) : item.m_strSource;
+        item.m_strPassword = c.pszPassword;
+        item.m_bEncrypt = c.bEncrypt;
+        item.m_bCancel = c.bCancel;
+        item.m_nEncType = 3;
+        CFileProcessor processor;
+        processor.SetNamedStreams(streams);
+        WithCipher(3, [&](CCipher& cipher) { processor.Run(item, cipher); });
+        ASSERT_EQ(streams.writes.size(), c.nWrites);
+        if (c.nWrites == 0) {
+            EXPECT_EQ(Listing(), before);
+            continue;
+        }
+        EXPECT_TRUE(IsPartialName(GetFileNamePart(streams.writes[0].first.c_str()).str())) << streams.writes[0].first;
+        EXPECT_EQ(GetDirectoryPart(streams.writes[0].first.c_str()), Folder());
+        EXPECT_FALSE(PathExists(streams.writes[0].first.c_str())) << "named since";
+        if (c.bTemporaryRefuses) {
+            EXPECT_EQ(streams.writes.back().first, item.m_strDest.str()) << "then the named output";
+        }
+        EXPECT_EQ(streams.writes.back().second, kMark);
+        std::remove(item.m_strDest);
+    }
 }
 
 #ifndef _WIN32

@@ -6,6 +6,7 @@
 
 #include "PipelineRunner.h"
 #include "ReferenceWriter.h"
+#include "V2Samples.h"
 #include "batch/Worker.h"
 #include "base/PathUtils.h"
 
@@ -97,6 +98,58 @@ TEST_F(Worker, CancelDuringWorkStopsAndRemovesTheOutput)
     EXPECT_EQ(WaitForResult(*pItem), WR_OK);
     EXPECT_LT(LockedGet(pItem->m_nPercent), 100);
     EXPECT_EQ(Listing(), std::vector<std::string>({"big.bin"}));
+}
+
+// Explorer's decryption takes the selected method as a first guess only; a
+// password that opens nothing (and only that) may be asked for again.
+TEST_F(Worker, AFirstGuessFindsTheMethodAndTellsAPasswordThatOpensNothing)
+{
+    const Bytes plain = MixedBytes(9000);
+    WriteFileBytes(PathOf("des._xt"), CReferenceWriter::Container(1, kPassword, "des.txt", plain));
+    Bytes damaged = CReferenceWriter::Container(3, kPassword, "bf.txt", plain);
+    damaged[4 + 2 + 4 + 6 + 6 + 20] ^= 0x55;  // inside the first block's body
+    WriteFileBytes(PathOf("damaged._xt"), damaged);
+    WriteFileBytes(PathOf("garbage._xt"), Cat({Bytes{'V', 'X', 'J', '1'}, RandomBytes(400)}));
+    WriteFileBytes(PathOf("plain._xt"), TextBytes(100));
+    WriteFileBytes(PathOf("v2._xt"), SealV2(plain));
+    const struct {
+        const char* pszFile;
+        int nSelected;
+        const char* pszPassword;
+        int nResult;
+        bool bRefused;
+        int nEncTypeAfter;
+    } kCases[] = {
+        {"des._xt", 3, kPassword, WR_OK, false, 1},
+        {"des._xt", 4, kPassword, WR_OK, false, 1},
+        {"des._xt", 1, "wrong one", WR_DECRYPT_ERROR, true, 1},
+        {"garbage._xt", 0, kPassword, WR_DECRYPT_ERROR, true, 0},
+        {"plain._xt", 2, kPassword, WR_BAD_FORMAT, false, 2},
+        {"damaged._xt", 0, kPassword, WR_INFLATE_ERROR, false, 0},
+        {"v2._xt", 0, kV2TestPassword, WR_OK, false, 0},
+        {"v2._xt", 2, "wrong one", WR_DECRYPT_ERROR, true, 2},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(testing::Message() << c.pszFile << ", selected " << c.nSelected << ", " << c.pszPassword);
+        auto pItem = MakeItem(PathOf(c.pszFile), false, c.nSelected);
+        pItem->m_strPassword = c.pszPassword;
+        pItem->m_bFirstGuess = 1;
+        ASSERT_TRUE(StartWorker(pItem.get()));
+        EXPECT_EQ(WaitForResult(*pItem), c.nResult);
+        EXPECT_EQ(LockedGet(pItem->m_bPasswordRefused), int(c.bRefused));
+        EXPECT_EQ(LockedGet(pItem->m_nEncType), c.nEncTypeAfter);
+        if (c.nResult == WR_OK) {
+            const CString strDest = LockedCopy(pItem->m_strDest);
+            EXPECT_EQ(ReadFileBytes(strDest), plain);
+            std::remove(strDest);
+        }
+    }
+    // Without the first guess the selected method is the only one: Blowfish
+    // passes a DES container's name check and fails on its first block.
+    auto pItem = MakeItem(PathOf("des._xt"), false, 3);
+    ASSERT_TRUE(StartWorker(pItem.get()));
+    EXPECT_EQ(WaitForResult(*pItem), WR_INFLATE_ERROR);
+    EXPECT_EQ(LockedGet(pItem->m_bPasswordRefused), 0);
 }
 
 // The driver reads m_nResult right after it sees m_bDone and then destroys

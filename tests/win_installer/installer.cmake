@@ -16,6 +16,7 @@ set(CLSID "{9DE8B5E6-A39D-4B03-98B2-CE9D236ACE8A}")
 set(APPROVED "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved")
 set(UNINSTALL "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Kestrin")
 set(HANDLER "*\\shellex\\ContextMenuHandlers\\Kestrin")
+set(FOLDER_HANDLER "Directory\\shellex\\ContextMenuHandlers\\Kestrin")
 set(PREFIX ${WORK}/prefix)
 set(ENV{WINEPREFIX} ${PREFIX})
 set(ENV{WINEDEBUG} -all)
@@ -88,10 +89,11 @@ endfunction()
 # The registration rows as "root\key|value": the machine rows and where the
 # per-user path puts the same rows.
 set(MACHINE_ROWS "HKCR\\CLSID\\${CLSID}|" "HKCR\\CLSID\\${CLSID}\\InProcServer32|"
-    "HKCR\\CLSID\\${CLSID}\\InProcServer32|ThreadingModel" "HKCR\\${HANDLER}|" "HKLM\\${APPROVED}|${CLSID}")
+    "HKCR\\CLSID\\${CLSID}\\InProcServer32|ThreadingModel" "HKCR\\${HANDLER}|" "HKCR\\${FOLDER_HANDLER}|"
+    "HKLM\\${APPROVED}|${CLSID}")
 set(USER_ROWS "HKCU\\Software\\Classes\\CLSID\\${CLSID}|" "HKCU\\Software\\Classes\\CLSID\\${CLSID}\\InProcServer32|"
     "HKCU\\Software\\Classes\\CLSID\\${CLSID}\\InProcServer32|ThreadingModel"
-    "HKCU\\Software\\Classes\\${HANDLER}|" "HKCU\\${APPROVED}|${CLSID}")
+    "HKCU\\Software\\Classes\\${HANDLER}|" "HKCU\\Software\\Classes\\${FOLDER_HANDLER}|" "HKCU\\${APPROVED}|${CLSID}")
 
 function(row_values out rows)
   set(values "")
@@ -185,13 +187,16 @@ function(expect_nothing_left before after)
     execute_process(COMMAND comm -13 ${WORK}/${before}-${kind}.txt ${WORK}/${after}-${kind}.txt
                     OUTPUT_VARIABLE left)
     # Not ours: Wine's own bookkeeping (its keys, the video driver's); the
-    # keys every Windows profile has and a fresh prefix lacks (HKCU Classes,
-    # the Uninstall and RunOnce keys); and the copy of itself an NSIS
+    # keys every Windows has and a fresh prefix lacks (HKCU Classes, the
+    # Uninstall and RunOnce keys, and the folders' handler list, which the
+    # machine-wide registration of install_user makes here); and the copy of
+    # itself an NSIS
     # uninstaller runs from Temp, deleted at the next restart. The user's
     # Programs folder is not among them: the uninstaller removes it when
     # the install created it.
     string(REGEX REPLACE "[^\n]*(\\\\Wine\\\\|\\\\Control\\\\Video\\\\|/Temp/~nsu|\"PendingFileRenameOperations\")[^\n]*\n" "" left "${left}")
     string(REGEX REPLACE "\\[HKEY_CURRENT_USER\\\\Software\\\\(Classes|Microsoft\\\\Windows\\\\CurrentVersion\\\\(Uninstall|RunOnce))\\]\n" "" left "${left}")
+    string(REGEX REPLACE "\\[HKEY_LOCAL_MACHINE\\\\Software\\\\Classes\\\\Directory(\\\\shellex(\\\\ContextMenuHandlers)?)?\\]\n" "" left "${left}")
     if(NOT left STREQUAL "")
       message(FATAL_ERROR "left behind (${kind}):\n${left}")
     endif()
@@ -503,6 +508,7 @@ elseif(STEP STREQUAL "move_scope")
   expect_missing("HKCU\\Environment" /v Path)
   expect_all_users_copy()
   expect_value("HKCR\\${HANDLER}" "" "REG_SZ ${CLSID}")
+  expect_value("HKCR\\${FOLDER_HANDLER}" "" "REG_SZ ${CLSID}")
   expect_value("HKLM\\${APPROVED}" "${CLSID}" "REG_SZ Kestrin")
   expect_value("HKCU\\SOFTWARE\\Tallowmere\\Kestrin" EncType "REG_DWORD 0x4")
 

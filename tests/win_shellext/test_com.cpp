@@ -222,6 +222,7 @@ TEST(Registration, ValuesAreStringsStoredWithTheirTerminator)
         {HKEY_CLASSES_ROOT, clsidKey + "\\InProcServer32", nullptr},
         {HKEY_CLASSES_ROOT, clsidKey + "\\InProcServer32", "ThreadingModel"},
         {HKEY_CLASSES_ROOT, "*\\shellex\\ContextMenuHandlers\\Kestrin", nullptr},
+        {HKEY_CLASSES_ROOT, "Directory\\shellex\\ContextMenuHandlers\\Kestrin", nullptr},
         {HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved",
          kShellExtClsidString},
     };

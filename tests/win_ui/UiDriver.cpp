@@ -552,7 +552,11 @@ void RemoveFolder(const std::string& folder)
 {
     for (const std::string& name : ListFolder(folder)) {
         std::string path = folder + "\\" + name;
-        if (GetFileAttributesW(FilePath(path).c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+        const DWORD dwAttributes = GetFileAttributesW(FilePath(path).c_str());
+        // Wine deletes what a link leads to, not the link: RemoveUnixLink.
+        if (dwAttributes & FILE_ATTRIBUTE_REPARSE_POINT)
+            continue;
+        if (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)
             RemoveFolder(path);
         else
             DeleteFileW(FilePath(path).c_str());
@@ -578,6 +582,70 @@ std::string SampleData(size_t nSize, unsigned nSeed)
     }
     s.resize(nSize);
     return s;
+}
+
+namespace {
+// The Unix path Wine maps a Windows one to (wine_get_unix_file_name).
+std::string UnixPath(const std::string& path)
+{
+    typedef char*(CDECL * UnixNameFn)(const wchar_t*);
+    auto pfn = reinterpret_cast<UnixNameFn>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    char* psz = pfn ? pfn(Widen(path).c_str()) : nullptr;
+    if (!psz)
+        throw std::runtime_error("no Unix path for " + path);
+    std::string unix = psz;
+    HeapFree(GetProcessHeap(), 0, psz);
+    return unix;
+}
+}  // namespace
+
+namespace {
+bool EntryExists(const std::string& path)
+{
+    WIN32_FIND_DATAW fd;
+    HANDLE h = FindFirstFileW(FilePath(path).c_str(), &fd);
+    if (h == INVALID_HANDLE_VALUE)
+        return false;
+    FindClose(h);
+    return true;
+}
+
+// Runs a Unix program (Wine starts it as it would a Windows one, but does
+// not wait for it) until the entry at path exists, or no longer does.
+void RunUnixUntil(const std::string& command, const std::string& path, bool bExists)
+{
+    std::wstring line = Widen(command);
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        throw std::runtime_error("cannot run " + command);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    for (DWORD dwStart = GetTickCount(); GetTickCount() - dwStart < 10000; Sleep(20)) {
+        if (EntryExists(path) == bExists)
+            return;
+    }
+    throw std::runtime_error("no effect of " + command);
+}
+
+std::string UnixEntry(const std::string& path)
+{
+    const size_t cut = path.find_last_of('\\');
+    return UnixPath(path.substr(0, cut)) + "/" + path.substr(cut + 1);
+}
+}  // namespace
+
+void MakeUnixLink(const std::string& target, const std::string& link)
+{
+    const std::string unixTarget = target.find('\\') != std::string::npos ? UnixPath(target) : target;
+    RunUnixUntil("/bin/ln -s \"" + unixTarget + "\" \"" + UnixEntry(link) + "\"", link, true);
+}
+
+void RemoveUnixLink(const std::string& link)
+{
+    RunUnixUntil("/bin/rm -f \"" + UnixEntry(link) + "\"", link, false);
 }
 
 // ---------------------------------------------------------------- registry

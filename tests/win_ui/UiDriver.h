@@ -146,6 +146,14 @@ bool Exists(const std::string& path);
 std::vector<std::string> ListFolder(const std::string& folder);  // file names, sorted
 void RemoveFolder(const std::string& folder);
 std::string SampleData(size_t nSize, unsigned nSeed);  // text and noise
+// A symbolic link made on the Unix side (Wine can make neither Windows links
+// nor junctions): Wine shows a link to a folder as a folder with the
+// reparse-point attribute, and a link to a file as a plain file. target: a
+// Windows path, or a Unix one relative to the link's folder. Wine's own
+// calls delete what a link leads to: only RemoveUnixLink removes the link
+// (RemoveFolder leaves links to folders alone).
+void MakeUnixLink(const std::string& target, const std::string& link);
+void RemoveUnixLink(const std::string& link);
 
 // The persisted settings under HKCU.
 void ClearSettings();

@@ -3,6 +3,7 @@
 // who answers the real dialogs.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
 
 #include "container/WorkItem.h"
@@ -15,13 +16,67 @@ namespace {
 
 const UINT kEncrypt = 0, kDecrypt = 1;
 const int kPassword = 1001, kBatch = 1002, kFileName = 1003, kMethod = 1004, kAbout = 1005, kConfirm = 1006,
-          kPasswordLabel = 1007;
+          kPasswordLabel = 1007, kMethodLabel = 1009, kNote = 1010;
 const int kCount = 1037, kFileBar = 1001;
 
 const char kTooShort[] = "You must choose a password that is at least 4 characters long.";
 const char kMismatch[] = "Confirmation password does not match. Please re-enter both passwords";
 const char kNoMethod[] = "Please choose an encryption method.";
 const char kPrompt[] = "\nPress OK to continue, or Cancel to Quit.";
+const char kRetryNote[] = "The password did not open this file: it is wrong, or the file is not a Kestrin container.";
+const char kRetryNoteV2[] = "The password did not open this file: it is wrong, or the file's header is damaged.";
+const char kFirstGuessTip[] =
+    "Only the first guess: if this method does not open the file, Kestrin tries the others.";
+
+// What the tooltip of a dialog's control says (the tooltip control the dialog owns), or "".
+std::string TipOf(HWND hDlg, int nId)
+{
+    struct Find {
+        HWND hDlg;
+        HWND hTip;
+    } find{hDlg, nullptr};
+    EnumThreadWindows(
+        GetWindowThreadProcessId(hDlg, nullptr),
+        [](HWND h, LPARAM lp) -> BOOL {
+            auto* p = reinterpret_cast<Find*>(lp);
+            char cls[64] = {};
+            GetClassNameA(h, cls, sizeof cls);
+            if (std::strcmp(cls, "tooltips_class32") == 0 && GetWindow(h, GW_OWNER) == p->hDlg)
+                p->hTip = h;
+            return p->hTip == nullptr;
+        },
+        reinterpret_cast<LPARAM>(&find));
+    if (!find.hTip)
+        return "";
+    wchar_t text[512] = {};
+    TTTOOLINFOW ti{};
+    ti.cbSize = TTTOOLINFOW_V2_SIZE;
+    ti.hwnd = hDlg;
+    ti.uId = reinterpret_cast<UINT_PTR>(GetDlgItem(hDlg, nId));
+    ti.lpszText = text;
+    SendMessageW(find.hTip, TTM_GETTEXTW, 512, reinterpret_cast<LPARAM>(&ti));
+    char narrow[1024] = {};
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr);
+    return narrow;
+}
+
+// The dialog asking again for a file: named, with the note, the password
+// empty, and every control still inside the (grown) dialog.
+void ExpectAskedAgain(HWND h, const std::string& path, const char* pszNote)
+{
+    EXPECT_EQ(path, ControlText(h, kFileName));
+    EXPECT_EQ(pszNote, ControlText(h, kNote));
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(h, kNote)));
+    EXPECT_EQ("", ControlText(h, kPassword));
+    RECT rcClient{}, rcOk{}, rcNote{}, rcMethod{};
+    GetClientRect(h, &rcClient);
+    GetWindowRect(GetDlgItem(h, IDOK), &rcOk);
+    GetWindowRect(GetDlgItem(h, kNote), &rcNote);
+    GetWindowRect(GetDlgItem(h, kMethod), &rcMethod);
+    MapWindowPoints(nullptr, h, reinterpret_cast<POINT*>(&rcOk), 2);
+    EXPECT_LE(rcOk.bottom, rcClient.bottom) << "OK is cut off";
+    EXPECT_LE(rcNote.bottom, rcMethod.top) << "the note covers the method list";
+}
 
 class BatchUi : public ::testing::Test {
 protected:
@@ -127,6 +182,31 @@ TEST_P(EachMethod, BatchSettingsEncryptThreeFilesThenDecryptThem)
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, EachMethod, ::testing::Values(0, 1, 2, 3));
+
+// Any legacy container opens with its password whatever method is selected:
+// the selected one is tried first, then the others, by the name check and
+// the first block, as the command-line tool finds them.
+TEST_F(BatchUi, EachLegacyMethodOpensWithAnyMethodSelected)
+{
+    auto files = MakeFiles({{"m0.txt", 3000}, {"m1.txt", 4000}, {"m2.txt", 5000}, {"m3.txt", 6000}});
+    Run({"m0.txt", "m1.txt", "m2.txt", "m3.txt"}, kEncrypt, [&](CUser& u) {
+        for (int m = 3; m >= 0; --m)  // descending order: m3.txt first
+            AnswerSettings(u, "one password", m, false);
+    });
+    MoveOriginalsAside(files);
+    for (int nSelected = 0; nSelected <= 4; ++nSelected) {
+        SCOPED_TRACE(testing::Message() << "selected " << nSelected);
+        Run({"m0._xt", "m1._xt", "m2._xt", "m3._xt"}, kDecrypt, [&](CUser& u) {
+            AnswerSettings(u, "one password", nSelected, true, false);
+            EXPECT_FALSE(u.Appears(kSettingsCaption, 60000));
+            EXPECT_FALSE(u.Appears(kMessageCaption, 1));
+        });
+        for (const auto& f : files) {
+            EXPECT_EQ(f.second, ReadFile(Path(f.first))) << f.first;
+            RemoveFile(Path(f.first));
+        }
+    }
+}
 
 TEST_F(BatchUi, WithoutCheckboxEachFileIsAskedPresetFromTheRegistry)
 {
@@ -235,7 +315,8 @@ TEST_F(BatchUi, APasswordWithALoneSurrogateIsRefused)
 }
 
 // A first run (no saved choice) starts on the authenticated method; a saved
-// choice is kept. Only encrypting asks for the minimum length.
+// choice is kept. Only encrypting asks for the minimum length; decrypting,
+// the method list's tooltip says it is only the first guess.
 TEST_F(BatchUi, FocusStartsOnOkAndDecryptingDisablesTheConfirmation)
 {
     const char kEncryptLabel[] = "Password (min. 4 characters) :", kDecryptLabel[] = "Password :";
@@ -244,11 +325,12 @@ TEST_F(BatchUi, FocusStartsOnOkAndDecryptingDisablesTheConfirmation)
         int nSaved;  // -1: no saved choice
         int nShown;
         const char* pszLabel;
+        const char* pszTip;
     } cases[] = {
-        {kEncrypt, -1, 4, kEncryptLabel},
-        {kDecrypt, -1, 4, kDecryptLabel},
-        {kEncrypt, 0, 0, kEncryptLabel},
-        {kDecrypt, 3, 3, kDecryptLabel},
+        {kEncrypt, -1, 4, kEncryptLabel, ""},
+        {kDecrypt, -1, 4, kDecryptLabel, kFirstGuessTip},
+        {kEncrypt, 0, 0, kEncryptLabel, ""},
+        {kDecrypt, 3, 3, kDecryptLabel, kFirstGuessTip},
     };
     MakeFiles({{"a.txt", 100}});
     for (const auto& c : cases) {
@@ -264,6 +346,10 @@ TEST_F(BatchUi, FocusStartsOnOkAndDecryptingDisablesTheConfirmation)
             EXPECT_EQ(Path("a.txt"), ControlText(h, kFileName));
             EXPECT_EQ(c.nShown, SelectedItem(h, kMethod));
             EXPECT_EQ(c.pszLabel, ControlText(h, kPasswordLabel));
+            EXPECT_EQ("Encryption method:", ControlText(h, kMethodLabel));
+            EXPECT_EQ(c.pszTip, TipOf(h, kMethod));
+            EXPECT_EQ(c.pszTip, TipOf(h, kMethodLabel));
+            EXPECT_FALSE(IsWindowVisible(GetDlgItem(h, kNote)));
             EXPECT_FALSE(IsChecked(h, kBatch));
             Press(h, IDCANCEL);
             u.WaitGone(h);
@@ -508,7 +594,8 @@ TEST_F(BatchUi, PollingLeavesTheProcessorFree)
     });
 }
 
-// A damaged middle container: OK goes on with the last file, Cancel stops.
+// A damaged middle container: OK goes on with the last file, Cancel stops;
+// either way one message at the end sums the batch up.
 class FailureAnswer : public BatchUi, public ::testing::WithParamInterface<int> {};
 
 TEST_P(FailureAnswer, OnTheSecondOfThreeFiles)
@@ -525,6 +612,13 @@ TEST_P(FailureAnswer, OnTheSecondOfThreeFiles)
                       "Kestrin was unable to process the file : " + Path("b._xt") +
                           ".\nThe file format is not recognized." + kPrompt,
                       nAnswer);
+        AnswerMessage(u,
+                      nAnswer == IDOK ? "Kestrin processed 3 files: 2 succeeded, 1 failed, 0 skipped.\n\nFailed:\n" +
+                                            Path("b._xt")
+                                      : "Kestrin processed 2 files: 1 succeeded, 1 failed, 0 skipped.\nThe batch was "
+                                        "stopped before the other 1 file.\n\nFailed:\n" +
+                                            Path("b._xt"),
+                      IDOK);
         EXPECT_FALSE(u.Appears(kMessageCaption, 60000));
     });
     EXPECT_EQ(files["c.txt"], ReadFile(Path("c.txt")));
@@ -539,18 +633,70 @@ INSTANTIATE_TEST_SUITE_P(Answers, FailureAnswer, ::testing::Values(IDOK, IDCANCE
 
 // ---------------------------------------------------------------- messages of failed files
 
-TEST_F(BatchUi, WrongPasswordIsReportedAsADecryptFailure)
+// A password that opens nothing brings the settings back for the same file
+// at once, as often as the user likes; ticking the batch box there keeps
+// the new password for the rest of the batch. A download mark planted as
+// Wine shows a stream name (a file called "a._xt:Zone.Identifier") is not
+// taken for one: Wine's volumes say they have no streams.
+TEST_F(BatchUi, AWrongPasswordAsksAgainForTheSameFile)
 {
-    MakeFiles({{"a.txt", 2000}});
+    auto files = MakeFiles({{"a.txt", 2000}, {"b.txt", 3000}});
+    Run({"a.txt", "b.txt"}, kEncrypt, [&](CUser& u) { AnswerSettings(u, "right", 3, true); });
+    MoveOriginalsAside(files);
+    WriteFile(Path("b._xt:Zone.Identifier"), "[ZoneTransfer]\r\nZoneId=3\r\n");
+    Run({"a._xt", "b._xt"}, kDecrypt, [&](CUser& u) {
+        AnswerSettings(u, "wrong", 0, false, false);
+        bool bTicked = false;  // as last confirmed
+        for (const char* pszTry : {"still wrong", "right"}) {
+            HWND h = u.WaitWindow(kSettingsCaption);
+            ExpectAskedAgain(h, Path("b._xt"), kRetryNote);
+            EXPECT_EQ(0, SelectedItem(h, kMethod)) << "the last choice, from the registry";
+            EXPECT_EQ(bTicked, IsChecked(h, kBatch));
+            bTicked = true;
+            TypeText(h, kPassword, pszTry);
+            SetChecked(h, kBatch, true);
+            Press(h, IDOK);
+            u.WaitGone(h);
+        }
+        EXPECT_FALSE(u.Appears(kSettingsCaption, 60000)) << "the new password holds for the rest";
+        EXPECT_FALSE(u.Appears(kMessageCaption, 1));
+    });
+    for (const auto& f : files)
+        EXPECT_EQ(f.second, ReadFile(Path(f.first))) << f.first;
+    EXPECT_EQ((std::vector<std::string>{"a._xt", "a.txt", "b._xt", "b._xt:Zone.Identifier", "b.txt", "orig"}),
+              ListFolder(m_folder));
+}
+
+// Cancel when asked again skips the file; the batch goes on with the next,
+// and its closing message counts the skipped files and names the first few.
+TEST_F(BatchUi, CancelWhenAskedAgainSkipsTheFile)
+{
+    auto files = MakeFiles({{"a.txt", 2000}});
     Run({"a.txt"}, kEncrypt, [&](CUser& u) { AnswerSettings(u, "right", 1, false); });
-    Run({"a._xt"}, kDecrypt, [&](CUser& u) {
-        AnswerSettings(u, "wrong", 1, false, false);
-        AnswerMessage(u,
-                      "Kestrin was unable to decrypt the file : " + Path("a._xt") +
-                          ".\nThe file format is not recognized." + kPrompt,
+    MoveOriginalsAside(files);
+    // Containers of another password: the name check opens none of them.
+    std::vector<std::string> names = {"a._xt"};
+    for (char c = 'b'; c <= 'h'; ++c) {
+        names.push_back(std::string(1, c) + "._xt");
+        WriteFile(Path(names.back()), "VXJ1" + SampleData(400, unsigned(c)));
+    }
+    Run(names, kDecrypt, [&](CUser& u) {
+        AnswerSettings(u, "right", 3, true, false);
+        for (char c = 'h'; c >= 'b'; --c) {  // descending order
+            HWND h = u.WaitWindow(kSettingsCaption);
+            ExpectAskedAgain(h, Path(std::string(1, c) + "._xt"), kRetryNote);
+            EXPECT_TRUE(IsChecked(h, kBatch));
+            Press(h, IDCANCEL);
+            u.WaitGone(h);
+        }
+        std::string skipped;
+        for (char c = 'h'; c >= 'd'; --c)
+            skipped += "\n" + Path(std::string(1, c) + "._xt");
+        AnswerMessage(u, "Kestrin processed 8 files: 1 succeeded, 0 failed, 7 skipped.\n\nSkipped:" + skipped +
+                             "\nand 2 more",
                       IDOK);
     });
-    EXPECT_EQ((std::vector<std::string>{"a._xt", "a.txt"}), ListFolder(m_folder));
+    EXPECT_EQ(files["a.txt"], ReadFile(Path("a.txt")));
 }
 
 // An authenticated container's reader knows what happened, and says it in
@@ -577,16 +723,30 @@ TEST_F(BatchUi, AuthenticatedContainerFailuresSayWhatHappened)
     const struct {
         std::string container;
         const char* pszPassword;
-        std::string text;
+        std::string text;  // empty: asked again, then opened with the right password
     } kCases[] = {
-        {good, "wrong", "The password is wrong, or the file's header is damaged."},
+        {good, "wrong", ""},
         {iterations, "right", "The file's header is damaged: iterations 10000001 out of range."},
-        {altered, "right", ""},  // the record and its offset: filled in below
+        {altered, "right", "@"},  // the record and its offset: filled in below
     };
     for (const auto& c : kCases) {
         WriteFile(Path("a._xt"), c.container);
+        if (c.text.empty()) {
+            Run({"a._xt"}, kDecrypt, [&](CUser& u) {
+                AnswerSettings(u, c.pszPassword, 0, false, false);
+                HWND h = u.WaitWindow(kSettingsCaption);
+                ExpectAskedAgain(h, Path("a._xt"), kRetryNoteV2);
+                TypeText(h, kPassword, "right");
+                Press(h, IDOK);
+                u.WaitGone(h);
+                EXPECT_FALSE(u.Appears(kMessageCaption, 60000));
+            });
+            EXPECT_EQ(data, ReadFile(Path("a.txt")));
+            RemoveFile(Path("a.txt"));
+            continue;
+        }
         std::string text = c.text;
-        if (text.empty()) {
+        if (text == "@") {
             // The last record begins where its length field says the one before it ends.
             size_t nAt = kV2PrefixSize, nIndex = 0, nLastAt = 0;
             while (nAt + 4 <= good.size()) {
@@ -681,6 +841,92 @@ TEST_F(BatchUi, FolderOnlySelectionAsksNothing)
     EXPECT_EQ(kEnabledAround, enables);
     EXPECT_EQ((std::vector<std::string>{"one", "two"}), ListFolder(m_folder));
     EXPECT_EQ(nullptr, FindWindowA("#32770", kBusyCaption));
+}
+
+// Removes the links a test made on every way out: Wine's own calls would
+// delete what they lead to.
+class CUnixLinks {
+public:
+    ~CUnixLinks()
+    {
+        for (const std::string& link : m_links) {
+            try {
+                RemoveUnixLink(link);
+            } catch (const std::exception& e) {
+                ADD_FAILURE() << e.what();
+            }
+        }
+    }
+    void Make(const std::string& target, const std::string& link)
+    {
+        MakeUnixLink(target, link);
+        m_links.push_back(link);
+    }
+
+private:
+    std::vector<std::string> m_links;
+};
+
+// A folder stands for the files in it, all the way down. Encrypting skips
+// what are containers already, decrypting takes only containers. Links to
+// folders are never followed (Wine shows a Unix link to a folder as a folder
+// with the reparse-point attribute; it can make neither junctions nor
+// Windows links); a link to a file is a file (Wine shows it as a plain
+// file). The busy dialog counts every file.
+TEST_F(BatchUi, AFolderStandsForTheFilesInItAllTheWayDown)
+{
+    for (const char* pszFolder : {"root", "root\\sub", "root\\sub\\nested", "outside"})
+        MakeFolder(Path(pszFolder));
+    auto files = MakeFiles({{"root\\a.txt", 3000},
+                            {"root\\box.txt", 100},
+                            {"root\\sub\\b.txt", 5000},
+                            {"root\\sub\\nested\\c.txt", 70000},
+                            {"outside\\e.txt", 200},
+                            {"outside\\f.txt", 300}});
+    Run({"root\\box.txt"}, kEncrypt, [](CUser& u) { AnswerSettings(u, "pass", 3, false); });
+    RemoveFile(Path("root\\box.txt"));  // its container stays in the tree
+    CUnixLinks links;
+    links.Make(Path("outside"), Path("root\\linked"));
+    links.Make("..", Path("root\\sub\\loop"));
+    links.Make(Path("outside\\f.txt"), Path("root\\flink"));
+    const DWORD kKind = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+    EXPECT_EQ(kKind, GetFileAttributesA(Path("root\\linked").c_str()) & kKind);
+    EXPECT_EQ(0u, GetFileAttributesA(Path("root\\flink").c_str()) & kKind);
+
+    const std::vector<std::string> order = {"root\\sub\\nested\\c.txt", "root\\sub\\b.txt", "root\\flink",
+                                            "root\\a.txt"};
+    Run({"root"}, kEncrypt, [&](CUser& u) {
+        for (size_t i = 0; i < order.size(); ++i) {
+            HWND h = u.WaitWindow(kSettingsCaption);
+            EXPECT_EQ(Path(order[i]), ControlText(h, kFileName));
+            if (i == 1) {
+                EXPECT_EQ("Processing file 1 of 4", ControlText(FindWindowA("#32770", kBusyCaption), kCount));
+            }
+            TypeText(h, kPassword, "pass");
+            TypeText(h, kConfirm, "pass");
+            SelectItem(h, kMethod, 2);
+            Press(h, IDOK);
+            u.WaitGone(h);
+        }
+    });
+    EXPECT_EQ((std::vector<std::string>{"a._xt", "a.txt", "box._xt", "flink", "flink._", "linked", "sub"}),
+              ListFolder(Path("root")));
+    EXPECT_EQ((std::vector<std::string>{"b._xt", "b.txt", "loop", "nested"}), ListFolder(Path("root\\sub")));
+    EXPECT_EQ((std::vector<std::string>{"c._xt", "c.txt"}), ListFolder(Path("root\\sub\\nested")));
+    EXPECT_EQ((std::vector<std::string>{"e.txt", "f.txt"}), ListFolder(Path("outside")));
+
+    for (const char* pszPlain : {"root\\a.txt", "root\\sub\\b.txt", "root\\sub\\nested\\c.txt"})
+        RemoveFile(Path(pszPlain));
+    Run({"root"}, kDecrypt, [&](CUser& u) {
+        AnswerSettings(u, "pass", 0, true, false);
+        EXPECT_FALSE(u.Appears(kSettingsCaption, 60000));
+        EXPECT_FALSE(u.Appears(kMessageCaption, 1)) << "the files that are no containers are left alone";
+    });
+    for (const char* pszPlain : {"root\\a.txt", "root\\box.txt", "root\\sub\\b.txt", "root\\sub\\nested\\c.txt"})
+        EXPECT_EQ(files[pszPlain], ReadFile(Path(pszPlain))) << pszPlain;
+    EXPECT_EQ(files["outside\\f.txt"], ReadFile(Path("root\\flink1"))) << "the link's name is taken by the link";
+    EXPECT_EQ((std::vector<std::string>{"e.txt", "f.txt"}), ListFolder(Path("outside")));
+    EXPECT_EQ(files["outside\\f.txt"], ReadFile(Path("outside\\f.txt")));
 }
 
 TEST_F(BatchUi, UnknownVerbStringDoesNothing)

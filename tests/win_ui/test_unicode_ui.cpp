@@ -166,6 +166,10 @@ TEST_F(UnicodeUi, ASelectedFileThatCannotBeReadIsReportedNotSkipped)
                   MessageText(h));
         Press(h, IDOK);
         u.WaitGone(h);
+        h = u.WaitMessageBox();
+        EXPECT_EQ("Kestrin processed 2 files: 1 succeeded, 1 failed, 0 skipped.\n\nFailed:\n" + gone, MessageText(h));
+        Press(h, IDOK);
+        u.WaitGone(h);
     });
     EXPECT_EQ(S_OK, user.Invoke(pMenu, kEncrypt, owner.Handle()));
     pMenu->Release();
