@@ -399,7 +399,7 @@ bool ReportResult(CWorkItem& item, const CString& strFile, BatchState& st)
     st.pBusy->ShowWindow(SW_HIDE);
     // A write failure names the path that could not be created, which for a
     // decryption is the one the decrypt routine chose, not the source.
-    CString strPath = nResult == WR_WRITE_ERROR ? LockedCopy(item.m_strDest) : strFile;
+    CString strPath = nResult == WR_WRITE_ERROR ? LockedGet(item.m_strDest) : strFile;
     // An authenticated container's reader says exactly what went wrong.
     const CV2Fault fault = LockedGet(item.m_v2Fault);
     const CString strText = fault.nKind != V2_FAULT_NONE ? FormatFaultMessageV2(fault, strFile, true)

@@ -332,7 +332,7 @@ void PrintSuccess(const CRun& run, const CJob& job, double dSeconds)
     }
     if (o.bQuiet)
         return;
-    const CString strOutput = LockedCopy(job.item.m_strDest);
+    const CString strOutput = LockedGet(job.item.m_strDest);
     std::vector<std::string> notes;
     if (o.bVerbose || (!o.bMethodGiven && !run.Encrypting()))
         notes.push_back(MethodWords(run, facts));
@@ -380,7 +380,7 @@ void ReportSignal(const CRun& run, const CJob& job, int nResult, double dSeconds
     } else if (nKept == KEPT_TEMPORARY) {
         PrintText(stderr, "kestrin: interrupted while processing %s; a temporary file (.kestrin-*%s) could "
                      "not be removed from %s\n", pszFile, kPartialSuffix,
-                     GetOutputDirectory(LockedCopy(job.item.m_strDest)).GetString());
+                     GetOutputDirectory(LockedGet(job.item.m_strDest)).GetString());
     } else if (run.bStdout) {
         PrintText(stderr, "kestrin: interrupted while processing %s; its output is incomplete\n", pszFile);
     } else if (run.Writing()) {
@@ -444,7 +444,7 @@ int RunOne(CRun& run)
         PrintSuccess(run, job, dSeconds);
         return nResult;
     }
-    const std::string strOutput = LockedCopy(job.item.m_strDest).GetString();
+    const std::string strOutput = LockedGet(job.item.m_strDest).GetString();
     const std::string strShown = nResult == WR_WRITE_ERROR && !run.bStdout ? strOutput : run.input.strPath;
     // An authenticated container's reader says exactly what went wrong.
     const CV2Fault fault = LockedGet(job.item.m_v2Fault);
@@ -479,7 +479,8 @@ int RunAll(const Options& options, const CString& strPassword)
     }
     // The first failure sets the status; how many there were is said once.
     if (nFailed && inputs.size() > 1)
-        PrintText(stderr, "kestrin: %zu of %zu files failed\n", nFailed, inputs.size());
+        PrintText(stderr, "kestrin: %llu of %llu files failed\n", static_cast<unsigned long long>(nFailed),
+                  static_cast<unsigned long long>(inputs.size()));
     return nExit;
 }
 

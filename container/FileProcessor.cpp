@@ -142,7 +142,7 @@ int CFileProcessor::SettleOutput(CWorkItem& item, COutputFile& out, const CStrin
         CString strFinal;
         out.SetNameRule(m_nameRule);
         const int nFinish =
-            out.Finish(strName, strFinal, [&item](const CString& strPath) { LockedAssign(item.m_strDest, strPath); });
+            out.Finish(strName, strFinal, [&item](const CString& strPath) { LockedSet(item.m_strDest, strPath); });
         if (nFinish == WR_OK) {
             if (carried == MarkCarried::kNotWritten)
                 CarryDownloadMark(*m_pNamedStreams, strSource, strFinal);
@@ -164,11 +164,11 @@ int CFileProcessor::FlushStream(FILE* pOut, int nResult)
 
 int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
 {
-    const CString strSource = LockedCopy(item.m_strSource);
+    const CString strSource = LockedGet(item.m_strSource);
     // Keyed first: a password no key can be made from touches no file.
     if (!KeyCipher(item, cipher, false))
         return WR_ENCRYPT_ERROR;
-    const CString strWanted = LockedCopy(item.m_strDest);
+    const CString strWanted = LockedGet(item.m_strDest);
     CInputFile file;
     if (!m_pStreamIn && !file.Open(strSource))
         return WR_READ_ERROR;
@@ -184,7 +184,7 @@ int CFileProcessor::EncryptFile(CWorkItem& item, CCipher& cipher)
         return FlushStream(m_pStreamOut, WriteContainer(item, cipher, strStored, in, nSize, out, bCancelled));
     }
     const CString strDirectory = GetOutputDirectory(strWanted), strName = GetFileNamePart(strWanted);
-    LockedAssign(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
+    LockedSet(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
     if (!out.Create(strDirectory, file.Mode()))
         return WR_WRITE_ERROR;
@@ -216,10 +216,10 @@ int CFileProcessor::WriteContainer(CWorkItem& item, CCipher& cipher, const CStri
 int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
 {
     m_facts = CContainerFacts();
-    const CString strSource = LockedCopy(item.m_strSource);
+    const CString strSource = LockedGet(item.m_strSource);
     if (!KeyCipher(item, cipher, true))
         return WR_DECRYPT_ERROR;
-    const CString strDest = LockedCopy(item.m_strDest);
+    const CString strDest = LockedGet(item.m_strDest);
     CInputFile file;
     if (!m_pStreamIn && !file.Open(strSource))
         return WR_READ_ERROR;
@@ -301,7 +301,7 @@ int CFileProcessor::Restore(CWorkItem& item, const FRead& read, CByteSink* pChec
     const CString strDirectory = GetOutputDirectory(strDest);
     const CString strName = m_nameRule == NameRule::kNextFree ? MakeSafeFileName(m_facts.strName, strSource)
                                                               : GetFileNamePart(strDest);
-    LockedAssign(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
+    LockedSet(item.m_strDest, JoinPath(strDirectory, strName));  // named by a write-failure message
     COutputFile out;
     if (!out.Create(strDirectory, nMode))
         return WR_WRITE_ERROR;

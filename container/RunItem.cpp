@@ -20,7 +20,7 @@ bool FindMethod(CWorkItem& item, int& nResult, CContainerFacts& facts)
     if (!GetMethodInfo(nFirst))
         return true;  // names no method: the run touches no file
     std::vector<uint8_t> leading;
-    const CSniff sniff = SniffContainer(LockedCopy(item.m_strSource), &leading);
+    const CSniff sniff = SniffContainer(LockedGet(item.m_strSource), &leading);
     if (sniff.nVersion != 1)
         return true;
     const int nFound = WithPassword(item, [&](const CString& strPassword) {

@@ -51,20 +51,32 @@ struct CWorkItem {
     CWorkItem& operator=(const CWorkItem&) = delete;
 };
 
-CString LockedCopy(const CString& field);
-void LockedAssign(CString& field, const CString& value);
+// One field of a work item read or written under g_csWork. The value's type
+// is taken from the field alone, so a literal or a C string may be stored.
+template <class T>
+T LockedGet(const T& field)
+{
+    CScopedLock lock(g_csWork);
+    return field;
+}
 
-// Single-field integer access under g_csWork.
-int LockedGet(const int& field);
-void LockedSet(int& field, int value);
-CV2Fault LockedGet(const CV2Fault& field);
-void LockedSet(CV2Fault& field, const CV2Fault& value);
+template <class T>
+struct TFieldOf {
+    using Type = T;
+};
+
+template <class T>
+void LockedSet(T& field, const typename TFieldOf<T>::Type& value)
+{
+    CScopedLock lock(g_csWork);
+    field = value;
+}
 
 // fn with a copy of the item's password, wiped on every way out.
 template <class Fn>
 auto WithPassword(CWorkItem& item, Fn&& fn) -> decltype(fn(CString()))
 {
-    CString strPassword = LockedCopy(item.m_strPassword);
+    CString strPassword = LockedGet(item.m_strPassword);
     CWipeOnExit wipe(strPassword);
     return fn(static_cast<const CString&>(strPassword));
 }

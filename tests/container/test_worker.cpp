@@ -71,7 +71,7 @@ TEST_F(Worker, EachMethodRoundTripsThroughTheThread)
         auto pDec = MakeItem(PathOf("a._xt"), false, nEncType);
         ASSERT_TRUE(StartWorker(pDec.get()));
         ASSERT_EQ(WaitForResult(*pDec), WR_OK);
-        EXPECT_EQ(LockedCopy(pDec->m_strDest), PathOf("a.txt"));
+        EXPECT_EQ(LockedGet(pDec->m_strDest), PathOf("a.txt"));
         EXPECT_EQ(ReadFileBytes(PathOf("a.txt")), plain);
         std::remove(PathOf("a._xt"));
     }
@@ -139,7 +139,7 @@ TEST_F(Worker, AFirstGuessFindsTheMethodAndTellsAPasswordThatOpensNothing)
         EXPECT_EQ(LockedGet(pItem->m_bPasswordRefused), int(c.bRefused));
         EXPECT_EQ(LockedGet(pItem->m_nEncType), c.nEncTypeAfter);
         if (c.nResult == WR_OK) {
-            const CString strDest = LockedCopy(pItem->m_strDest);
+            const CString strDest = LockedGet(pItem->m_strDest);
             EXPECT_EQ(ReadFileBytes(strDest), plain);
             std::remove(strDest);
         }

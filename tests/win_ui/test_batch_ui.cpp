@@ -588,8 +588,9 @@ TEST_F(BatchUi, PollingLeavesTheProcessorFree)
         DWORD wall = GetTickCount() - t0;
         bool bStillBusy = IsWindowVisible(hBusy) != FALSE;
         CloseHandle(hShell);
-        if (bStillBusy)
+        if (bStillBusy) {
             EXPECT_LT(cpu, wall / 2) << "the shell thread used " << cpu << " ms of " << wall << " ms";
+        }
         Press(hBusy, IDCANCEL);
     });
 }
