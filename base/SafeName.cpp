@@ -60,7 +60,16 @@ CString Sanitize(const CString& strIn)
     for (int i = 0; i < strIn.GetLength(); ++i)
         if (!IsControl(static_cast<unsigned char>(strIn[i])))
             s += strIn[i];
-    return SanitizeForPlatform(GetFileNamePart(s));
+    s = GetFileNamePart(s);
+    // A name the system refuses for its length would leave the contents in
+    // the container. Shortening may bare a trailing dot or make the device
+    // prefix one unit too many: repeated until nothing changes, a pass or two.
+    for (;;) {
+        const CString strFitted = SanitizeForPlatform(ShortenStem(s, kMaxNameLength, NameLength));
+        if (strFitted == s)
+            return s;
+        s = strFitted;
+    }
 }
 
 }  // namespace

@@ -87,6 +87,9 @@ TEST(EncryptedName, Table)
 {
     for (const EncryptedNameCase& c : kEncryptedNames)
         EXPECT_EQ(MakeEncryptedName(c.pszSource), c.pszExpected) << c.pszSource;
+    // A name without a dot grows by two: at the longest length the stem gives way.
+    EXPECT_EQ(std::string(MakeEncryptedName(("/u/" + std::string(254, 'R')).c_str())),
+              "/u/" + std::string(253, 'R') + "._");
 }
 
 struct SafeNameCase {
@@ -138,6 +141,32 @@ TEST(SafeName, FallbackOfAContainerWithAnUnsafeNameIsStillSafe)
     EXPECT_EQ(MakeSafeFileName(CString("..\0", 3), "box"), "box.out");
 }
 
+// The longest name the system takes has 255 units: UTF-16 ones on Windows,
+// bytes elsewhere. A stored name may hold 1024 bytes.
+TEST(SafeName, OverLongNamesAreShortenedAtTheStem)
+{
+    auto times = [](int n, const std::string& s) {
+        std::string r;
+        for (int i = 0; i < n; ++i)
+            r += s;
+        return r;
+    };
+    const std::string e = "\xC3\xA9", smile = "\xF0\x9F\x98\x80";  // one and two UTF-16 units
+    const struct {
+        std::string stored, expected;
+    } kCases[] = {
+        {times(300, "a") + ".txt", times(251, "a") + ".txt"},
+        {times(251, "a") + ".txt", times(251, "a") + ".txt"},
+        {times(200, e) + ".txt", WIN_POSIX(times(200, e), times(125, e)) + ".txt"},
+        {times(200, smile) + ".txt", times(WIN_POSIX(125, 62), smile) + ".txt"},
+        {"a." + times(300, "x"), "a." + times(253, "x")},  // too long an extension goes too
+        {times(254, "a") + " b", times(254, "a") + WIN_POSIX("", " ")},  // a bared blank goes on Windows
+        {"CON." + times(300, "x"), WIN_POSIX("_CON." + times(250, "x"), "CON." + times(251, "x"))},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(std::string(MakeSafeFileName(c.stored.c_str(), "box")), c.expected) << c.stored.size();
+}
+
 class PathFiles : public ScratchTest {};
 
 TEST_F(PathFiles, RegularFileTest)
@@ -172,6 +201,9 @@ TEST_F(PathFiles, SizeAbove4GiB)
     EXPECT_EQ(GetFileSize64(CString(file.string())), nSize);
 }
 
+// A taken name of the longest length: the number takes the stem's place.
+const std::string kLongest = std::string(251, 'L') + ".txt", kLongest1 = std::string(250, 'L') + "1.txt";
+
 struct UniqueCase {
     std::vector<const char*> taken;
     const char* pszWanted;
@@ -192,6 +224,7 @@ TEST_F(PathFiles, UniqueNames)
         {{"v2"}, "v2", "v3"},
         {{"a.b.c"}, "a.b.c", "a.b1.c"},
         {{"dirname"}, "dirname", "dirname1"},
+        {{kLongest.c_str()}, kLongest.c_str(), kLongest1.c_str()},
     };
     for (const UniqueCase& c : kCases) {
         SCOPED_TRACE(c.pszWanted);
