@@ -514,35 +514,49 @@ TEST_F(BatchUi, DialogIconsFollowTheDpiOfTheirMonitor)
     });
 }
 
+// Both ways: the cancelled file leaves nothing, partial or hidden, and its
+// source as it was.
 TEST_F(BatchUi, CancelInTheBusyDialogStopsTheLargeFileAndTheBatch)
 {
     // z.bin sorts first; a.txt would come after it.
-    MakeFiles({{"z.bin", 48u << 20}, {"a.txt", 1000}});
-    auto enables = Run({"a.txt", "z.bin"}, kEncrypt, [&](CUser& u) {
-        AnswerSettings(u, "pass", 3, true);
-        HWND hBusy = u.WaitWindow(kBusyCaption);
-        EXPECT_EQ("Processing file 1 of 2", ControlText(hBusy, kCount));
-        EXPECT_NE(nullptr, reinterpret_cast<HICON>(SendMessageA(GetDlgItem(hBusy, 1038), STM_GETICON, 0, 0)))
-            << "the animation shows a frame";
-        RECT rcIcon{};
-        GetWindowRect(GetDlgItem(hBusy, 1038), &rcIcon);
-        EXPECT_GE(rcIcon.right - rcIcon.left, 20) << "the animated icon has its template size";
-        for (DWORD t = GetTickCount(); SendMessageA(GetDlgItem(hBusy, kFileBar), PBM_GETPOS, 0, 0) < 1;) {
-            if (GetTickCount() - t > 30000)
-                throw Timeout("the file bar never moved");
-            Pause(10);
+    auto files = MakeFiles({{"z.bin", 48u << 20}, {"a.txt", 1000}});
+    for (UINT nCommand : {kEncrypt, kDecrypt}) {
+        std::vector<std::string> names = {"a.txt", "z.bin"}, left = names;
+        if (nCommand == kDecrypt) {
+            Run(names, kEncrypt, [](CUser& u) { AnswerSettings(u, "pass", 3, true); });
+            MoveOriginalsAside(files);
+            names = {"a._xt", "z._in"};
+            left = {"a._xt", "orig", "z._in"};
         }
-        Press(hBusy, IDCANCEL);
-        for (DWORD t = GetTickCount(); ControlText(hBusy, kCount) != "Waiting for operation to complete.";) {
-            if (!IsWindow(hBusy) || GetTickCount() - t > 5000)
-                break;
-            Pause(5);
-        }
-        EXPECT_FALSE(u.Appears(kMessageCaption, 60000)) << "a cancelled file is not reported";
-    });
-    EXPECT_EQ(kEnabledAround, enables);
-    EXPECT_EQ((std::vector<std::string>{"a.txt", "z.bin"}), ListFolder(m_folder))
-        << "no partial container and no further file";
+        const std::string box = nCommand == kDecrypt ? ReadFile(Path("z._in")) : "";
+        auto enables = Run(names, nCommand, [&](CUser& u) {
+            AnswerSettings(u, "pass", 3, true, nCommand == kEncrypt);
+            HWND hBusy = u.WaitWindow(kBusyCaption);
+            EXPECT_EQ("Processing file 1 of 2", ControlText(hBusy, kCount));
+            EXPECT_NE(nullptr, reinterpret_cast<HICON>(SendMessageA(GetDlgItem(hBusy, 1038), STM_GETICON, 0, 0)))
+                << "the animation shows a frame";
+            RECT rcIcon{};
+            GetWindowRect(GetDlgItem(hBusy, 1038), &rcIcon);
+            EXPECT_GE(rcIcon.right - rcIcon.left, 20) << "the animated icon has its template size";
+            for (DWORD t = GetTickCount(); SendMessageA(GetDlgItem(hBusy, kFileBar), PBM_GETPOS, 0, 0) < 1;) {
+                if (GetTickCount() - t > 30000)
+                    throw Timeout("the file bar never moved");
+                Pause(10);
+            }
+            Press(hBusy, IDCANCEL);
+            for (DWORD t = GetTickCount(); ControlText(hBusy, kCount) != "Waiting for operation to complete.";) {
+                if (!IsWindow(hBusy) || GetTickCount() - t > 5000)
+                    break;
+                Pause(5);
+            }
+            EXPECT_FALSE(u.Appears(kMessageCaption, 60000)) << "a cancelled file is not reported";
+        });
+        EXPECT_EQ(kEnabledAround, enables);
+        EXPECT_EQ(left, ListFolder(m_folder)) << "no partial output and no further file";
+        if (nCommand == kDecrypt)
+            EXPECT_TRUE(box == ReadFile(Path("z._in"))) << "the container as it was";
+    }
+    EXPECT_TRUE(files["z.bin"] == ReadFile(Path("orig\\z.bin")));
 }
 
 TEST_F(BatchUi, BusyDialogCancelWaitsForTheWorker)
