@@ -55,7 +55,8 @@ CString MakeUniquePath(const CString& strDirectory, const CString& strName);
 CString MakeEncryptedName(const CString& strSource);
 
 // A stored file name reduced to something safe to create in the container's
-// folder: its last component, without control characters (NUL included).
+// folder: its last component, without control characters (NUL included, C1
+// and the bidirectional overrides too).
 // On Windows also before any ':' stream suffix (a leading drive letter is
 // dropped), without trailing dots or blanks, and a device name such as CON
 // or com1.txt prefixed with '_'. On POSIX, where those are ordinary names,

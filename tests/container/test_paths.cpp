@@ -109,6 +109,9 @@ const SafeNameCase kSafeNames[] = {
     {"meeting 12:30.txt", WIN_POSIX("meeting 12", "meeting 12:30.txt")},
     {"a\x01\x1f" "b\x7f.txt", "ab.txt"},
     {"line\nbreak.txt", "linebreak.txt"},
+    {"photo\xE2\x80\xAEgpj.exe", "photogpj.exe"},  // right-to-left override: would show as photoexe.jpg
+    {"a\xE2\x81\xA6" "b\xE2\x81\xA9\xC2\x85.txt", "ab.txt"},  // an isolate and a C1 control
+    {"caf\xC3\xA9 \xE2\x80\x94 \xE2\x80\xAF.txt", "caf\xC3\xA9 \xE2\x80\x94 \xE2\x80\xAF.txt"},
     {"CON", WIN_POSIX("_CON", "CON")},
     {"nul.txt", WIN_POSIX("_nul.txt", "nul.txt")},
     {"Com1.tar.gz", WIN_POSIX("_Com1.tar.gz", "Com1.tar.gz")},
