@@ -39,8 +39,11 @@ bool IsDeviceName(const CString& strName)
     for (const char* psz : kDevices)
         if (strBase == psz)
             return true;
-    return strBase.GetLength() == 4 && (strBase.Left(3) == "COM" || strBase.Left(3) == "LPT") &&
-           strBase[3] >= '0' && strBase[3] <= '9';
+    const CString strNumber = strBase.Mid(3);
+    const bool bDigit = strNumber.GetLength() == 1 && strNumber[0] >= '0' && strNumber[0] <= '9';
+    // The system takes the superscripts one to three for digits here too.
+    const bool bSuperscript = strNumber == "\xC2\xB9" || strNumber == "\xC2\xB2" || strNumber == "\xC2\xB3";
+    return (strBase.Left(3) == "COM" || strBase.Left(3) == "LPT") && (bDigit || bSuperscript);
 }
 
 CString SanitizeForPlatform(CString s)

@@ -119,6 +119,9 @@ const SafeNameCase kSafeNames[] = {
     {"aux .c", WIN_POSIX("_aux .c", "aux .c")},
     {"CONSOLE.txt", "CONSOLE.txt"},
     {"com10", "com10"},
+    {"COM\xC2\xB9.txt", WIN_POSIX("_COM\xC2\xB9.txt", "COM\xC2\xB9.txt")},  // superscript one
+    {"lpt\xC2\xB3", WIN_POSIX("_lpt\xC2\xB3", "lpt\xC2\xB3")},
+    {"COM\xC2\xB4", "COM\xC2\xB4"},  // an acute accent
     {"name.txt. . ", WIN_POSIX("name.txt", "name.txt. . ")},
     {"notes.", WIN_POSIX("notes", "notes.")},
     {"..", "box._xt.out"},
