@@ -402,8 +402,10 @@ bool ReportResult(CWorkItem& item, const CString& strFile, BatchState& st)
     CString strPath = nResult == WR_WRITE_ERROR ? LockedGet(item.m_strDest) : strFile;
     // An authenticated container's reader says exactly what went wrong.
     const CV2Fault fault = LockedGet(item.m_v2Fault);
+    // And a damaged legacy one may have left the part before the damage.
+    const CString strKept = FormatKeptNote(LockedGet(item.m_nKept), LockedGet(item.m_strDest));
     const CString strText = fault.nKind != V2_FAULT_NONE ? FormatFaultMessageV2(fault, strFile, true)
-                                                        : FormatResultMessage(nResult, strPath, true);
+                                                        : FormatResultMessage(nResult, strPath, true, strKept);
     if (AfxMessageBox(strText, MB_OKCANCEL, 0) == IDCANCEL)
         return false;
     if (HostEnded(st))
