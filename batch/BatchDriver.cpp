@@ -427,7 +427,15 @@ bool RunItemOf(BatchState& st, CBatchWorker& worker, const CString& strFile, CWo
     item.m_hDoneEvent = st.hDone;
     if (st.hDone)
         ::ResetEvent(st.hDone);  // a signal of the previous file seen by polling
-    return worker.Run(&item) && !WaitForWorker(item, st);
+    if (!worker.Run(&item))
+        return false;
+    if (!WaitForWorker(item, st))
+        return true;
+    // Stopped; but a file the worker finished before it saw the request is
+    // there, and the summary counts it.
+    if (LockedGet(item.m_nKept) == KEPT_WHOLE)
+        ++st.summary.nSucceeded;
+    return false;
 }
 
 // One file; false when the batch is to end. strFile is a copy: nothing the
