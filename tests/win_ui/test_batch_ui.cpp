@@ -1013,7 +1013,8 @@ TEST_F(BatchUi, AFolderStandsForTheFilesInItAllTheWayDown)
 
     for (const char* pszPlain : {"root\\a.txt", "root\\sub\\b.txt", "root\\sub\\nested\\c.txt"})
         RemoveFile(Path(pszPlain));
-    Run({"root"}, kDecrypt, [&](CUser& u) {
+    // A search's results may show a folder and a file in it side by side.
+    Run({"root", "root\\a._xt"}, kDecrypt, [&](CUser& u) {
         AnswerSettings(u, "pass", 0, true, false);
         EXPECT_FALSE(u.Appears(kSettingsCaption, 60000));
         EXPECT_FALSE(u.Appears(kMessageCaption, 1)) << "the files that are no containers are left alone";
@@ -1021,6 +1022,7 @@ TEST_F(BatchUi, AFolderStandsForTheFilesInItAllTheWayDown)
     for (const char* pszPlain : {"root\\a.txt", "root\\box.txt", "root\\sub\\b.txt", "root\\sub\\nested\\c.txt"})
         EXPECT_EQ(files[pszPlain], ReadFile(Path(pszPlain))) << pszPlain;
     EXPECT_EQ(files["outside\\f.txt"], ReadFile(Path("root\\flink1"))) << "the link's name is taken by the link";
+    EXPECT_FALSE(Exists(Path("root\\a1.txt"))) << "a file selected twice is decrypted once";
     EXPECT_EQ((std::vector<std::string>{"e.txt", "f.txt"}), ListFolder(Path("outside")));
     EXPECT_EQ(files["outside\\f.txt"], ReadFile(Path("outside\\f.txt")));
 }
