@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "framework/afxconv.h"
 #include "framework/afxfile.h"
 
 namespace {
@@ -78,32 +79,60 @@ CString JoinPath(const CString& strDirectory, const CString& strName)
     return strDirectory + kPathSeparator + strName;
 }
 
+int NameLength(const CString& strName)
+{
+#ifdef _WIN32
+    return int(Utf8ToWide(strName, strName.GetLength()).size());
+#else
+    return strName.GetLength();
+#endif
+}
+
+CString ShortenStem(const CString& strName, int nLimit, const std::function<int(const CString&)>& fnLength)
+{
+    if (fnLength(strName) <= nLimit)
+        return strName;
+    const int nDot = strName.ReverseFind('.');
+    // An extension too long to keep whole is shortened with the rest.
+    const bool bKeepExt = nDot > 0 && fnLength(strName.Mid(nDot)) < nLimit / 2;
+    CString strStem = bKeepExt ? strName.Left(nDot) : strName;
+    const CString strKeep = bKeepExt ? strName.Mid(nDot) : CString();
+    while (!strStem.IsEmpty()) {
+        strStem = strStem.Left(strStem.GetLength() - Utf8LastCharBytes(strStem, strStem.GetLength()));
+        if (fnLength(strStem + strKeep) <= nLimit)
+            return strStem + strKeep;
+    }
+    return strKeep;
+}
+
 CString MakeUniquePath(const CString& strDirectory, const CString& strName)
 {
     CString strWanted = JoinPath(strDirectory, strName);
     if (!PathExists(strWanted))
         return strWanted;
 
-    CString strBase, strSuffix;
+    CString strStem = strName, strSuffix;
     if (strName.Find('.') >= 0) {
-        strBase = strDirectory + kPathSeparator + GetStemPart(strName);
+        strStem = GetStemPart(strName);
         strSuffix = CString('.') + GetExtensionPart(strName).Mid(1);
-    } else {
-        strBase = strWanted;
     }
 
-    int nDigits = strBase.GetLength();
-    while (nDigits > 0 && IsAsciiDigit(strBase[nDigits - 1]))
+    int nDigits = strStem.GetLength();
+    while (nDigits > 0 && IsAsciiDigit(strStem[nDigits - 1]))
         --nDigits;
-    CString strPrefix = strBase.Left(nDigits);
+    CString strPrefix = strStem.Left(nDigits);
     uint64_t n = 0;
-    for (int i = nDigits; i < strBase.GetLength(); ++i)
-        n = n * 10 + uint64_t(strBase[i] - '0');
+    for (int i = nDigits; i < strStem.GetLength(); ++i)
+        n = n * 10 + uint64_t(strStem[i] - '0');
 
     for (;;) {
         CString strNumber;
         strNumber.Format("%llu", static_cast<unsigned long long>(++n));
-        CString strCandidate = strPrefix + strNumber + strSuffix;
+        // A name of the longest length, taken, would otherwise give only
+        // names the system refuses.
+        while (!strPrefix.IsEmpty() && NameLength(strPrefix + strNumber + strSuffix) > kMaxNameLength)
+            strPrefix = strPrefix.Left(strPrefix.GetLength() - Utf8LastCharBytes(strPrefix, strPrefix.GetLength()));
+        CString strCandidate = JoinPath(strDirectory, strPrefix + strNumber + strSuffix);
         if (!PathExists(strCandidate))
             return strCandidate;
     }
@@ -111,10 +140,18 @@ CString MakeUniquePath(const CString& strDirectory, const CString& strName)
 
 CString MakeEncryptedName(const CString& strSource)
 {
-    if (GetFileNamePart(strSource).Find('.') < 0)
-        return strSource + "._";
-    CString strExt = GetExtensionPart(strSource);
-    if (strExt.GetLength() > 1)
-        strExt.SetAt(1, '_');
-    return GetStemPart(strSource) + strExt;
+    CString strPath;
+    if (GetFileNamePart(strSource).Find('.') < 0) {
+        strPath = strSource + "._";
+    } else {
+        CString strExt = GetExtensionPart(strSource);
+        if (strExt.GetLength() > 1)
+            strExt.SetAt(1, '_');
+        strPath = GetStemPart(strSource) + strExt;
+    }
+    // "._" makes a name two longer: from a source name of about the longest
+    // length, one the system refuses.
+    const CString strName = GetFileNamePart(strPath);
+    return strPath.Left(strPath.GetLength() - strName.GetLength()) +
+           ShortenStem(strName, kMaxNameLength, NameLength);
 }

@@ -30,11 +30,22 @@ bool IsRegularFile(const CString& strPath);
 uint64_t GetFileSize64(const CString& strPath);
 CString GetModulePath();
 
+// The longest file name (one path component) the system creates: 255
+// UTF-16 units on Windows, 255 bytes elsewhere. NameLength measures in them.
+const int kMaxNameLength = 255;
+int NameLength(const CString& strName);
+
+// strName with characters taken off the end of its stem until fnLength of
+// the whole is at most nLimit; the extension is kept unless it alone takes
+// half the room or more.
+CString ShortenStem(const CString& strName, int nLimit, const std::function<int(const CString&)>& fnLength);
+
 // strName in strDirectory, unchecked.
 CString JoinPath(const CString& strDirectory, const CString& strName);
 
 // A path in strDirectory for strName that names no existing entry. A taken
 // name without any '.' is numbered at its end: README, README1, README2.
+// When the number would make the name too long, the stem gives way to it.
 CString MakeUniquePath(const CString& strDirectory, const CString& strName);
 
 // The container name the encrypt command proposes for a source: report.txt
@@ -44,10 +55,12 @@ CString MakeUniquePath(const CString& strDirectory, const CString& strName);
 CString MakeEncryptedName(const CString& strSource);
 
 // A stored file name reduced to something safe to create in the container's
-// folder: its last component, without control characters (NUL included).
+// folder: its last component, without control characters (NUL included, C1
+// and the bidirectional overrides too).
 // On Windows also before any ':' stream suffix (a leading drive letter is
 // dropped), without trailing dots or blanks, and a device name such as CON
 // or com1.txt prefixed with '_'. On POSIX, where those are ordinary names,
-// only "." and ".." are refused. When nothing is left, the fallback: the
+// only "." and ".." are refused. A name longer than the system takes is
+// shortened at the end of its stem. When nothing is left, the fallback: the
 // container's own file name plus ".out".
 CString MakeSafeFileName(const CString& strStored, const CString& strContainerPath);

@@ -7,6 +7,21 @@ namespace {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
+// Bytes at i of a UTF-8 name that must not be kept (0 when the character
+// stays): the C1 controls, and the bidirectional embeddings, overrides and
+// isolates, with which "photo<RLO>gpj.exe" shows as "photoexe.jpg".
+int HiddenControlBytes(const CString& s, int i)
+{
+    auto at = [&s](int k) { return static_cast<unsigned char>(s[k]); };
+    const int nLeft = s.GetLength() - i;
+    if (nLeft >= 2 && at(i) == 0xC2 && at(i + 1) >= 0x80 && at(i + 1) <= 0x9F)
+        return 2;
+    if (nLeft >= 3 && at(i) == 0xE2 && ((at(i + 1) == 0x80 && at(i + 2) >= 0xAA && at(i + 2) <= 0xAE) ||
+                                        (at(i + 1) == 0x81 && at(i + 2) >= 0xA6 && at(i + 2) <= 0xA9)))
+        return 3;
+    return 0;
+}
+
 #ifdef _WIN32
 bool IsAsciiAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -24,8 +39,11 @@ bool IsDeviceName(const CString& strName)
     for (const char* psz : kDevices)
         if (strBase == psz)
             return true;
-    return strBase.GetLength() == 4 && (strBase.Left(3) == "COM" || strBase.Left(3) == "LPT") &&
-           strBase[3] >= '0' && strBase[3] <= '9';
+    const CString strNumber = strBase.Mid(3);
+    const bool bDigit = strNumber.GetLength() == 1 && strNumber[0] >= '0' && strNumber[0] <= '9';
+    // The system takes the superscripts one to three for digits here too.
+    const bool bSuperscript = strNumber == "\xC2\xB9" || strNumber == "\xC2\xB2" || strNumber == "\xC2\xB3";
+    return (strBase.Left(3) == "COM" || strBase.Left(3) == "LPT") && (bDigit || bSuperscript);
 }
 
 CString SanitizeForPlatform(CString s)
@@ -57,10 +75,22 @@ CString SanitizeForPlatform(const CString& s) { return s == "." || s == ".." ? C
 CString Sanitize(const CString& strIn)
 {
     CString s;
-    for (int i = 0; i < strIn.GetLength(); ++i)
-        if (!IsControl(static_cast<unsigned char>(strIn[i])))
+    for (int i = 0; i < strIn.GetLength(); ++i) {
+        if (const int nHidden = HiddenControlBytes(strIn, i))
+            i += nHidden - 1;
+        else if (!IsControl(static_cast<unsigned char>(strIn[i])))
             s += strIn[i];
-    return SanitizeForPlatform(GetFileNamePart(s));
+    }
+    s = GetFileNamePart(s);
+    // A name the system refuses for its length would leave the contents in
+    // the container. Shortening may bare a trailing dot or make the device
+    // prefix one unit too many: repeated until nothing changes, a pass or two.
+    for (;;) {
+        const CString strFitted = SanitizeForPlatform(ShortenStem(s, kMaxNameLength, NameLength));
+        if (strFitted == s)
+            return s;
+        s = strFitted;
+    }
 }
 
 }  // namespace

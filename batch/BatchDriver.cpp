@@ -402,8 +402,10 @@ bool ReportResult(CWorkItem& item, const CString& strFile, BatchState& st)
     CString strPath = nResult == WR_WRITE_ERROR ? LockedGet(item.m_strDest) : strFile;
     // An authenticated container's reader says exactly what went wrong.
     const CV2Fault fault = LockedGet(item.m_v2Fault);
+    // And a damaged legacy one may have left the part before the damage.
+    const CString strKept = FormatKeptNote(LockedGet(item.m_nKept), LockedGet(item.m_strDest));
     const CString strText = fault.nKind != V2_FAULT_NONE ? FormatFaultMessageV2(fault, strFile, true)
-                                                        : FormatResultMessage(nResult, strPath, true);
+                                                        : FormatResultMessage(nResult, strPath, true, strKept);
     if (AfxMessageBox(strText, MB_OKCANCEL, 0) == IDCANCEL)
         return false;
     if (HostEnded(st))
@@ -425,7 +427,15 @@ bool RunItemOf(BatchState& st, CBatchWorker& worker, const CString& strFile, CWo
     item.m_hDoneEvent = st.hDone;
     if (st.hDone)
         ::ResetEvent(st.hDone);  // a signal of the previous file seen by polling
-    return worker.Run(&item) && !WaitForWorker(item, st);
+    if (!worker.Run(&item))
+        return false;
+    if (!WaitForWorker(item, st))
+        return true;
+    // Stopped; but a file the worker finished before it saw the request is
+    // there, and the summary counts it.
+    if (LockedGet(item.m_nKept) == KEPT_WHOLE)
+        ++st.summary.nSucceeded;
+    return false;
 }
 
 // One file; false when the batch is to end. strFile is a copy: nothing the

@@ -94,7 +94,9 @@ bool ExpandSelection(CStringArray& files, bool bEncrypt, const std::function<boo
         files.Add(strPath);
     CString* first = files.GetData();
     std::sort(first, first + files.GetSize(), [](const CString& a, const CString& b) { return a.Compare(b) > 0; });
-    int n = files.GetSize();
+    // A search's results may hold a folder and files inside it: each file
+    // once, or the second time round it would get a numbered twin.
+    int n = int(std::unique(first, first + files.GetSize()) - first);
     while (n > 0 && files[n - 1].IsEmpty())
         --n;
     files.SetSize(n);

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/FileStreams.h"
+#include "base/PathUtils.h"
 #include "base/ResultCodes.h"
 
 namespace {
@@ -115,17 +117,29 @@ CString NameList(const char* pszTitle, const std::vector<CString>& names, int nC
 
 }  // namespace
 
-CString FormatResultMessage(int nResult, const char* pszPath, bool bWithPrompt)
+CString FormatResultMessage(int nResult, const char* pszPath, bool bWithPrompt, const CString& strNote)
 {
     CString strText;
     if (nResult >= 1 && nResult <= kLastResult) {
         strText.Format(kResultWords[nResult].pszDialog, pszPath ? pszPath : "");
+        strText += strNote;
         if (bWithPrompt)
             strText += kPrompt;
     } else {
         strText.Format(" : Error %d", nResult);
     }
     return CString(kProduct) + strText;
+}
+
+CString FormatKeptNote(int nKept, const CString& strOutput)
+{
+    // A part restored under the file's own name would pass for the file.
+    if (nKept == KEPT_PARTIAL)
+        return "\nOnly the part before the damage was restored, as " + strOutput + ".";
+    if (nKept == KEPT_TEMPORARY)
+        return CString("\nA temporary file (.kestrin-*") + kPartialSuffix + ") could not be removed from " +
+               GetOutputDirectory(strOutput) + ".";
+    return CString();
 }
 
 CString FormatFaultMessageV2(const CV2Fault& fault, const char* pszPath, bool bWithPrompt)

@@ -19,7 +19,13 @@
 // WR_WRITE_ERROR, where callers pass the path that could not be written.
 // bWithPrompt appends the message box's "\nPress OK to continue, or Cancel to
 // Quit." line (codes 1..8 only).
-CString FormatResultMessage(int nResult, const char* pszPath, bool bWithPrompt);
+// strNote, when given, goes before the prompt (FormatKeptNote).
+CString FormatResultMessage(int nResult, const char* pszPath, bool bWithPrompt, const CString& strNote = CString());
+
+// What a failed file left on disk (CWorkItem::m_nKept), as a line of its own
+// for the dialogs, or nothing when it left nothing. strOutput: the path the
+// output went to (the work item's m_strDest).
+CString FormatKeptNote(int nKept, const CString& strOutput);
 
 // An authenticated container that could not be decrypted, in the same style:
 // its reader knows what went wrong (the fault's kind, not V2_FAULT_NONE),

@@ -87,6 +87,9 @@ TEST(EncryptedName, Table)
 {
     for (const EncryptedNameCase& c : kEncryptedNames)
         EXPECT_EQ(MakeEncryptedName(c.pszSource), c.pszExpected) << c.pszSource;
+    // A name without a dot grows by two: at the longest length the stem gives way.
+    EXPECT_EQ(std::string(MakeEncryptedName(("/u/" + std::string(254, 'R')).c_str())),
+              "/u/" + std::string(253, 'R') + "._");
 }
 
 struct SafeNameCase {
@@ -106,6 +109,9 @@ const SafeNameCase kSafeNames[] = {
     {"meeting 12:30.txt", WIN_POSIX("meeting 12", "meeting 12:30.txt")},
     {"a\x01\x1f" "b\x7f.txt", "ab.txt"},
     {"line\nbreak.txt", "linebreak.txt"},
+    {"photo\xE2\x80\xAEgpj.exe", "photogpj.exe"},  // right-to-left override: would show as photoexe.jpg
+    {"a\xE2\x81\xA6" "b\xE2\x81\xA9\xC2\x85.txt", "ab.txt"},  // an isolate and a C1 control
+    {"caf\xC3\xA9 \xE2\x80\x94 \xE2\x80\xAF.txt", "caf\xC3\xA9 \xE2\x80\x94 \xE2\x80\xAF.txt"},
     {"CON", WIN_POSIX("_CON", "CON")},
     {"nul.txt", WIN_POSIX("_nul.txt", "nul.txt")},
     {"Com1.tar.gz", WIN_POSIX("_Com1.tar.gz", "Com1.tar.gz")},
@@ -113,6 +119,9 @@ const SafeNameCase kSafeNames[] = {
     {"aux .c", WIN_POSIX("_aux .c", "aux .c")},
     {"CONSOLE.txt", "CONSOLE.txt"},
     {"com10", "com10"},
+    {"COM\xC2\xB9.txt", WIN_POSIX("_COM\xC2\xB9.txt", "COM\xC2\xB9.txt")},  // superscript one
+    {"lpt\xC2\xB3", WIN_POSIX("_lpt\xC2\xB3", "lpt\xC2\xB3")},
+    {"COM\xC2\xB4", "COM\xC2\xB4"},  // an acute accent
     {"name.txt. . ", WIN_POSIX("name.txt", "name.txt. . ")},
     {"notes.", WIN_POSIX("notes", "notes.")},
     {"..", "box._xt.out"},
@@ -136,6 +145,32 @@ TEST(SafeName, FallbackOfAContainerWithAnUnsafeNameIsStillSafe)
     // A NUL inside a stored name would end the path early.
     EXPECT_EQ(MakeSafeFileName(CString("a\0/b.txt", 8), "box"), "b.txt");
     EXPECT_EQ(MakeSafeFileName(CString("..\0", 3), "box"), "box.out");
+}
+
+// The longest name the system takes has 255 units: UTF-16 ones on Windows,
+// bytes elsewhere. A stored name may hold 1024 bytes.
+TEST(SafeName, OverLongNamesAreShortenedAtTheStem)
+{
+    auto times = [](int n, const std::string& s) {
+        std::string r;
+        for (int i = 0; i < n; ++i)
+            r += s;
+        return r;
+    };
+    const std::string e = "\xC3\xA9", smile = "\xF0\x9F\x98\x80";  // one and two UTF-16 units
+    const struct {
+        std::string stored, expected;
+    } kCases[] = {
+        {times(300, "a") + ".txt", times(251, "a") + ".txt"},
+        {times(251, "a") + ".txt", times(251, "a") + ".txt"},
+        {times(200, e) + ".txt", WIN_POSIX(times(200, e), times(125, e)) + ".txt"},
+        {times(200, smile) + ".txt", times(WIN_POSIX(125, 62), smile) + ".txt"},
+        {"a." + times(300, "x"), "a." + times(253, "x")},  // too long an extension goes too
+        {times(254, "a") + " b", times(254, "a") + WIN_POSIX("", " ")},  // a bared blank goes on Windows
+        {"CON." + times(300, "x"), WIN_POSIX("_CON." + times(250, "x"), "CON." + times(251, "x"))},
+    };
+    for (const auto& c : kCases)
+        EXPECT_EQ(std::string(MakeSafeFileName(c.stored.c_str(), "box")), c.expected) << c.stored.size();
 }
 
 class PathFiles : public ScratchTest {};
@@ -172,6 +207,9 @@ TEST_F(PathFiles, SizeAbove4GiB)
     EXPECT_EQ(GetFileSize64(CString(file.string())), nSize);
 }
 
+// A taken name of the longest length: the number takes the stem's place.
+const std::string kLongest = std::string(251, 'L') + ".txt", kLongest1 = std::string(250, 'L') + "1.txt";
+
 struct UniqueCase {
     std::vector<const char*> taken;
     const char* pszWanted;
@@ -192,6 +230,7 @@ TEST_F(PathFiles, UniqueNames)
         {{"v2"}, "v2", "v3"},
         {{"a.b.c"}, "a.b.c", "a.b1.c"},
         {{"dirname"}, "dirname", "dirname1"},
+        {{kLongest.c_str()}, kLongest.c_str(), kLongest1.c_str()},
     };
     for (const UniqueCase& c : kCases) {
         SCOPED_TRACE(c.pszWanted);

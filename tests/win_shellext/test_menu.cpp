@@ -403,5 +403,6 @@ TEST_F(ContextMenu, InvokeWithoutOwnerWindow)
     info.cbSize = sizeof(info);
     info.lpVerb = MAKEINTRESOURCEA(1);
     EXPECT_EQ(m_menu->InvokeCommand(&info), S_OK);
+    EXPECT_EQ(m_menu->InvokeCommand(nullptr), S_OK);  // a careless host: nothing runs
     PumpAll();
 }

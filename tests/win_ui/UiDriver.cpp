@@ -162,6 +162,13 @@ private:
 
 IDataObject* MakeDataObject(const std::vector<std::string>& paths)
 {
+    // A folder's view hands over items of that folder; a search's results
+    // come from several folders, in a list of their own.
+    auto parent = [](const std::string& p) { return p.substr(0, p.find_last_of('\\')); };
+    for (const std::string& p : paths) {
+        if (parent(p) != parent(paths[0]))
+            return new CDropDataObject(paths);
+    }
     std::vector<PIDLIST_ABSOLUTE> full;
     for (const std::string& p : paths) {
         PIDLIST_ABSOLUTE pidl = nullptr;

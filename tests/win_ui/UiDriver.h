@@ -45,7 +45,8 @@ private:
 
 // The shell's data object for real files (CF_HDROP as Explorer offers it);
 // for a path Wine's shell cannot parse (deeper than MAX_PATH), an object
-// offering the same CF_HDROP list.
+// offering the same CF_HDROP list, as for items of several folders (a
+// search's results).
 IDataObject* MakeDataObject(const std::vector<std::string>& paths);
 
 // Hands a new handler the selection as the shell does and returns its

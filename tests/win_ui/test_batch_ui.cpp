@@ -3,6 +3,7 @@
 // who answers the real dialogs.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 
@@ -513,35 +514,48 @@ TEST_F(BatchUi, DialogIconsFollowTheDpiOfTheirMonitor)
     });
 }
 
+// Both ways: the cancelled file leaves nothing, partial or hidden, and its
+// source as it was.
 TEST_F(BatchUi, CancelInTheBusyDialogStopsTheLargeFileAndTheBatch)
 {
     // z.bin sorts first; a.txt would come after it.
-    MakeFiles({{"z.bin", 48u << 20}, {"a.txt", 1000}});
-    auto enables = Run({"a.txt", "z.bin"}, kEncrypt, [&](CUser& u) {
-        AnswerSettings(u, "pass", 3, true);
-        HWND hBusy = u.WaitWindow(kBusyCaption);
-        EXPECT_EQ("Processing file 1 of 2", ControlText(hBusy, kCount));
-        EXPECT_NE(nullptr, reinterpret_cast<HICON>(SendMessageA(GetDlgItem(hBusy, 1038), STM_GETICON, 0, 0)))
-            << "the animation shows a frame";
-        RECT rcIcon{};
-        GetWindowRect(GetDlgItem(hBusy, 1038), &rcIcon);
-        EXPECT_GE(rcIcon.right - rcIcon.left, 20) << "the animated icon has its template size";
-        for (DWORD t = GetTickCount(); SendMessageA(GetDlgItem(hBusy, kFileBar), PBM_GETPOS, 0, 0) < 1;) {
-            if (GetTickCount() - t > 30000)
-                throw Timeout("the file bar never moved");
-            Pause(10);
+    auto files = MakeFiles({{"z.bin", 48u << 20}, {"a.txt", 1000}});
+    for (UINT nCommand : {kEncrypt, kDecrypt}) {
+        std::vector<std::string> names = {"a.txt", "z.bin"}, left = names;
+        if (nCommand == kDecrypt) {
+            Run(names, kEncrypt, [](CUser& u) { AnswerSettings(u, "pass", 3, true); });
+            MoveOriginalsAside(files);
+            names = {"a._xt", "z._in"};
+            left = {"a._xt", "orig", "z._in"};
         }
-        Press(hBusy, IDCANCEL);
-        for (DWORD t = GetTickCount(); ControlText(hBusy, kCount) != "Waiting for operation to complete.";) {
-            if (!IsWindow(hBusy) || GetTickCount() - t > 5000)
-                break;
-            Pause(5);
-        }
-        EXPECT_FALSE(u.Appears(kMessageCaption, 60000)) << "a cancelled file is not reported";
-    });
-    EXPECT_EQ(kEnabledAround, enables);
-    EXPECT_EQ((std::vector<std::string>{"a.txt", "z.bin"}), ListFolder(m_folder))
-        << "no partial container and no further file";
+        const std::string box = nCommand == kDecrypt ? ReadFile(Path("z._in")) : "";
+        auto enables = Run(names, nCommand, [&](CUser& u) {
+            AnswerSettings(u, "pass", 3, true, nCommand == kEncrypt);
+            HWND hBusy = u.WaitWindow(kBusyCaption);
+            EXPECT_EQ("Processing file 1 of 2", ControlText(hBusy, kCount));
+            EXPECT_NE(nullptr, reinterpret_cast<HICON>(SendMessageA(GetDlgItem(hBusy, 1038), STM_GETICON, 0, 0)))
+                << "the animation shows a frame";
+            RECT rcIcon{};
+            GetWindowRect(GetDlgItem(hBusy, 1038), &rcIcon);
+            EXPECT_GE(rcIcon.right - rcIcon.left, 20) << "the animated icon has its template size";
+            for (DWORD t = GetTickCount(); SendMessageA(GetDlgItem(hBusy, kFileBar), PBM_GETPOS, 0, 0) < 1;) {
+                if (GetTickCount() - t > 30000)
+                    throw Timeout("the file bar never moved");
+                Pause(10);
+            }
+            Press(hBusy, IDCANCEL);
+            for (DWORD t = GetTickCount(); ControlText(hBusy, kCount) != "Waiting for operation to complete.";) {
+                if (!IsWindow(hBusy) || GetTickCount() - t > 5000)
+                    break;
+                Pause(5);
+            }
+            EXPECT_FALSE(u.Appears(kMessageCaption, 60000)) << "a cancelled file is not reported";
+        });
+        EXPECT_EQ(kEnabledAround, enables);
+        EXPECT_EQ(left, ListFolder(m_folder)) << "no partial output and no further file";
+        EXPECT_TRUE(box.empty() || box == ReadFile(Path("z._in"))) << "the container as it was";
+    }
+    EXPECT_TRUE(files["z.bin"] == ReadFile(Path("orig\\z.bin")));
 }
 
 TEST_F(BatchUi, BusyDialogCancelWaitsForTheWorker)
@@ -700,23 +714,42 @@ TEST_F(BatchUi, CancelWhenAskedAgainSkipsTheFile)
     EXPECT_EQ(files["a.txt"], ReadFile(Path("a.txt")));
 }
 
+// Authenticated containers made here, all under one header with the fewest
+// iterations a reader takes, so that the DLL derives the key once and
+// quickly under Wine.
+class SealedBox {
+public:
+    explicit SealedBox(const char* pszPassword)
+    {
+        m_header.nIterations = kV2MinIterations;
+        m_bReady = MasterKeys().ForReading(pszPassword, m_header, m_master);
+    }
+    // data stored under the name, as a container's bytes ("" on failure).
+    std::string Seal(const std::string& name, const std::string& data)
+    {
+        CContainerV2Writer writer(1);
+        CMemorySource in(reinterpret_cast<const uint8_t*>(data.data()), data.size());
+        CMemorySink out;
+        bool bCancelled = false;
+        if (!m_bReady || writer.Begin(m_header, m_master) != WR_OK ||
+            writer.Write(CString(name.data(), int(name.size())), in, data.size(), out, nullptr, bCancelled) != WR_OK)
+            return "";
+        return std::string(out.m_bytes.begin(), out.m_bytes.end());
+    }
+
+private:
+    CV2Header m_header;
+    CKey32 m_master;
+    bool m_bReady = false;
+};
+
 // An authenticated container's reader knows what happened, and says it in
-// texts of its own. The container is made here, with the fewest iterations a
-// reader takes, so that the DLL's one derivation under Wine stays short.
+// texts of its own.
 TEST_F(BatchUi, AuthenticatedContainerFailuresSayWhatHappened)
 {
-    CV2Header header;
-    header.nIterations = kV2MinIterations;
-    CKey32 master;
-    ASSERT_TRUE(MasterKeys().ForReading("right", header, master));
     const std::string data = SampleData(20000, 3);
-    CContainerV2Writer writer(1);
-    ASSERT_EQ(WR_OK, writer.Begin(header, master));
-    CMemorySource in(reinterpret_cast<const uint8_t*>(data.data()), data.size());
-    CMemorySink out;
-    bool bCancelled = false;
-    ASSERT_EQ(WR_OK, writer.Write("a.txt", in, data.size(), out, nullptr, bCancelled));
-    const std::string good(out.m_bytes.begin(), out.m_bytes.end());
+    const std::string good = SealedBox("right").Seal("a.txt", data);
+    ASSERT_FALSE(good.empty());
     std::string altered = good, iterations = good;
     altered[good.size() - 20] ^= 0x55;                  // inside the last record
     iterations.replace(6, 4, std::string("\x81\x96\x98\x00", 4));  // 10,000,001
@@ -766,6 +799,55 @@ TEST_F(BatchUi, AuthenticatedContainerFailuresSayWhatHappened)
     }
 }
 
+// A container names the file it restores, and whoever made it chose that
+// name: the output lands beside the container under a name safe to create,
+// never over an existing file, never outside the folder. (Wine shows a
+// stream name as part of a file name and knows no devices: what the
+// system would make of "a.txt:evil" or "CON" only Windows can show; here
+// the names must simply come out changed.)
+TEST_F(BatchUi, HostileStoredNamesLandBesideTheContainer)
+{
+    const std::string longest(300, 'L');
+    const struct {
+        const char* pszBox;
+        std::string stored, restored;
+    } kCases[] = {
+        {"n01._xt", "..\\..\\evil1.txt", "evil1.txt"},
+        {"n02._xt", "C:\\evil2.txt", "evil2.txt"},
+        {"n03._xt", "\\\\server\\share\\evil3.txt", "evil3.txt"},
+        {"n04._xt", "../evil4.txt", "evil4.txt"},
+        {"n05._xt", "keep.txt:evil", "keep1.txt"},  // keep.txt is there already
+        {"n06._xt", "CON", "_CON"},
+        {"n07._xt", "aux.txt", "_aux.txt"},
+        {"n08._xt", "trail. . ", "trail"},
+        {"n09._xt", "\x01\x1b]0;x\x07" "ctl.txt", "]0;xctl.txt"},
+        {"n10._xt", longest + ".txt", std::string(251, 'L') + ".txt"},
+        {"n11._xt", "n11._xt", "n13._xt"},  // its own name: n11 and n12 are taken
+        {"n12._xt", "..", "n12._xt.out"},
+    };
+    SealedBox box("right");
+    WriteFile(Path("keep.txt"), "kept");
+    std::vector<std::string> boxes, expected = {"keep.txt"};
+    for (const auto& c : kCases) {
+        WriteFile(Path(c.pszBox), box.Seal(c.stored, SampleData(1000, unsigned(boxes.size()))));
+        boxes.push_back(c.pszBox);
+        expected.push_back(c.pszBox);
+        expected.push_back(c.restored);
+    }
+    Run(boxes, kDecrypt, [&](CUser& u) {
+        AnswerSettings(u, "right", 0, true, false);
+        EXPECT_FALSE(u.Appears(kMessageCaption, 20000));
+    });
+    std::sort(expected.begin(), expected.end());
+    expected.erase(std::unique(expected.begin(), expected.end()), expected.end());
+    EXPECT_EQ(expected, ListFolder(m_folder));
+    EXPECT_EQ("kept", ReadFile(Path("keep.txt")));
+    EXPECT_TRUE(SampleData(1000, 9) == ReadFile(Path(kCases[9].restored)));
+    const std::string parent = m_folder.substr(0, m_folder.rfind('\\'));
+    for (const std::string& path : {parent + "\\evil1.txt", parent + "\\evil4.txt", std::string("C:\\evil2.txt")})
+        EXPECT_FALSE(Exists(path)) << path;
+}
+
 TEST_F(BatchUi, UnreadableSourceIsReportedAsAReadFailure)
 {
     MakeFiles({{"a.txt", 2000}});
@@ -792,41 +874,54 @@ TEST_F(BatchUi, DamagedBlockIsReportedAsAnInflateFailure)
         AnswerSettings(u, "pass", 0, false, false);
         AnswerMessage(u,
                       "Kestrin was unable to inflate the file : " + Path("a._xt") +
-                          ".\nThe file format is not recognized." + kPrompt,
+                          ".\nThe file format is not recognized.\nOnly the part before the damage was restored, as " +
+                          Path("a.txt") + "." + kPrompt,
                       IDOK);
     });
+    EXPECT_EQ(ReadFile(Path("a.orig")).substr(0, ReadFile(Path("a.txt")).size()), ReadFile(Path("a.txt")));
 }
 
-// The restored name is taken (the original is still there), so the decrypt
-// routine numbers it: one character more than a file name may have. The
-// message names that path, not the container.
-TEST_F(BatchUi, WriteFailureNamesThePathTheDecryptRoutineTriedToCreate)
+// The restored name, of the longest length a name may have, is taken (the
+// original is still there): the number takes the place of the stem's last
+// character, as one more character would make a name no system creates.
+TEST_F(BatchUi, ATakenNameOfTheLongestLengthIsNumberedWithinIt)
 {
     const std::string stem(251, 'L');
     const std::string plain = "C:\\" + stem + ".txt";  // 255 characters in the name, 258 in the path
     const std::string container = "C:\\" + stem + "._xt";
+    const std::string numbered = "C:\\" + stem.substr(1) + "1.txt";
     WriteFile(plain, "short text");
-    IContextMenu* pMenu = CKestrin::Get().CreateMenuFor({plain});
-    {
-        CUser user([](CUser& u) { AnswerSettings(u, "pass", 0, false); });
-        EXPECT_EQ(S_OK, user.Invoke(pMenu, kEncrypt, nullptr));
-        EXPECT_EQ("", user.Failure());
-    }
-    pMenu->Release();
-    ASSERT_TRUE(Exists(container));
-
-    pMenu = CKestrin::Get().CreateMenuFor({container});
-    {
+    for (UINT nCommand : {kEncrypt, kDecrypt}) {
+        IContextMenu* pMenu = CKestrin::Get().CreateMenuFor({nCommand == kEncrypt ? plain : container});
         CUser user([&](CUser& u) {
-            AnswerSettings(u, "pass", 0, false, false);
-            AnswerMessage(u, "Kestrin was unable to write the file : C:\\" + stem + "1.txt." + kPrompt, IDOK);
+            AnswerSettings(u, "pass", 0, false, nCommand == kEncrypt);
+            EXPECT_FALSE(u.Appears(kMessageCaption, 20000));
         });
-        EXPECT_EQ(S_OK, user.Invoke(pMenu, kDecrypt, nullptr));
+        EXPECT_EQ(S_OK, user.Invoke(pMenu, nCommand, nullptr));
         EXPECT_EQ("", user.Failure());
+        pMenu->Release();
     }
-    pMenu->Release();
-    DeleteFileA(plain.c_str());
-    DeleteFileA(container.c_str());
+    EXPECT_EQ("short text", ReadFile(numbered));
+    for (const std::string& path : {plain, container, numbered})
+        DeleteFileA(path.c_str());
+}
+
+// Wine keeps names as UTF-8 on the Linux side, where a name has at most 255
+// bytes: 200 "é" make a name Windows takes and Wine cannot create. The
+// message names the path the decrypt routine tried to create, not the
+// container.
+TEST_F(BatchUi, WriteFailureNamesThePathTheDecryptRoutineTriedToCreate)
+{
+    std::string name;
+    for (int i = 0; i < 200; ++i)
+        name += "\xC3\xA9";
+    name += ".txt";
+    WriteFile(Path("a._xt"), SealedBox("pass").Seal(name, "short text"));
+    Run({"a._xt"}, kDecrypt, [&](CUser& u) {
+        AnswerSettings(u, "pass", 0, false, false);
+        AnswerMessage(u, "Kestrin was unable to write the file : " + Path(name) + "." + kPrompt, IDOK);
+    });
+    EXPECT_EQ(std::vector<std::string>{"a._xt"}, ListFolder(m_folder));
 }
 
 // ---------------------------------------------------------------- what starts nothing
@@ -918,7 +1013,8 @@ TEST_F(BatchUi, AFolderStandsForTheFilesInItAllTheWayDown)
 
     for (const char* pszPlain : {"root\\a.txt", "root\\sub\\b.txt", "root\\sub\\nested\\c.txt"})
         RemoveFile(Path(pszPlain));
-    Run({"root"}, kDecrypt, [&](CUser& u) {
+    // A search's results may show a folder and a file in it side by side.
+    Run({"root", "root\\a._xt"}, kDecrypt, [&](CUser& u) {
         AnswerSettings(u, "pass", 0, true, false);
         EXPECT_FALSE(u.Appears(kSettingsCaption, 60000));
         EXPECT_FALSE(u.Appears(kMessageCaption, 1)) << "the files that are no containers are left alone";
@@ -926,6 +1022,7 @@ TEST_F(BatchUi, AFolderStandsForTheFilesInItAllTheWayDown)
     for (const char* pszPlain : {"root\\a.txt", "root\\box.txt", "root\\sub\\b.txt", "root\\sub\\nested\\c.txt"})
         EXPECT_EQ(files[pszPlain], ReadFile(Path(pszPlain))) << pszPlain;
     EXPECT_EQ(files["outside\\f.txt"], ReadFile(Path("root\\flink1"))) << "the link's name is taken by the link";
+    EXPECT_FALSE(Exists(Path("root\\a1.txt"))) << "a file selected twice is decrypted once";
     EXPECT_EQ((std::vector<std::string>{"e.txt", "f.txt"}), ListFolder(Path("outside")));
     EXPECT_EQ(files["outside\\f.txt"], ReadFile(Path("outside\\f.txt")));
 }
