@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/FileStreams.h"
 #include "container/Sniff.h"
 #include "framework/afxfile.h"
 
@@ -34,7 +35,9 @@ void AddFolder(const Options& options, const std::string& strRoot, std::vector<C
     fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
         std::error_code ecStatus;
-        if (!fs::is_regular_file(it->status(ecStatus)) || ecStatus)
+        // A temporary output a crash left behind is ours, not the user's.
+        if (!fs::is_regular_file(it->status(ecStatus)) || ecStatus ||
+            IsTemporaryName(it->path().filename().u8string().c_str()))
             continue;
         const std::string strPath = it->path().u8string();
         if (bWantContainers && !StartsWithMagic(strPath))

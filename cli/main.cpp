@@ -58,10 +58,62 @@ void CatchSignals()
 #endif
 }
 
+int Usage(const std::string& strError, bool bSynopsis)
+{
+    PrintText(stderr, "kestrin: %s\n%s", strError.c_str(), bSynopsis ? kSynopsis : "");
+    return kExitUsage;
+}
+
+// The password, asked for when the first file needs it: a run that only
+// skips or refuses files asks for none.
+class CPasswordOnce {
+public:
+    explicit CPasswordOnce(const Options& options) : m_options(options) {}
+    ~CPasswordOnce() { m_str.SecureEmpty(); }
+    CPasswordOnce(const CPasswordOnce&) = delete;
+    CPasswordOnce& operator=(const CPasswordOnce&) = delete;
+
+    // False when there is none: Failure() is then the exit status.
+    bool Ready()
+    {
+        if (!m_bAsked) {
+            m_bAsked = true;
+            m_nFailure = Ask();
+        }
+        return m_nFailure == 0;
+    }
+    int Failure() const { return m_nFailure; }
+    const CString& Get() const { return m_str; }
+
+private:
+    int Ask()
+    {
+        std::string strError;
+        const bool bEncrypting = m_options.command == Command::kEncrypt;
+        const bool bGot = GetPassword(m_options, bEncrypting, m_str, strError);
+        if (g_nSignal)
+            return kExitSignalBase + g_nSignal;
+        if (!bGot)
+            return Usage(strError, false);
+        // Decrypting decides for each container; encrypting with the
+        // authenticated method would fail every file alike.
+        if (bEncrypting && m_options.nEncType == kEncTypeAuthenticated &&
+            !IsValidUtf8(m_str, size_t(m_str.GetLength())))
+            return Usage("the password is not valid UTF-8: the aes method keys from UTF-8 bytes only (the legacy "
+                         "methods read it in the code page)", false);
+        return 0;
+    }
+
+    const Options& m_options;
+    CString m_str;
+    bool m_bAsked = false;
+    int m_nFailure = 0;
+};
+
 // What one input needs beyond the options: its streams and its method.
 struct CRun {
     const Options& options;
-    const CString& strPassword;
+    CPasswordOnce& password;
     CInput input;
     int nIndex;
     int nCount;
@@ -138,7 +190,7 @@ int FindMethod(CRun& run)
     int nResult = sniff.nResult;
     CContainerFacts facts;
     run.nEncType = sniff.nVersion == 2   ? int(kEncTypeAuthenticated)
-                   : sniff.nVersion == 1 ? FindLegacyMethod(ahead.data(), ahead.size(), run.strPassword, nResult, facts)
+                   : sniff.nVersion == 1 ? FindLegacyMethod(ahead.data(), ahead.size(), run.password.Get(), nResult, facts)
                                          : -1;
     if (run.nEncType < 0)
         return Report(run.input.strPath, Describe(run, nResult, facts, 0), nResult);
@@ -219,7 +271,7 @@ void FillJob(const CRun& run, CJob& job)
     job.options.bVerify = !run.Writing();
     job.item.m_strSource = run.bStdin && run.Encrypting() ? o.strName.c_str() : run.input.strPath.c_str();
     job.item.m_strDest = WantedPath(run);
-    job.item.m_strPassword = run.strPassword;
+    job.item.m_strPassword = run.password.Get();
     job.item.m_bEncrypt = run.Encrypting();
     job.item.m_nEncType = run.nEncType;
     job.options.pIn = run.pIn ? run.pIn : (run.bStdin ? stdin : nullptr);
@@ -360,8 +412,8 @@ void ReportKept(const CRun& run, const std::string& strOutput, int nKept)
         PrintText(stderr, "kestrin: %s was only partly restored, up to the damage: %s\n",
                      run.input.strPath.c_str(), strOutput.c_str());
     else if (nKept == KEPT_TEMPORARY)
-        PrintText(stderr, "kestrin: a temporary file (.kestrin-*%s) could not be removed from %s\n",
-                     kPartialSuffix, GetOutputDirectory(strOutput.c_str()).GetString());
+        PrintText(stderr, "kestrin: a temporary file (%s*%s) could not be removed from %s\n",
+                     kTemporaryPrefix, kPartialSuffix, GetOutputDirectory(strOutput.c_str()).GetString());
 }
 
 // Says what a signal left of the file in work, and only what is true. A
@@ -378,8 +430,8 @@ void ReportSignal(const CRun& run, const CJob& job, int nResult, double dSeconds
         PrintSuccess(run, job, dSeconds);  // finished before it saw the cancel
         PrintText(stderr, "kestrin: interrupted after %s\n", pszFile);
     } else if (nKept == KEPT_TEMPORARY) {
-        PrintText(stderr, "kestrin: interrupted while processing %s; a temporary file (.kestrin-*%s) could "
-                     "not be removed from %s\n", pszFile, kPartialSuffix,
+        PrintText(stderr, "kestrin: interrupted while processing %s; a temporary file (%s*%s) could "
+                     "not be removed from %s\n", pszFile, kTemporaryPrefix, kPartialSuffix,
                      GetOutputDirectory(LockedGet(job.item.m_strDest)).GetString());
     } else if (run.bStdout) {
         PrintText(stderr, "kestrin: interrupted while processing %s; its output is incomplete\n", pszFile);
@@ -411,7 +463,7 @@ int Prepare(CRun& run)
     int nResult = run.bStdin ? WR_OK : CheckSource(run);
     if (nResult != WR_OK || SkipsEncrypting(run))
         return nResult;
-    if ((nResult = CheckNamedOutput(run)) != WR_OK)
+    if ((nResult = CheckNamedOutput(run)) != WR_OK || !run.password.Ready())
         return nResult;
     run.nEncType = run.options.nEncType;
     if (run.nEncType == kMethodAuto && (nResult = FindMethod(run)) != WR_OK)
@@ -458,19 +510,22 @@ int RunOne(CRun& run)
     return nResult;
 }
 
-int RunAll(const Options& options, const CString& strPassword)
+int RunAll(const Options& options)
 {
     const std::vector<CInput> inputs = ExpandInputs(options);
+    CPasswordOnce password(options);
     int nExit = 0;
     size_t nFailed = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
         if (g_nSignal)
             return kExitSignalBase + g_nSignal;
-        CRun run{options, strPassword, inputs[i], int(i + 1), int(inputs.size()), inputs[i].strPath == "-",
+        CRun run{options, password, inputs[i], int(i + 1), int(inputs.size()), inputs[i].strPath == "-",
                  options.ToStdout()};
         const int nResult = RunOne(run);
         if (g_nSignal)
             return kExitSignalBase + g_nSignal;
+        if (password.Failure())
+            return password.Failure();
         if (nResult != WR_OK) {
             nFailed += 1;
             if (nExit == 0)
@@ -482,12 +537,6 @@ int RunAll(const Options& options, const CString& strPassword)
         PrintText(stderr, "kestrin: %llu of %llu files failed\n", static_cast<unsigned long long>(nFailed),
                   static_cast<unsigned long long>(inputs.size()));
     return nExit;
-}
-
-int Usage(const std::string& strError, bool bSynopsis)
-{
-    PrintText(stderr, "kestrin: %s\n%s", strError.c_str(), bSynopsis ? kSynopsis : "");
-    return kExitUsage;
 }
 
 // One line before any password is asked: the older methods are for the
@@ -531,25 +580,7 @@ int main(int argc, char** argv)
 
     UseBinaryStdio();
     CatchSignals();
-    CString strPassword;
-    const bool bGot = GetPassword(options, options.command == Command::kEncrypt, strPassword, strError);
-    if (g_nSignal) {
-        strPassword.SecureEmpty();
-        return kExitSignalBase + g_nSignal;
-    }
-    if (!bGot)
-        return Usage(strError, false);
-    // Decrypting decides for each container; encrypting with the
-    // authenticated method would fail every file alike.
-    if (options.command == Command::kEncrypt && options.nEncType == kEncTypeAuthenticated &&
-        !IsValidUtf8(strPassword, size_t(strPassword.GetLength()))) {
-        strPassword.SecureEmpty();
-        return Usage("the password is not valid UTF-8: the aes method keys from UTF-8 bytes only (the legacy "
-                     "methods read it in the code page)", false);
-    }
     SetPipelineThreads(options.nThreads);
     MasterKeys().Clear();  // one derivation per password and salt in this run
-    const int nExit = RunAll(options, strPassword);
-    strPassword.SecureEmpty();
-    return nExit;
+    return RunAll(options);
 }

@@ -611,15 +611,18 @@ const SessionLine kSession[] = {
     {"$K decrypt --password-file pw -o - sap._xt des._xt", 64, "", "kestrin: -o names the output of one input*", {}, {}},
     // folders, with a symbolic link that loops back up; a second encrypt -r changes nothing
     {"$K encrypt --password-file pw tree", 1, "", "kestrin: tree: is a folder (-r works on the files below it)\n", {}, {}},
-    {"$K encrypt -r -m sapphire --password-file pw tree", 0, "tree/a.txt -> tree/a._xt\ntree/sub/b.dat -> tree/sub/b._at\n",
-     KESTRIN_WEAK("Sapphire II"), {"tree/a._xt", "tree/sub/b._at"}, {}},
+    {"echo left >tree/.kestrin-0123abcd.partial; $K encrypt -r -m sapphire --password-file pw tree", 0,
+     "tree/a.txt -> tree/a._xt\ntree/sub/b.dat -> tree/sub/b._at\n",
+     KESTRIN_WEAK("Sapphire II"), {"tree/a._xt", "tree/sub/b._at"}, {"tree/.kestrin-0123abcd._artial"}},
     {"$K encrypt -r --password-file pw tree", 0, "",
      "kestrin: tree/a._xt: " KESTRIN_SKIPPED "kestrin: tree/a.txt: skipped: tree/a._xt is a Kestrin container already "
      "(-f makes another beside it)\nkestrin: tree/sub/b._at: " KESTRIN_SKIPPED "kestrin: tree/sub/b.dat: skipped: "
      "tree/sub/b._at is a Kestrin container already (-f makes another beside it)\n", {}, {"tree/a1._xt", "tree/sub/b1._at"}},
+    {"$K encrypt -rq tree", 0, "", "", {}, {"tree/a1._xt"}},  // nothing to do: no password asked for
     {"$K encrypt -rq --password-file pw tree && $K encrypt -f -m des --password-file pw tree/a._xt", 0,
      "tree/a._xt -> tree/a1._xt (a._xt was taken)\n", KESTRIN_WEAK("DES"), {"tree/a1._xt"}, {}},
-    {"rm tree/a1._xt; cp des._xt tree/sub/notes; $K verify -rq --password-file pw tree", 0, "", "", {}, {}},
+    {"rm tree/a1._xt; cp des._xt tree/sub/notes; head -c 99 des._xt >tree/sub/.kestrin-4567cdef.partial;"
+     " $K verify -rq --password-file pw tree", 0, "", "", {}, {}},
     {"$K verify -r --password-file pw tree", 0,
      "tree/a._xt: OK (Sapphire II)\ntree/sub/b._at: OK (Sapphire II)\ntree/sub/notes: OK (DES)\n", "", {}, {}},
     {"$K info -r --password-file pw tree | grep -c name:", 0, "3\n", "", {}, {}},
@@ -646,6 +649,8 @@ const SessionLine kSession[] = {
      " $K decrypt --password-file pw8 -O out8 out8/report._xt aes._xt", 5, "out8/report._xt -> out8/report.txt (DES)\n",
      "kestrin: aes._xt: the password is not valid UTF-8, which an authenticated container's key is made from; "
      "nothing was written\nkestrin: 1 of 2 files failed\n", {"out8/report.txt"}, {"out8/report1.txt"}},
+    // the same password as UTF-8: that key form fails, the code page form opens it
+    {"printf \"s\\xc3\\xa9same\\n\" | $K verify --password-stdin out8/report._xt", 0, "out8/report._xt: OK (DES)\n", "", {}, {}},
     // info
     {"$K info --password-file pw bf._xt", 0,
      "bf._xt\n  name:       report.txt\n  method:     Blowfish\n  blocks:     8\n  plain size: 30000 bytes\n  container:  *", "", {}, {}},
