@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "framework/afxconv.h"
 #include "framework/afxfile.h"
 
 namespace {
@@ -117,4 +118,21 @@ CString MakeEncryptedName(const CString& strSource)
     if (strExt.GetLength() > 1)
         strExt.SetAt(1, '_');
     return GetStemPart(strSource) + strExt;
+}
+
+CString ShortenName(const CString& strName, int nLimit, const std::function<int(const CString&)>& fnLength)
+{
+    if (fnLength(strName) <= nLimit)
+        return strName;
+    const int nDot = strName.ReverseFind('.');
+    // An extension too long to keep whole is shortened with the rest.
+    const bool bKeepExt = nDot > 0 && fnLength(strName.Mid(nDot)) < nLimit / 2;
+    CString strStem = bKeepExt ? strName.Left(nDot) : strName;
+    const CString strKeep = bKeepExt ? strName.Mid(nDot) : CString();
+    while (!strStem.IsEmpty()) {
+        strStem = strStem.Left(strStem.GetLength() - Utf8LastCharBytes(strStem, strStem.GetLength()));
+        if (fnLength(strStem + strKeep) <= nLimit)
+            return strStem + strKeep;
+    }
+    return strKeep;
 }

@@ -43,11 +43,18 @@ CString MakeUniquePath(const CString& strDirectory, const CString& strName);
 // folder and differs from the source.
 CString MakeEncryptedName(const CString& strSource);
 
+// strName (UTF-8) as it is when fnLength finds it within nLimit, else with
+// characters taken off the end of its stem, the extension kept when there
+// is room for it, until it fits.
+CString ShortenName(const CString& strName, int nLimit, const std::function<int(const CString&)>& fnLength);
+
 // A stored file name reduced to something safe to create in the container's
 // folder: its last component, without control characters (NUL included).
 // On Windows also before any ':' stream suffix (a leading drive letter is
 // dropped), without trailing dots or blanks, and a device name such as CON
 // or com1.txt prefixed with '_'. On POSIX, where those are ordinary names,
 // only "." and ".." are refused. When nothing is left, the fallback: the
-// container's own file name plus ".out".
+// container's own file name plus ".out". A name longer than the system
+// takes (255 bytes on POSIX, 255 UTF-16 units on Windows) is shortened by
+// ShortenName, and one in the form of our temporary files gets a leading '_'.
 CString MakeSafeFileName(const CString& strStored, const CString& strContainerPath);

@@ -3,7 +3,22 @@
 // or into an alternate data stream.
 #include "base/PathUtils.h"
 
+#include "base/FileStreams.h"
+#include "framework/afxconv.h"
+
 namespace {
+
+// The longest name of one folder entry.
+const int kMaxFileName = 255;
+
+int FileNameLength(const CString& str)
+{
+#ifdef _WIN32
+    return int(Utf8ToWide(str, str.GetLength()).size());  // the system counts UTF-16 units
+#else
+    return str.GetLength();
+#endif
+}
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
@@ -72,5 +87,8 @@ CString MakeSafeFileName(const CString& strStored, const CString& strContainerPa
         strName = Sanitize(GetFileNamePart(strContainerPath) + ".out");
     if (strName.IsEmpty())
         strName = "kestrin.out";
-    return strName;
+    // A name that looks like our temporary file would be taken for one.
+    if (IsTemporaryName(strName))
+        strName = CString('_') + strName;
+    return ShortenName(strName, kMaxFileName, FileNameLength);
 }

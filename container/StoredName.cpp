@@ -1,5 +1,6 @@
 #include "container/StoredName.h"
 
+#include "base/PathUtils.h"
 #include "container/FormatV1.h"
 #include "container/FormatV2.h"
 #include "framework/afxconv.h"
@@ -12,27 +13,11 @@ CString NameBytes(const CString& strName, unsigned nCodePage)
     return Utf8ToCodePage(strName, nCodePage, strBytes) ? strBytes : strName;
 }
 
-// The stored bytes of strName (UTF-8) by fnBytes. When they exceed nLimit,
-// characters are taken off the end of the stem, the extension kept when
-// there is room for it, until they fit.
+// The stored bytes of strName (UTF-8) by fnBytes, shortened to nLimit.
 template <class FBytes>
 CString Shortened(const CString& strName, int nLimit, FBytes fnBytes)
 {
-    CString strBytes = fnBytes(strName);
-    if (strBytes.GetLength() <= nLimit)
-        return strBytes;
-    const int nDot = strName.ReverseFind('.');
-    // An extension too long to keep whole is shortened with the rest.
-    const bool bKeepExt = nDot > 0 && fnBytes(strName.Mid(nDot)).GetLength() < nLimit / 2;
-    CString strStem = bKeepExt ? strName.Left(nDot) : strName;
-    const CString strKeep = bKeepExt ? strName.Mid(nDot) : CString();
-    while (!strStem.IsEmpty()) {
-        strStem = strStem.Left(strStem.GetLength() - Utf8LastCharBytes(strStem, strStem.GetLength()));
-        strBytes = fnBytes(strStem + strKeep);
-        if (strBytes.GetLength() <= nLimit)
-            return strBytes;
-    }
-    return fnBytes(strKeep);
+    return fnBytes(ShortenName(strName, nLimit, [&fnBytes](const CString& str) { return fnBytes(str).GetLength(); }));
 }
 
 }  // namespace

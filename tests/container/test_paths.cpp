@@ -122,6 +122,7 @@ const SafeNameCase kSafeNames[] = {
     {"C:", WIN_POSIX("box._xt.out", "C:")},
     {"\x05\x06", "box._xt.out"},
     {".profile", ".profile"},
+    {".kestrin-0123abcd.partial", "_.kestrin-0123abcd.partial"},  // never in the form of our temporary files
 };
 
 TEST(SafeName, Table)
@@ -136,6 +137,17 @@ TEST(SafeName, FallbackOfAContainerWithAnUnsafeNameIsStillSafe)
     // A NUL inside a stored name would end the path early.
     EXPECT_EQ(MakeSafeFileName(CString("a\0/b.txt", 8), "box"), "b.txt");
     EXPECT_EQ(MakeSafeFileName(CString("..\0", 3), "box"), "box.out");
+}
+
+TEST(SafeName, NamesLongerThanAFolderEntryAreShortenedBeforeTheExtension)
+{
+    const std::string strLong = std::string(300, 'x') + ".txt";
+    EXPECT_EQ(MakeSafeFileName(strLong.c_str(), "box").str(), std::string(251, 'x') + ".txt");
+    std::string strWide;  // 3 bytes, 1 UTF-16 unit each
+    for (int i = 0; i < 100; ++i)
+        strWide += "\xe6\xbc\xa2";
+    const std::string strCut = strWide.substr(0, WIN_POSIX(300, 83 * 3));
+    EXPECT_EQ(MakeSafeFileName((strWide + ".txt").c_str(), "box").str(), strCut + ".txt");
 }
 
 class PathFiles : public ScratchTest {};
