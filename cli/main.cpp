@@ -328,7 +328,7 @@ void PrintInfo(const CRun& run, const CContainerFacts& facts)
     const bool bVersion2 = facts.nVersion == 2;
     PrintText(stdout, "%s\n  name:       %s\n  method:     %s\n  %-12s%llu\n  plain size: %llu bytes\n"
                 "  container:  %llu bytes\n  ratio:      %s\n",
-                run.input.strPath.c_str(), facts.strName.GetString(), MethodWords(run, facts).c_str(),
+                run.input.strPath.c_str(), ShownName(facts.strName.GetString()).c_str(), MethodWords(run, facts).c_str(),
                 bVersion2 ? "records:" : "blocks:", static_cast<unsigned long long>(facts.nBlocks),
                 static_cast<unsigned long long>(facts.nPlainBytes), static_cast<unsigned long long>(facts.nConsumed),
                 szRatio);

@@ -651,7 +651,9 @@ const SessionLine kSession[] = {
      "nothing was written\nkestrin: 1 of 2 files failed\n", {"out8/report.txt"}, {"out8/report1.txt"}},
     // the same password as UTF-8: that key form fails, the code page form opens it
     {"printf \"s\\xc3\\xa9same\\n\" | $K verify --password-stdin out8/report._xt", 0, "out8/report._xt: OK (DES)\n", "", {}, {}},
-    // info
+    // info; a stored name cannot steer the terminal or forge a line
+    {"echo hi | $K encrypt -q --password-file pw --name \"$(printf \"a\\033[2J\\nb\\302\\233.txt\")\" -o ctl._xt - &&"
+     " $K info --password-file pw ctl._xt | grep name:", 0, "  name:       a\\x1B[2J\\x0Ab\\x9B.txt\n", "", {}, {}},
     {"$K info --password-file pw bf._xt", 0,
      "bf._xt\n  name:       report.txt\n  method:     Blowfish\n  blocks:     8\n  plain size: 30000 bytes\n  container:  *", "", {}, {}},
     // every password source, and what is wrong with one
