@@ -55,6 +55,10 @@ void CatchSignals()
     sigemptyset(&action.sa_mask);
     for (int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
         sigaction(nSignal, &action, nullptr);
+    // Past a file size limit (ulimit -f) a write then fails with EFBIG like
+    // a full disk, and the temporary file is removed, instead of the
+    // process dying with it left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
 

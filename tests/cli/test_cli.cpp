@@ -560,6 +560,8 @@ const SessionLine kSession[] = {
     {"$K decrypt --password-file=pw --output-dir=out sap._xt", 0, "sap._xt -> out/report.txt (Sapphire II)\n", "", {"out/report.txt"}, {}},
     {"$K encrypt -q --password-file pw -O new/deeper report.txt", 0, "", "", {"new/deeper/report._xt"}, {"report._xt"}},
     {"$K encrypt -q --password-file pw -O pw report.txt", 2, "", "kestrin: pw: cannot make the folder: *", {}, {"report._xt"}},
+    {"ulimit -f 2; $K encrypt -q --password-file pw -O lim report.txt; s=$?; ls -A lim; exit $s", 2, "",
+     "kestrin: lim/report._xt: cannot write: File too large\n", {}, {}},  // past the size limit: no temporary left
     {"$K decrypt --password-file pw -o named.txt sap._xt && cmp named.txt report.txt", 0,
      "sap._xt -> ./named.txt (Sapphire II)\n", "", {"named.txt"}, {"report1.txt"}},
     {"$K decrypt --password-file pw -o named.txt des._xt", 1, "", "kestrin: named.txt: already exists (-f replaces it)\n", {}, {"named1.txt"}},
