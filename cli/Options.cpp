@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/PathUtils.h"
 #include "cipher/Methods.h"
 #include "framework/afxconv.h"
 
@@ -295,12 +296,15 @@ bool CheckStreams(const Options& o, std::string& strError)
         nStdin += s == "-";
     if (nStdin > 1)
         return Fail(strError, "standard input (-) can be read only once");
-    if (nStdin && o.bPasswordStdin)
+    if (nStdin && (o.bPasswordStdin || o.nPasswordFd == 0))
         return Fail(strError, "standard input cannot hold both the password and the data");
     if (nStdin && o.bRecursive)
         return Fail(strError, "-r needs folders, not standard input");
     if (nStdin && o.command == Command::kEncrypt && o.strName.empty())
         return Fail(strError, "encrypting standard input needs --name NAME, the name to store");
+    // Only the last component is stored: "sub/" would store no name at all.
+    if (!o.strName.empty() && GetFileNamePart(o.strName.c_str()).IsEmpty())
+        return Fail(strError, "--name needs a file name, not a folder: " + o.strName);
     if (!o.strName.empty() && !nStdin)
         return Fail(strError, "--name is for standard input (-) only");
     return true;
