@@ -123,11 +123,30 @@ bool SetThreads(Options& o, const char* psz, std::string& e)
     return true;
 }
 
+// "sub/" names a folder: as an output it names no file, and as a stored
+// name (only the last component is stored) no name at all.
+bool NamesAFile(const char* pszOption, const char* psz, std::string& e)
+{
+    if (GetFileNamePart(psz).IsEmpty())
+        return Fail(e, std::string(pszOption) + " needs a file name, not a folder: " + psz);
+    return true;
+}
+
 bool SetOutput(Options& o, const char* psz, std::string& e)
 {
     if (!*psz)
         return Fail(e, "-o needs a file name (- for standard output)");
+    if (!NamesAFile("-o", psz, e))
+        return false;
     o.strOutput = psz;
+    return true;
+}
+
+bool SetName(Options& o, const char* psz, std::string& e)
+{
+    if (*psz && !NamesAFile("--name", psz, e))
+        return false;
+    o.strName = psz;
     return true;
 }
 
@@ -167,7 +186,7 @@ const OptionDef kOptions[] = {
     {'r', "recursive", nullptr, kD | kV | kI, KESTRIN_FLAG(bRecursive),
      "every container below the named folders, found by\n"
      "its content whatever its name"},
-    {0, "name", "NAME", kE, KESTRIN_TEXT(strName), "the name stored for standard input (FILE -)"},
+    {0, "name", "NAME", kE, SetName, "the name stored for standard input (FILE -)"},
     {'f', "force", nullptr, kE, KESTRIN_FLAG(bForce),
      "encrypt files that are containers already (or\n"
      "whose container is there), and replace an existing\n"
@@ -302,9 +321,6 @@ bool CheckStreams(const Options& o, std::string& strError)
         return Fail(strError, "-r needs folders, not standard input");
     if (nStdin && o.command == Command::kEncrypt && o.strName.empty())
         return Fail(strError, "encrypting standard input needs --name NAME, the name to store");
-    // Only the last component is stored: "sub/" would store no name at all.
-    if (!o.strName.empty() && GetFileNamePart(o.strName.c_str()).IsEmpty())
-        return Fail(strError, "--name needs a file name, not a folder: " + o.strName);
     if (!o.strName.empty() && !nStdin)
         return Fail(strError, "--name is for standard input (-) only");
     return true;

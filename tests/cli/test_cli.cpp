@@ -613,6 +613,8 @@ const SessionLine kSession[] = {
     {"$K decrypt --password-fd 0 -o - - <sap._xt", 64, "", "kestrin: standard input cannot hold both*", {}, {}},
     {"$K encrypt --password-file pw --name sub/ -o - - <report.txt", 64, "",
      "kestrin: --name needs a file name, not a folder: sub/\n*", {}, {}},
+    {"$K decrypt --password-file pw -o nodir/ sap._xt", 64, "", "kestrin: -o needs a file name, not a folder: nodir/\n*",
+     {}, {"nodir"}},
     {"$K decrypt --password-file pw -o - sap._xt des._xt", 64, "", "kestrin: -o names the output of one input*", {}, {}},
     // folders, with a symbolic link that loops back up; a second encrypt -r changes nothing
     {"$K encrypt --password-file pw tree", 1, "", "kestrin: tree: is a folder (-r works on the files below it)\n", {}, {}},
