@@ -464,6 +464,8 @@ int Prepare(CRun& run)
     if (run.input.bNothingFound)
         return Report(run.input.strPath, run.Encrypting() ? "no files found below it" : "no containers found below it",
                       WR_READ_ERROR);
+    if (!run.input.strUnreadable.empty())
+        return Report(run.input.strPath, run.input.strUnreadable, WR_READ_ERROR);
     int nResult = run.bStdin ? WR_OK : CheckSource(run);
     if (nResult != WR_OK || SkipsEncrypting(run))
         return nResult;

@@ -633,6 +633,9 @@ const SessionLine kSession[] = {
     {"$K verify -r --password-file pw tree", 0,
      "tree/a._xt: OK (Sapphire II)\ntree/sub/b._at: OK (Sapphire II)\ntree/sub/notes: OK (DES)\n", "", {}, {}},
     {"$K info -r --password-file pw tree | grep -c name:", 0, "3\n", "", {}, {}},
+    // a folder -r cannot read is said, not skipped in silence ($AS_USER: root reads any folder)
+    {"chmod -R a+rX . && chmod 000 tree/sub && $AS_USER $K verify -rq --password-file pw tree; s=$?; chmod 755 tree/sub;"
+     " exit $s", 1, "", "kestrin: tree/sub: cannot read the folder: Permission denied\nkestrin: 1 of 2 files failed\n", {}, {}},
     {"$K decrypt -r --password-file pw -O out tree", 0,
      "tree/a._xt -> out/tree/a.txt (Sapphire II)\ntree/sub/b._at -> out/tree/sub/b.dat (Sapphire II)\n"
      "tree/sub/notes -> out/tree/sub/report.txt (DES)\n", "", {"out/tree/a.txt", "out/tree/sub/b.dat", "out/tree/sub/report.txt"}, {"out/tree/sub/loop"}},
@@ -714,6 +717,7 @@ TEST_F(Cli, Session)
     Spit(m_dir / "comp" / "a._xt", "");
     Spit(m_dir / "comp" / "b.txt", "");
     setenv("K", KESTRIN_CLI, 1);
+    setenv("AS_USER", getuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "", 1);
 
     for (const SessionLine& line : kSession) {
         SCOPED_TRACE(line.pszCommand);
