@@ -147,7 +147,8 @@ std::string Describe(const CRun& run, int nResult, const CContainerFacts& facts,
 
 int Report(const std::string& strFile, const std::string& strWhy, int nResult)
 {
-    PrintText(stderr, "kestrin: %s: %s\n", strFile.c_str(), strWhy.c_str());
+    // The reason may hold a path too.
+    PrintText(stderr, "kestrin: %s\n", ShownName(strFile + ": " + strWhy).c_str());
     return nResult;
 }
 
@@ -155,7 +156,7 @@ int Report(const std::string& strFile, const std::string& strWhy, int nResult)
 int Notice(const CRun& run, const std::string& strWhat)
 {
     if (!run.options.bQuiet)
-        PrintText(stderr, "kestrin: %s: %s\n", run.input.strPath.c_str(), strWhat.c_str());
+        PrintText(stderr, "kestrin: %s\n", ShownName(run.input.strPath + ": " + strWhat).c_str());
     return WR_OK;
 }
 
@@ -288,7 +289,7 @@ int Wait(const CRun& run, CJob& job)
 {
     const bool bShow = !run.options.bQuiet && CProgressLine::StderrIsTerminal();
     const uint64_t nTotal = run.bStdin ? CProgressLine::kUnknownSize : GetFileSize64(run.input.strPath.c_str());
-    CProgressLine progress(bShow, run.input.strPath, run.nIndex, run.nCount, nTotal);
+    CProgressLine progress(bShow, ShownName(run.input.strPath), run.nIndex, run.nCount, nTotal);
     // The worker wakes us when it is done; the timeout only paces the
     // progress line and the look at the signal flag.
     while (!job.WaitDone(50)) {
@@ -332,7 +333,7 @@ void PrintInfo(const CRun& run, const CContainerFacts& facts)
     const bool bVersion2 = facts.nVersion == 2;
     PrintText(stdout, "%s\n  name:       %s\n  method:     %s\n  %-12s%llu\n  plain size: %llu bytes\n"
                 "  container:  %llu bytes\n  ratio:      %s\n",
-                run.input.strPath.c_str(), ShownName(facts.strName.GetString()).c_str(), MethodWords(run, facts).c_str(),
+                ShownName(run.input.strPath).c_str(), ShownName(facts.strName.GetString()).c_str(), MethodWords(run, facts).c_str(),
                 bVersion2 ? "records:" : "blocks:", static_cast<unsigned long long>(facts.nBlocks),
                 static_cast<unsigned long long>(facts.nPlainBytes), static_cast<unsigned long long>(facts.nConsumed),
                 szRatio);
@@ -402,10 +403,10 @@ void PrintSuccess(const CRun& run, const CJob& job, double dSeconds)
     if (!strNotes.empty())
         strNotes += ")";
     if (o.command == Command::kVerify)
-        PrintText(stdout, "%s: OK%s\n", run.input.strPath.c_str(), strNotes.c_str());
+        PrintText(stdout, "%s: OK%s\n", ShownName(run.input.strPath).c_str(), strNotes.c_str());
     else  // the data may be on standard output: the line goes beside the messages
-        PrintText(run.bStdout ? stderr : stdout, "%s -> %s%s\n", run.input.strPath.c_str(),
-                  run.bStdout ? "-" : strOutput.GetString(), strNotes.c_str());
+        PrintText(run.bStdout ? stderr : stdout, "%s -> %s%s\n", ShownName(run.input.strPath).c_str(),
+                  run.bStdout ? "-" : ShownName(strOutput.GetString()).c_str(), ShownName(strNotes).c_str());
     std::fflush(stdout);
 }
 
@@ -414,17 +415,18 @@ void ReportKept(const CRun& run, const std::string& strOutput, int nKept)
 {
     if (nKept == KEPT_PARTIAL)
         PrintText(stderr, "kestrin: %s was only partly restored, up to the damage: %s\n",
-                     run.input.strPath.c_str(), strOutput.c_str());
+                     ShownName(run.input.strPath).c_str(), ShownName(strOutput).c_str());
     else if (nKept == KEPT_TEMPORARY)
         PrintText(stderr, "kestrin: a temporary file (%s*%s) could not be removed from %s\n",
-                     kTemporaryPrefix, kPartialSuffix, GetOutputDirectory(strOutput.c_str()).GetString());
+                     kTemporaryPrefix, kPartialSuffix, ShownName(GetOutputDirectory(strOutput.c_str()).str()).c_str());
 }
 
 // Says what a signal left of the file in work, and only what is true. A
 // reader that went away (SIGPIPE) needs no words: the pipeline knows.
 void ReportSignal(const CRun& run, const CJob& job, int nResult, double dSeconds)
 {
-    const char* pszFile = run.input.strPath.c_str();
+    const std::string strFile = ShownName(run.input.strPath);
+    const char* pszFile = strFile.c_str();
     const int nKept = LockedGet(job.item.m_nKept);
 #ifdef SIGPIPE
     if (g_nSignal == SIGPIPE && nKept != KEPT_TEMPORARY)
@@ -436,7 +438,7 @@ void ReportSignal(const CRun& run, const CJob& job, int nResult, double dSeconds
     } else if (nKept == KEPT_TEMPORARY) {
         PrintText(stderr, "kestrin: interrupted while processing %s; a temporary file (%s*%s) could "
                      "not be removed from %s\n", pszFile, kTemporaryPrefix, kPartialSuffix,
-                     GetOutputDirectory(LockedGet(job.item.m_strDest)).GetString());
+                     ShownName(GetOutputDirectory(LockedGet(job.item.m_strDest)).str()).c_str());
     } else if (run.bStdout) {
         PrintText(stderr, "kestrin: interrupted while processing %s; its output is incomplete\n", pszFile);
     } else if (run.Writing()) {

@@ -666,6 +666,8 @@ const SessionLine kSession[] = {
     // info; a stored name cannot steer the terminal or forge a line
     {"echo hi | $K encrypt -q --password-file pw --name \"$(printf \"a\\033[2J\\nb\\302\\233.txt\")\" -o ctl._xt - &&"
      " $K info --password-file pw ctl._xt | grep name:", 0, "  name:       a\\x1B[2J\\x0Ab\\x9B.txt\n", "", {}, {}},
+    {"echo x >\"$(printf \"c\\033d.txt\")\"; $K encrypt --password-file pw c?d.txt", 0, "c\\x1Bd.txt -> ./c\\x1Bd._xt\n", "",
+     {}, {}},  // nor can a file's name
     {"$K info --password-file pw bf._xt", 0,
      "bf._xt\n  name:       report.txt\n  method:     Blowfish\n  blocks:     8\n  plain size: 30000 bytes\n  container:  *", "", {}, {}},
     // every password source, and what is wrong with one
