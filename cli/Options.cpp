@@ -159,7 +159,10 @@ bool SetOutputDir(Options& o, const char* psz, std::string& e)
 }
 
 #define KESTRIN_FLAG(field) [](Options& o, const char*, std::string&) { o.field = true; return true; }
-#define KESTRIN_TEXT(field) [](Options& o, const char* p, std::string&) { o.field = p; return true; }
+// An empty value ("--password-file=$UNSET") must not read as no option at
+// all, which would ask on the terminal.
+#define KESTRIN_SOME_TEXT(field, why) \
+    [](Options& o, const char* p, std::string& e) { return *p ? (o.field = p, true) : Fail(e, why); }
 
 // In the order help lists them. An option may stand twice, for different
 // commands, when it tells each something else.
@@ -197,9 +200,9 @@ const OptionDef kOptions[] = {
     {'v', "verbose", nullptr, kE | kD | kV, KESTRIN_FLAG(bVerbose),
      "add the method, the sizes and the time to each\n"
      "file's line"},
-    {0, "password-file", "FILE", kAll, KESTRIN_TEXT(strPasswordFile), "the password is the first line of FILE"},
+    {0, "password-file", "FILE", kAll, KESTRIN_SOME_TEXT(strPasswordFile, "--password-file needs a file name"), "the password is the first line of FILE"},
     {0, "password-stdin", nullptr, kAll, KESTRIN_FLAG(bPasswordStdin), "... of standard input"},
-    {0, "password-env", "VAR", kAll, KESTRIN_TEXT(strPasswordEnv),
+    {0, "password-env", "VAR", kAll, KESTRIN_SOME_TEXT(strPasswordEnv, "--password-env needs a variable name"),
      "... the value of the environment variable VAR"},
     {0, "password-fd", "N", kAll, SetFd,
      "... the first line read from file descriptor N;\n"
@@ -217,7 +220,7 @@ const OptionDef kOptions[] = {
 };
 
 #undef KESTRIN_FLAG
-#undef KESTRIN_TEXT
+#undef KESTRIN_SOME_TEXT
 
 bool Takes(const OptionDef& option, Command command)
 {

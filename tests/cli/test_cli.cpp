@@ -678,6 +678,7 @@ const SessionLine kSession[] = {
     {"$K verify --password-fd 9 des._xt", 64, "", "kestrin: cannot read the password from file descriptor 9: Bad file descriptor\n", {}, {}},
     {"$K verify --password-fd=x des._xt", 64, "", "kestrin: not a file descriptor: x\n*", {}, {}},
     {"$K verify --password-env KPW --password-file pw des._xt", 64, "", "kestrin: give one password source*", {}, {}},
+    {"$K verify --password-file= des._xt", 64, "", "kestrin: --password-file needs a file name\n*", {}, {}},
     {": >nopw; $K verify --password-file nopw des._xt", 64, "", "kestrin: cannot read the password file nopw: it is empty\n", {}, {}},
     {"$K verify --password-file nowhere/pw des._xt", 64, "",
      "kestrin: cannot read the password file nowhere/pw: No such file or directory\n", {}, {}},
