@@ -200,7 +200,8 @@ const OptionDef kOptions[] = {
     {'v', "verbose", nullptr, kE | kD | kV, KESTRIN_FLAG(bVerbose),
      "add the method, the sizes and the time to each\n"
      "file's line"},
-    {0, "password-file", "FILE", kAll, KESTRIN_SOME_TEXT(strPasswordFile, "--password-file needs a file name"), "the password is the first line of FILE"},
+    {0, "password-file", "FILE", kAll, KESTRIN_SOME_TEXT(strPasswordFile, "--password-file needs a file name"),
+     "the password is the first line of FILE"},
     {0, "password-stdin", nullptr, kAll, KESTRIN_FLAG(bPasswordStdin), "... of standard input"},
     {0, "password-env", "VAR", kAll, KESTRIN_SOME_TEXT(strPasswordEnv, "--password-env needs a variable name"),
      "... the value of the environment variable VAR"},

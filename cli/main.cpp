@@ -194,8 +194,9 @@ int FindMethod(CRun& run)
     // An authenticated container names itself; the legacy methods are tried.
     int nResult = sniff.nResult;
     CContainerFacts facts;
+    const CString& strPassword = run.password.Get();
     run.nEncType = sniff.nVersion == 2   ? int(kEncTypeAuthenticated)
-                   : sniff.nVersion == 1 ? FindLegacyMethod(ahead.data(), ahead.size(), run.password.Get(), nResult, facts)
+                   : sniff.nVersion == 1 ? FindLegacyMethod(ahead.data(), ahead.size(), strPassword, nResult, facts)
                                          : -1;
     if (run.nEncType < 0)
         return Report(run.input.strPath, Describe(run, nResult, facts, 0), nResult);
@@ -333,7 +334,8 @@ void PrintInfo(const CRun& run, const CContainerFacts& facts)
     const bool bVersion2 = facts.nVersion == 2;
     PrintText(stdout, "%s\n  name:       %s\n  method:     %s\n  %-12s%llu\n  plain size: %llu bytes\n"
                 "  container:  %llu bytes\n  ratio:      %s\n",
-                ShownName(run.input.strPath).c_str(), ShownName(facts.strName.GetString()).c_str(), MethodWords(run, facts).c_str(),
+                ShownName(run.input.strPath).c_str(), ShownName(facts.strName.GetString()).c_str(),
+                MethodWords(run, facts).c_str(),
                 bVersion2 ? "records:" : "blocks:", static_cast<unsigned long long>(facts.nBlocks),
                 static_cast<unsigned long long>(facts.nPlainBytes), static_cast<unsigned long long>(facts.nConsumed),
                 szRatio);
