@@ -652,6 +652,7 @@ const SessionLine kSession[] = {
      "kestrin: -: altered or damaged at record *", {}, {}},
     {"$K decrypt --password-stdin -O out aes._xt <<<wrong", 5, "",
      "kestrin: aes._xt: wrong password (or a damaged header); nothing was written\n", {}, {"out/report3.txt"}},
+    {"$K verify --password-stdin aes._xt <<<''", 5, "", "kestrin: aes._xt: wrong password (or a damaged header)\n", {}, {}},
     {"cp aes._xt hdr._xt; printf \"\\x81\\x96\\x98\\x00\" | dd of=hdr._xt bs=1 seek=6 conv=notrunc 2>/dev/null;"
      " $K verify --password-file pw hdr._xt", 6, "", "kestrin: hdr._xt: damaged header: iterations 10000001 out of range\n",
      {}, {}},
