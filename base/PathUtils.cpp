@@ -101,16 +101,23 @@ CString MakeUniquePath(const CString& strDirectory, const CString& strName)
     for (int i = nDigits; i < strBase.GetLength(); ++i)
         n = n * 10 + uint64_t(strBase[i] - '0');
 
+    const int nNameStart = LastSeparator(strPrefix) + 1;
     for (;;) {
         CString strNumber;
         strNumber.Format("%llu", static_cast<unsigned long long>(++n));
-        CString strCandidate = strPrefix + strNumber + strSuffix;
+        const CString strEnd = strNumber + strSuffix;
+        const CString strStem =
+            ShortenName(strPrefix.Mid(nNameStart), kMaxFileName,
+                        [&strEnd](const CString& str) { return FileNameLength(str + strEnd); });
+        CString strCandidate = strPrefix.Left(nNameStart) + strStem + strEnd;
         if (!PathExists(strCandidate))
             return strCandidate;
     }
 }
 
-CString MakeEncryptedName(const CString& strSource)
+namespace {
+
+CString ProposedName(const CString& strSource)
 {
     if (GetFileNamePart(strSource).Find('.') < 0)
         return strSource + "._";
@@ -118,6 +125,25 @@ CString MakeEncryptedName(const CString& strSource)
     if (strExt.GetLength() > 1)
         strExt.SetAt(1, '_');
     return GetStemPart(strSource) + strExt;
+}
+
+}  // namespace
+
+CString MakeEncryptedName(const CString& strSource)
+{
+    // "._" may make the longest name one too long for its folder.
+    const CString strPath = ProposedName(strSource);
+    const int nNameStart = LastSeparator(strPath) + 1;
+    return strPath.Left(nNameStart) + ShortenName(strPath.Mid(nNameStart), kMaxFileName, FileNameLength);
+}
+
+int FileNameLength(const CString& strName)
+{
+#ifdef _WIN32
+    return int(Utf8ToWide(strName, strName.GetLength()).size());
+#else
+    return strName.GetLength();
+#endif
 }
 
 CString ShortenName(const CString& strName, int nLimit, const std::function<int(const CString&)>& fnLength)

@@ -34,14 +34,22 @@ CString GetModulePath();
 CString JoinPath(const CString& strDirectory, const CString& strName);
 
 // A path in strDirectory for strName that names no existing entry. A taken
-// name without any '.' is numbered at its end: README, README1, README2.
+// name without any '.' is numbered at its end: README, README1, README2. A
+// number that would make the name too long for a folder entry takes the
+// place of the stem's last characters.
 CString MakeUniquePath(const CString& strDirectory, const CString& strName);
 
 // The container name the encrypt command proposes for a source: report.txt
 // gives report._xt, a.b gives a._. A file name without any '.' gets "._"
 // appended (README gives README._), so the proposal stays in the source's
-// folder and differs from the source.
+// folder and differs from the source; a name that would then be too long
+// for a folder entry loses the last characters of its stem.
 CString MakeEncryptedName(const CString& strSource);
+
+// The longest name of one folder entry, and a name's length as the system
+// counts it (bytes on POSIX, UTF-16 units on Windows).
+const int kMaxFileName = 255;
+int FileNameLength(const CString& strName);
 
 // strName (UTF-8) as it is when fnLength finds it within nLimit, else with
 // characters taken off the end of its stem, the extension kept when there

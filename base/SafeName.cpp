@@ -4,21 +4,8 @@
 #include "base/PathUtils.h"
 
 #include "base/FileStreams.h"
-#include "framework/afxconv.h"
 
 namespace {
-
-// The longest name of one folder entry.
-const int kMaxFileName = 255;
-
-int FileNameLength(const CString& str)
-{
-#ifdef _WIN32
-    return int(Utf8ToWide(str, str.GetLength()).size());  // the system counts UTF-16 units
-#else
-    return str.GetLength();
-#endif
-}
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 

@@ -87,6 +87,8 @@ TEST(EncryptedName, Table)
 {
     for (const EncryptedNameCase& c : kEncryptedNames)
         EXPECT_EQ(MakeEncryptedName(c.pszSource), c.pszExpected) << c.pszSource;
+    // "._" would make the longest name one too long for its folder.
+    EXPECT_EQ(MakeEncryptedName(("/d/" + std::string(254, 'y')).c_str()).str(), "/d/" + std::string(253, 'y') + "._");
 }
 
 struct SafeNameCase {
@@ -217,6 +219,10 @@ TEST_F(PathFiles, UniqueNames)
         }
         EXPECT_EQ(MakeUniquePath(CString(m_dir.string()), c.pszWanted), PathOf(c.pszExpected));
     }
+    // A name as long as a folder entry can be: its number takes a character's place.
+    const std::string strLong = std::string(251, 'x') + ".txt";
+    WriteFileBytes(PathOf(strLong.c_str()), {0});
+    EXPECT_EQ(MakeUniquePath(CString(m_dir.string()), strLong.c_str()), PathOf((std::string(250, 'x') + "1.txt").c_str()));
 }
 
 TEST(ModulePath, NamesThisProgram)
