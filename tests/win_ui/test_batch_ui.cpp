@@ -798,9 +798,9 @@ TEST_F(BatchUi, DamagedBlockIsReportedAsAnInflateFailure)
 }
 
 // The restored name is taken (the original is still there), so the decrypt
-// routine numbers it: one character more than a file name may have. The
-// message names that path, not the container.
-TEST_F(BatchUi, WriteFailureNamesThePathTheDecryptRoutineTriedToCreate)
+// routine numbers it: the number takes the place of the stem's last
+// character, as a file name may have no more than 255.
+TEST_F(BatchUi, ATakenLongestNameIsNumberedWithinTheLimit)
 {
     const std::string stem(251, 'L');
     const std::string plain = "C:\\" + stem + ".txt";  // 255 characters in the name, 258 in the path
@@ -817,14 +817,14 @@ TEST_F(BatchUi, WriteFailureNamesThePathTheDecryptRoutineTriedToCreate)
 
     pMenu = CKestrin::Get().CreateMenuFor({container});
     {
-        CUser user([&](CUser& u) {
-            AnswerSettings(u, "pass", 0, false, false);
-            AnswerMessage(u, "Kestrin was unable to write the file : C:\\" + stem + "1.txt." + kPrompt, IDOK);
-        });
+        CUser user([&](CUser& u) { AnswerSettings(u, "pass", 0, false, false); });
         EXPECT_EQ(S_OK, user.Invoke(pMenu, kDecrypt, nullptr));
         EXPECT_EQ("", user.Failure());
     }
     pMenu->Release();
+    const std::string numbered = "C:\\" + stem.substr(1) + "1.txt";
+    EXPECT_EQ("short text", ReadFile(numbered));
+    DeleteFileA(numbered.c_str());
     DeleteFileA(plain.c_str());
     DeleteFileA(container.c_str());
 }
