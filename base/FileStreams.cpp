@@ -2,7 +2,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cctype>
 #include <chrono>
+#include <cstring>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -19,9 +21,12 @@
 #include <unistd.h>
 #endif
 
+const char kTemporaryPrefix[] = ".kestrin-";
 const char kPartialSuffix[] = ".partial";
 
 namespace {
+
+const int kTemporaryDigits = 8;
 
 // Eight hex digits that differ between processes and between calls; an
 // exclusive create settles any collision, so they need not be secret.
@@ -39,13 +44,27 @@ CString TemporaryName()
     n *= 0xBF58476D1CE4E5B9ull;
     n ^= n >> 32;
     CString strName;
-    strName.Format(".kestrin-%08x%s", unsigned(n), kPartialSuffix);
+    strName.Format("%s%0*x%s", kTemporaryPrefix, kTemporaryDigits, unsigned(n), kPartialSuffix);
     return strName;
 }
 
 const int kCreateTries = 100;
 
 }  // namespace
+
+bool IsTemporaryName(const char* pszFileName)
+{
+    const size_t nPrefix = std::strlen(kTemporaryPrefix);
+    const size_t nSuffix = std::strlen(kPartialSuffix);
+    if (std::strlen(pszFileName) != nPrefix + kTemporaryDigits + nSuffix ||
+        std::strncmp(pszFileName, kTemporaryPrefix, nPrefix) != 0 ||
+        std::strcmp(pszFileName + nPrefix + kTemporaryDigits, kPartialSuffix) != 0)
+        return false;
+    for (int i = 0; i < kTemporaryDigits; ++i)
+        if (!std::isxdigit(static_cast<unsigned char>(pszFileName[nPrefix + i])))
+            return false;
+    return true;
+}
 
 CStreamBuffer::~CStreamBuffer() { SecureZero(m_pBytes.get(), kStreamBufferSize); }
 

@@ -15,9 +15,15 @@
 // Room for 16 chunks per system call instead of one.
 const size_t kStreamBufferSize = 64 * 1024;
 
-// The ending of a temporary output's name; the whole name is
+// The start and the ending of a temporary output's name; the whole name is
 // ".kestrin-XXXXXXXX.partial", which no container or restored file gets.
+extern const char kTemporaryPrefix[];
 extern const char kPartialSuffix[];
+
+// True for a file name (no folder) made as a temporary output's: what a
+// crash left behind, which a walk over a folder must not take for a file of
+// the user's.
+bool IsTemporaryName(const char* pszFileName);
 
 // How a finished output is named: the first free name for the wanted one
 // (the product's rule), that name or nothing (an output the user named, which

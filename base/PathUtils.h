@@ -62,5 +62,6 @@ CString MakeEncryptedName(const CString& strSource);
 // or com1.txt prefixed with '_'. On POSIX, where those are ordinary names,
 // only "." and ".." are refused. A name longer than the system takes is
 // shortened at the end of its stem. When nothing is left, the fallback: the
-// container's own file name plus ".out".
+// container's own file name plus ".out". One in the form of our temporary
+// files gets a leading '_'.
 CString MakeSafeFileName(const CString& strStored, const CString& strContainerPath);

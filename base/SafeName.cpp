@@ -3,6 +3,8 @@
 // or into an alternate data stream.
 #include "base/PathUtils.h"
 
+#include "base/FileStreams.h"
+
 namespace {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
@@ -102,5 +104,9 @@ CString MakeSafeFileName(const CString& strStored, const CString& strContainerPa
         strName = Sanitize(GetFileNamePart(strContainerPath) + ".out");
     if (strName.IsEmpty())
         strName = "kestrin.out";
+    // A name that looks like our temporary file would be taken for one (and
+    // such a name is short: the '_' keeps it within any length limit).
+    if (IsTemporaryName(strName))
+        strName = CString('_') + strName;
     return strName;
 }

@@ -110,3 +110,23 @@ void PrintText(FILE* pStream, const char* pszFormat, ...)
 }
 
 #endif
+
+std::string ShownName(const std::string& strName)
+{
+    std::string strShown;
+    for (size_t i = 0; i < strName.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(strName[i]);
+        const unsigned char cNext = i + 1 < strName.size() ? static_cast<unsigned char>(strName[i + 1]) : 0;
+        const bool bC1 = c == 0xC2 && cNext >= 0x80 && cNext <= 0x9F;
+        if (c >= 0x20 && c != 0x7F && !bC1) {
+            strShown += char(c);
+            continue;
+        }
+        const unsigned char nCode = bC1 ? cNext : c;
+        i += bC1 ? 1 : 0;
+        char sz[8];
+        std::snprintf(sz, sizeof sz, "\\x%02X", nCode);
+        strShown += sz;
+    }
+    return strShown;
+}

@@ -18,6 +18,11 @@ std::vector<std::string> GetArguments(int argc, char** argv);
 // that it is reported as unreadable. Elsewhere the shell has done this.
 std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files);
 
+// A name from a container or a folder, fit to print: control characters
+// (C0, DEL and the UTF-8 forms of C1) shown as \xHH, so that a name can
+// neither steer the terminal nor pass for a line of the tool's own.
+std::string ShownName(const std::string& strName);
+
 // printf to a stream, the text being UTF-8.
 void PrintText(FILE* pStream, const char* pszFormat, ...)
 #if defined(__GNUC__)

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "base/FileStreams.h"
 #include "container/Sniff.h"
 #include "framework/afxfile.h"
 
@@ -21,30 +22,50 @@ std::string JoinOutput(const std::string& strDir, const fs::path& sub)
     return joined.u8string();
 }
 
+// The regular files below root (links to files included) and the folders
+// that could not be read, each folder listed on its own so that one that
+// cannot be read is said, not skipped in silence. A link to a folder is an
+// entry, not a way in: a link loop cannot make the walk endless.
+void Walk(const fs::path& root, std::vector<fs::path>& files, std::vector<CInput>& unreadable)
+{
+    std::vector<fs::path> pending{root};
+    while (!pending.empty()) {
+        const fs::path folder = pending.back();
+        pending.pop_back();
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec), end;
+        for (; !ec && it != end; it.increment(ec)) {
+            std::error_code ecStatus;
+            if (fs::is_directory(it->symlink_status(ecStatus)))
+                pending.push_back(it->path());
+            else if (fs::is_regular_file(it->status(ecStatus)) && !ecStatus)
+                files.push_back(it->path());
+        }
+        if (ec)
+            unreadable.push_back({folder.u8string(), std::string(), false, "cannot read the folder: " + ec.message()});
+    }
+}
+
 void AddFolder(const Options& options, const std::string& strRoot, std::vector<CInput>& inputs)
 {
     const bool bWantContainers = options.command != Command::kEncrypt;
     const fs::path root = fs::u8path(strRoot);  // UTF-8, whatever the code page
     const fs::path norm = root.lexically_normal();  // "tree/" has no file name, its parent does
     const fs::path rootName = norm.has_filename() ? norm.filename() : norm.parent_path().filename();
+    std::vector<fs::path> files;
     std::vector<CInput> found;
-    std::error_code ec;
-    // Without follow_directory_symlink a link to a folder is an entry, not a
-    // way in: a link loop cannot make the walk endless.
-    fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end;
-    for (; !ec && it != end; it.increment(ec)) {
-        std::error_code ecStatus;
-        if (!fs::is_regular_file(it->status(ecStatus)) || ecStatus)
+    Walk(root, files, found);
+    for (const fs::path& file : files) {
+        // A temporary output a crash left behind is ours, not the user's.
+        const std::string strPath = file.u8string();
+        if (IsTemporaryName(file.filename().u8string().c_str()) || (bWantContainers && !StartsWithMagic(strPath)))
             continue;
-        const std::string strPath = it->path().u8string();
-        if (bWantContainers && !StartsWithMagic(strPath))
-            continue;
-        const fs::path sub = it->path().parent_path().lexically_relative(root);
-        found.push_back({strPath, JoinOutput(options.strOutputDir, rootName / sub), false});
+        const fs::path sub = file.parent_path().lexically_relative(root);
+        found.push_back({strPath, JoinOutput(options.strOutputDir, rootName / sub), false, std::string()});
     }
     std::sort(found.begin(), found.end(), [](const CInput& a, const CInput& b) { return a.strPath < b.strPath; });
     if (found.empty())
-        found.push_back({strRoot, std::string(), true});
+        found.push_back({strRoot, std::string(), true, std::string()});
     inputs.insert(inputs.end(), found.begin(), found.end());
 }
 
@@ -67,7 +88,7 @@ std::vector<CInput> ExpandInputs(const Options& options)
         if (options.bRecursive && IsFolder(strPath))
             AddFolder(options, strPath, inputs);
         else
-            inputs.push_back({strPath, options.strOutputDir, false});
+            inputs.push_back({strPath, options.strOutputDir, false, std::string()});
     }
     return inputs;
 }

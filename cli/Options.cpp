@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/PathUtils.h"
 #include "cipher/Methods.h"
 #include "framework/afxconv.h"
 
@@ -122,11 +123,30 @@ bool SetThreads(Options& o, const char* psz, std::string& e)
     return true;
 }
 
+// "sub/" names a folder: as an output it names no file, and as a stored
+// name (only the last component is stored) no name at all.
+bool NamesAFile(const char* pszOption, const char* psz, std::string& e)
+{
+    if (GetFileNamePart(psz).IsEmpty())
+        return Fail(e, std::string(pszOption) + " needs a file name, not a folder: " + psz);
+    return true;
+}
+
 bool SetOutput(Options& o, const char* psz, std::string& e)
 {
     if (!*psz)
         return Fail(e, "-o needs a file name (- for standard output)");
+    if (!NamesAFile("-o", psz, e))
+        return false;
     o.strOutput = psz;
+    return true;
+}
+
+bool SetName(Options& o, const char* psz, std::string& e)
+{
+    if (*psz && !NamesAFile("--name", psz, e))
+        return false;
+    o.strName = psz;
     return true;
 }
 
@@ -139,7 +159,10 @@ bool SetOutputDir(Options& o, const char* psz, std::string& e)
 }
 
 #define KESTRIN_FLAG(field) [](Options& o, const char*, std::string&) { o.field = true; return true; }
-#define KESTRIN_TEXT(field) [](Options& o, const char* p, std::string&) { o.field = p; return true; }
+// An empty value ("--password-file=$UNSET") must not read as no option at
+// all, which would ask on the terminal.
+#define KESTRIN_SOME_TEXT(field, why) \
+    [](Options& o, const char* p, std::string& e) { return *p ? (o.field = p, true) : Fail(e, why); }
 
 // In the order help lists them. An option may stand twice, for different
 // commands, when it tells each something else.
@@ -166,7 +189,7 @@ const OptionDef kOptions[] = {
     {'r', "recursive", nullptr, kD | kV | kI, KESTRIN_FLAG(bRecursive),
      "every container below the named folders, found by\n"
      "its content whatever its name"},
-    {0, "name", "NAME", kE, KESTRIN_TEXT(strName), "the name stored for standard input (FILE -)"},
+    {0, "name", "NAME", kE, SetName, "the name stored for standard input (FILE -)"},
     {'f', "force", nullptr, kE, KESTRIN_FLAG(bForce),
      "encrypt files that are containers already (or\n"
      "whose container is there), and replace an existing\n"
@@ -177,9 +200,10 @@ const OptionDef kOptions[] = {
     {'v', "verbose", nullptr, kE | kD | kV, KESTRIN_FLAG(bVerbose),
      "add the method, the sizes and the time to each\n"
      "file's line"},
-    {0, "password-file", "FILE", kAll, KESTRIN_TEXT(strPasswordFile), "the password is the first line of FILE"},
+    {0, "password-file", "FILE", kAll, KESTRIN_SOME_TEXT(strPasswordFile, "--password-file needs a file name"),
+     "the password is the first line of FILE"},
     {0, "password-stdin", nullptr, kAll, KESTRIN_FLAG(bPasswordStdin), "... of standard input"},
-    {0, "password-env", "VAR", kAll, KESTRIN_TEXT(strPasswordEnv),
+    {0, "password-env", "VAR", kAll, KESTRIN_SOME_TEXT(strPasswordEnv, "--password-env needs a variable name"),
      "... the value of the environment variable VAR"},
     {0, "password-fd", "N", kAll, SetFd,
      "... the first line read from file descriptor N;\n"
@@ -197,7 +221,7 @@ const OptionDef kOptions[] = {
 };
 
 #undef KESTRIN_FLAG
-#undef KESTRIN_TEXT
+#undef KESTRIN_SOME_TEXT
 
 bool Takes(const OptionDef& option, Command command)
 {
@@ -295,7 +319,7 @@ bool CheckStreams(const Options& o, std::string& strError)
         nStdin += s == "-";
     if (nStdin > 1)
         return Fail(strError, "standard input (-) can be read only once");
-    if (nStdin && o.bPasswordStdin)
+    if (nStdin && (o.bPasswordStdin || o.nPasswordFd == 0))
         return Fail(strError, "standard input cannot hold both the password and the data");
     if (nStdin && o.bRecursive)
         return Fail(strError, "-r needs folders, not standard input");

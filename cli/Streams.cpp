@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <io.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -25,6 +26,18 @@ bool StdoutIsTerminal()
     return _isatty(_fileno(stdout)) != 0;
 #else
     return isatty(STDOUT_FILENO) != 0;
+#endif
+}
+
+bool StdoutIsFile(const char* pszPath)
+{
+#ifdef _WIN32
+    (void)pszPath;
+    return false;
+#else
+    struct stat out, in;
+    return fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && stat(pszPath, &in) == 0 &&
+           out.st_dev == in.st_dev && out.st_ino == in.st_ino;
 #endif
 }
 

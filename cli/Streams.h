@@ -9,6 +9,11 @@ void UseBinaryStdio();
 
 bool StdoutIsTerminal();
 
+// True when standard output is the file at pszPath (a shell's ">> file"):
+// writing it while reading it would grow the input as it is read. POSIX
+// only; on Windows always false.
+bool StdoutIsFile(const char* pszPath);
+
 // Up to nMax bytes from the start of standard input, read ahead so that the
 // method can be found before the container is processed once.
 std::vector<unsigned char> ReadAhead(size_t nMax);

@@ -55,13 +55,69 @@ void CatchSignals()
     sigemptyset(&action.sa_mask);
     for (int nSignal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE})
         sigaction(nSignal, &action, nullptr);
+    // Past a file size limit (ulimit -f) a write then fails with EFBIG like
+    // a full disk, and the temporary file is removed, instead of the
+    // process dying with it left behind.
+    std::signal(SIGXFSZ, SIG_IGN);
 #endif
 }
+
+int Usage(const std::string& strError, bool bSynopsis)
+{
+    PrintText(stderr, "kestrin: %s\n%s", strError.c_str(), bSynopsis ? kSynopsis : "");
+    return kExitUsage;
+}
+
+// The password, asked for when the first file needs it: a run that only
+// skips or refuses files asks for none.
+class CPasswordOnce {
+public:
+    explicit CPasswordOnce(const Options& options) : m_options(options) {}
+    ~CPasswordOnce() { m_str.SecureEmpty(); }
+    CPasswordOnce(const CPasswordOnce&) = delete;
+    CPasswordOnce& operator=(const CPasswordOnce&) = delete;
+
+    // False when there is none: Failure() is then the exit status.
+    bool Ready()
+    {
+        if (!m_bAsked) {
+            m_bAsked = true;
+            m_nFailure = Ask();
+        }
+        return m_nFailure == 0;
+    }
+    int Failure() const { return m_nFailure; }
+    const CString& Get() const { return m_str; }
+
+private:
+    int Ask()
+    {
+        std::string strError;
+        const bool bEncrypting = m_options.command == Command::kEncrypt;
+        const bool bGot = GetPassword(m_options, bEncrypting, m_str, strError);
+        if (g_nSignal)
+            return kExitSignalBase + g_nSignal;
+        if (!bGot)
+            return Usage(strError, false);
+        // Decrypting decides for each container; encrypting with the
+        // authenticated method would fail every file alike.
+        if (bEncrypting && m_options.nEncType == kEncTypeAuthenticated &&
+            !IsValidUtf8(m_str, size_t(m_str.GetLength())))
+            return Usage("the password is not valid UTF-8: the aes method keys from UTF-8 bytes only (the legacy "
+                         "methods read it in the code page)", false);
+        return 0;
+    }
+
+    const Options& m_options;
+    CString m_str;
+    bool m_bAsked = false;
+    int m_nFailure = 0;
+};
 
 // What one input needs beyond the options: its streams and its method.
 struct CRun {
     const Options& options;
-    const CString& strPassword;
+    CPasswordOnce& password;
     CInput input;
     int nIndex;
     int nCount;
@@ -91,7 +147,8 @@ std::string Describe(const CRun& run, int nResult, const CContainerFacts& facts,
 
 int Report(const std::string& strFile, const std::string& strWhy, int nResult)
 {
-    PrintText(stderr, "kestrin: %s: %s\n", strFile.c_str(), strWhy.c_str());
+    // The reason may hold a path too.
+    PrintText(stderr, "kestrin: %s\n", ShownName(strFile + ": " + strWhy).c_str());
     return nResult;
 }
 
@@ -99,7 +156,7 @@ int Report(const std::string& strFile, const std::string& strWhy, int nResult)
 int Notice(const CRun& run, const std::string& strWhat)
 {
     if (!run.options.bQuiet)
-        PrintText(stderr, "kestrin: %s: %s\n", run.input.strPath.c_str(), strWhat.c_str());
+        PrintText(stderr, "kestrin: %s\n", ShownName(run.input.strPath + ": " + strWhat).c_str());
     return WR_OK;
 }
 
@@ -137,8 +194,9 @@ int FindMethod(CRun& run)
     // An authenticated container names itself; the legacy methods are tried.
     int nResult = sniff.nResult;
     CContainerFacts facts;
+    const CString& strPassword = run.password.Get();
     run.nEncType = sniff.nVersion == 2   ? int(kEncTypeAuthenticated)
-                   : sniff.nVersion == 1 ? FindLegacyMethod(ahead.data(), ahead.size(), run.strPassword, nResult, facts)
+                   : sniff.nVersion == 1 ? FindLegacyMethod(ahead.data(), ahead.size(), strPassword, nResult, facts)
                                          : -1;
     if (run.nEncType < 0)
         return Report(run.input.strPath, Describe(run, nResult, facts, 0), nResult);
@@ -219,7 +277,7 @@ void FillJob(const CRun& run, CJob& job)
     job.options.bVerify = !run.Writing();
     job.item.m_strSource = run.bStdin && run.Encrypting() ? o.strName.c_str() : run.input.strPath.c_str();
     job.item.m_strDest = WantedPath(run);
-    job.item.m_strPassword = run.strPassword;
+    job.item.m_strPassword = run.password.Get();
     job.item.m_bEncrypt = run.Encrypting();
     job.item.m_nEncType = run.nEncType;
     job.options.pIn = run.pIn ? run.pIn : (run.bStdin ? stdin : nullptr);
@@ -232,7 +290,7 @@ int Wait(const CRun& run, CJob& job)
 {
     const bool bShow = !run.options.bQuiet && CProgressLine::StderrIsTerminal();
     const uint64_t nTotal = run.bStdin ? CProgressLine::kUnknownSize : GetFileSize64(run.input.strPath.c_str());
-    CProgressLine progress(bShow, run.input.strPath, run.nIndex, run.nCount, nTotal);
+    CProgressLine progress(bShow, ShownName(run.input.strPath), run.nIndex, run.nCount, nTotal);
     // The worker wakes us when it is done; the timeout only paces the
     // progress line and the look at the signal flag.
     while (!job.WaitDone(50)) {
@@ -276,7 +334,8 @@ void PrintInfo(const CRun& run, const CContainerFacts& facts)
     const bool bVersion2 = facts.nVersion == 2;
     PrintText(stdout, "%s\n  name:       %s\n  method:     %s\n  %-12s%llu\n  plain size: %llu bytes\n"
                 "  container:  %llu bytes\n  ratio:      %s\n",
-                run.input.strPath.c_str(), facts.strName.GetString(), MethodWords(run, facts).c_str(),
+                ShownName(run.input.strPath).c_str(), ShownName(facts.strName.GetString()).c_str(),
+                MethodWords(run, facts).c_str(),
                 bVersion2 ? "records:" : "blocks:", static_cast<unsigned long long>(facts.nBlocks),
                 static_cast<unsigned long long>(facts.nPlainBytes), static_cast<unsigned long long>(facts.nConsumed),
                 szRatio);
@@ -346,10 +405,10 @@ void PrintSuccess(const CRun& run, const CJob& job, double dSeconds)
     if (!strNotes.empty())
         strNotes += ")";
     if (o.command == Command::kVerify)
-        PrintText(stdout, "%s: OK%s\n", run.input.strPath.c_str(), strNotes.c_str());
+        PrintText(stdout, "%s: OK%s\n", ShownName(run.input.strPath).c_str(), strNotes.c_str());
     else  // the data may be on standard output: the line goes beside the messages
-        PrintText(run.bStdout ? stderr : stdout, "%s -> %s%s\n", run.input.strPath.c_str(),
-                  run.bStdout ? "-" : strOutput.GetString(), strNotes.c_str());
+        PrintText(run.bStdout ? stderr : stdout, "%s -> %s%s\n", ShownName(run.input.strPath).c_str(),
+                  run.bStdout ? "-" : ShownName(strOutput.GetString()).c_str(), ShownName(strNotes).c_str());
     std::fflush(stdout);
 }
 
@@ -358,17 +417,18 @@ void ReportKept(const CRun& run, const std::string& strOutput, int nKept)
 {
     if (nKept == KEPT_PARTIAL)
         PrintText(stderr, "kestrin: %s was only partly restored, up to the damage: %s\n",
-                     run.input.strPath.c_str(), strOutput.c_str());
+                     ShownName(run.input.strPath).c_str(), ShownName(strOutput).c_str());
     else if (nKept == KEPT_TEMPORARY)
-        PrintText(stderr, "kestrin: a temporary file (.kestrin-*%s) could not be removed from %s\n",
-                     kPartialSuffix, GetOutputDirectory(strOutput.c_str()).GetString());
+        PrintText(stderr, "kestrin: a temporary file (%s*%s) could not be removed from %s\n",
+                     kTemporaryPrefix, kPartialSuffix, ShownName(GetOutputDirectory(strOutput.c_str()).str()).c_str());
 }
 
 // Says what a signal left of the file in work, and only what is true. A
 // reader that went away (SIGPIPE) needs no words: the pipeline knows.
 void ReportSignal(const CRun& run, const CJob& job, int nResult, double dSeconds)
 {
-    const char* pszFile = run.input.strPath.c_str();
+    const std::string strFile = ShownName(run.input.strPath);
+    const char* pszFile = strFile.c_str();
     const int nKept = LockedGet(job.item.m_nKept);
 #ifdef SIGPIPE
     if (g_nSignal == SIGPIPE && nKept != KEPT_TEMPORARY)
@@ -378,9 +438,9 @@ void ReportSignal(const CRun& run, const CJob& job, int nResult, double dSeconds
         PrintSuccess(run, job, dSeconds);  // finished before it saw the cancel
         PrintText(stderr, "kestrin: interrupted after %s\n", pszFile);
     } else if (nKept == KEPT_TEMPORARY) {
-        PrintText(stderr, "kestrin: interrupted while processing %s; a temporary file (.kestrin-*%s) could "
-                     "not be removed from %s\n", pszFile, kPartialSuffix,
-                     GetOutputDirectory(LockedGet(job.item.m_strDest)).GetString());
+        PrintText(stderr, "kestrin: interrupted while processing %s; a temporary file (%s*%s) could "
+                     "not be removed from %s\n", pszFile, kTemporaryPrefix, kPartialSuffix,
+                     ShownName(GetOutputDirectory(LockedGet(job.item.m_strDest)).str()).c_str());
     } else if (run.bStdout) {
         PrintText(stderr, "kestrin: interrupted while processing %s; its output is incomplete\n", pszFile);
     } else if (run.Writing()) {
@@ -408,10 +468,14 @@ int Prepare(CRun& run)
     if (run.input.bNothingFound)
         return Report(run.input.strPath, run.Encrypting() ? "no files found below it" : "no containers found below it",
                       WR_READ_ERROR);
+    if (!run.input.strUnreadable.empty())
+        return Report(run.input.strPath, run.input.strUnreadable, WR_READ_ERROR);
     int nResult = run.bStdin ? WR_OK : CheckSource(run);
+    if (nResult == WR_OK && run.bStdout && !run.bStdin && StdoutIsFile(run.input.strPath.c_str()))
+        return Report(run.input.strPath, "is standard output too: its output would be written into it", WR_READ_ERROR);
     if (nResult != WR_OK || SkipsEncrypting(run))
         return nResult;
-    if ((nResult = CheckNamedOutput(run)) != WR_OK)
+    if ((nResult = CheckNamedOutput(run)) != WR_OK || !run.password.Ready())
         return nResult;
     run.nEncType = run.options.nEncType;
     if (run.nEncType == kMethodAuto && (nResult = FindMethod(run)) != WR_OK)
@@ -458,19 +522,22 @@ int RunOne(CRun& run)
     return nResult;
 }
 
-int RunAll(const Options& options, const CString& strPassword)
+int RunAll(const Options& options)
 {
     const std::vector<CInput> inputs = ExpandInputs(options);
+    CPasswordOnce password(options);
     int nExit = 0;
     size_t nFailed = 0;
     for (size_t i = 0; i < inputs.size(); ++i) {
         if (g_nSignal)
             return kExitSignalBase + g_nSignal;
-        CRun run{options, strPassword, inputs[i], int(i + 1), int(inputs.size()), inputs[i].strPath == "-",
+        CRun run{options, password, inputs[i], int(i + 1), int(inputs.size()), inputs[i].strPath == "-",
                  options.ToStdout()};
         const int nResult = RunOne(run);
         if (g_nSignal)
             return kExitSignalBase + g_nSignal;
+        if (password.Failure())
+            return password.Failure();
         if (nResult != WR_OK) {
             nFailed += 1;
             if (nExit == 0)
@@ -482,12 +549,6 @@ int RunAll(const Options& options, const CString& strPassword)
         PrintText(stderr, "kestrin: %llu of %llu files failed\n", static_cast<unsigned long long>(nFailed),
                   static_cast<unsigned long long>(inputs.size()));
     return nExit;
-}
-
-int Usage(const std::string& strError, bool bSynopsis)
-{
-    PrintText(stderr, "kestrin: %s\n%s", strError.c_str(), bSynopsis ? kSynopsis : "");
-    return kExitUsage;
 }
 
 // One line before any password is asked: the older methods are for the
@@ -531,25 +592,7 @@ int main(int argc, char** argv)
 
     UseBinaryStdio();
     CatchSignals();
-    CString strPassword;
-    const bool bGot = GetPassword(options, options.command == Command::kEncrypt, strPassword, strError);
-    if (g_nSignal) {
-        strPassword.SecureEmpty();
-        return kExitSignalBase + g_nSignal;
-    }
-    if (!bGot)
-        return Usage(strError, false);
-    // Decrypting decides for each container; encrypting with the
-    // authenticated method would fail every file alike.
-    if (options.command == Command::kEncrypt && options.nEncType == kEncTypeAuthenticated &&
-        !IsValidUtf8(strPassword, size_t(strPassword.GetLength()))) {
-        strPassword.SecureEmpty();
-        return Usage("the password is not valid UTF-8: the aes method keys from UTF-8 bytes only (the legacy "
-                     "methods read it in the code page)", false);
-    }
     SetPipelineThreads(options.nThreads);
     MasterKeys().Clear();  // one derivation per password and salt in this run
-    const int nExit = RunAll(options, strPassword);
-    strPassword.SecureEmpty();
-    return nExit;
+    return RunAll(options);
 }

@@ -217,8 +217,6 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
 {
     m_facts = CContainerFacts();
     const CString strSource = LockedGet(item.m_strSource);
-    if (!KeyCipher(item, cipher, true))
-        return WR_DECRYPT_ERROR;
     const CString strDest = LockedGet(item.m_strDest);
     CInputFile file;
     if (!m_pStreamIn && !file.Open(strSource))
@@ -234,6 +232,9 @@ int CFileProcessor::DecryptFile(CWorkItem& item, CCipher& cipher, bool bWrite)
     // A version-2 container says what it is: the chosen method does not matter.
     if (sniff.nVersion == 2)
         return ReadV2(item, in, nSize, file.Mode(), strSource, strDest, bWrite);
+    // Only the legacy methods key a cipher of their own (an empty password gives none).
+    if (!KeyCipher(item, cipher, true))
+        return WR_DECRYPT_ERROR;
     return ReadV1(item, cipher, in, nSize, file.Mode(), strSource, strDest, bWrite);
 }
 

@@ -560,6 +560,8 @@ const SessionLine kSession[] = {
     {"$K decrypt --password-file=pw --output-dir=out sap._xt", 0, "sap._xt -> out/report.txt (Sapphire II)\n", "", {"out/report.txt"}, {}},
     {"$K encrypt -q --password-file pw -O new/deeper report.txt", 0, "", "", {"new/deeper/report._xt"}, {"report._xt"}},
     {"$K encrypt -q --password-file pw -O pw report.txt", 2, "", "kestrin: pw: cannot make the folder: *", {}, {"report._xt"}},
+    {"ulimit -f 2; $K encrypt -q --password-file pw -O lim report.txt; s=$?; ls -A lim; exit $s", 2, "",
+     "kestrin: lim/report._xt: cannot write: File too large\n", {}, {}},  // past the size limit: no temporary left
     {"$K decrypt --password-file pw -o named.txt sap._xt && cmp named.txt report.txt", 0,
      "sap._xt -> ./named.txt (Sapphire II)\n", "", {"named.txt"}, {"report1.txt"}},
     {"$K decrypt --password-file pw -o named.txt des._xt", 1, "", "kestrin: named.txt: already exists (-f replaces it)\n", {}, {"named1.txt"}},
@@ -608,21 +610,34 @@ const SessionLine kSession[] = {
     {"{ cat sap._xt; printf ab; } | $K verify --password-file pw -", 1, "", "kestrin: -: damaged at block 9 (byte offset *", {}, {}},
     {"$K encrypt --password-file pw - <report.txt", 64, "", "kestrin: encrypting standard input needs --name NAME*", {}, {}},
     {"$K encrypt --password-stdin --name x - <report.txt", 64, "", "kestrin: standard input cannot hold both*", {}, {}},
+    {"$K decrypt --password-fd 0 -o - - <sap._xt", 64, "", "kestrin: standard input cannot hold both*", {}, {}},
+    {"$K encrypt --password-file pw --name sub/ -o - - <report.txt", 64, "",
+     "kestrin: --name needs a file name, not a folder: sub/\n*", {}, {}},
+    {"$K decrypt --password-file pw -o nodir/ sap._xt", 64, "", "kestrin: -o needs a file name, not a folder: nodir/\n*",
+     {}, {"nodir"}},
     {"$K decrypt --password-file pw -o - sap._xt des._xt", 64, "", "kestrin: -o names the output of one input*", {}, {}},
+    {"cp aes._xt self._xt; $K decrypt --password-file pw -o - self._xt >>self._xt; s=$?; cmp self._xt aes._xt && exit $s",
+     1, "", "kestrin: self._xt: is standard output too: its output would be written into it\n", {}, {}},
     // folders, with a symbolic link that loops back up; a second encrypt -r changes nothing
     {"$K encrypt --password-file pw tree", 1, "", "kestrin: tree: is a folder (-r works on the files below it)\n", {}, {}},
-    {"$K encrypt -r -m sapphire --password-file pw tree", 0, "tree/a.txt -> tree/a._xt\ntree/sub/b.dat -> tree/sub/b._at\n",
-     KESTRIN_WEAK("Sapphire II"), {"tree/a._xt", "tree/sub/b._at"}, {}},
+    {"echo left >tree/.kestrin-0123abcd.partial; $K encrypt -r -m sapphire --password-file pw tree", 0,
+     "tree/a.txt -> tree/a._xt\ntree/sub/b.dat -> tree/sub/b._at\n",
+     KESTRIN_WEAK("Sapphire II"), {"tree/a._xt", "tree/sub/b._at"}, {"tree/.kestrin-0123abcd._artial"}},
     {"$K encrypt -r --password-file pw tree", 0, "",
      "kestrin: tree/a._xt: " KESTRIN_SKIPPED "kestrin: tree/a.txt: skipped: tree/a._xt is a Kestrin container already "
      "(-f makes another beside it)\nkestrin: tree/sub/b._at: " KESTRIN_SKIPPED "kestrin: tree/sub/b.dat: skipped: "
      "tree/sub/b._at is a Kestrin container already (-f makes another beside it)\n", {}, {"tree/a1._xt", "tree/sub/b1._at"}},
+    {"$K encrypt -rq tree", 0, "", "", {}, {"tree/a1._xt"}},  // nothing to do: no password asked for
     {"$K encrypt -rq --password-file pw tree && $K encrypt -f -m des --password-file pw tree/a._xt", 0,
      "tree/a._xt -> tree/a1._xt (a._xt was taken)\n", KESTRIN_WEAK("DES"), {"tree/a1._xt"}, {}},
-    {"rm tree/a1._xt; cp des._xt tree/sub/notes; $K verify -rq --password-file pw tree", 0, "", "", {}, {}},
+    {"rm tree/a1._xt; cp des._xt tree/sub/notes; head -c 99 des._xt >tree/sub/.kestrin-4567cdef.partial;"
+     " $K verify -rq --password-file pw tree", 0, "", "", {}, {}},
     {"$K verify -r --password-file pw tree", 0,
      "tree/a._xt: OK (Sapphire II)\ntree/sub/b._at: OK (Sapphire II)\ntree/sub/notes: OK (DES)\n", "", {}, {}},
     {"$K info -r --password-file pw tree | grep -c name:", 0, "3\n", "", {}, {}},
+    // a folder -r cannot read is said, not skipped in silence ($AS_USER: root reads any folder)
+    {"chmod -R a+rX . && chmod 000 tree/sub && $AS_USER $K verify -rq --password-file pw tree; s=$?; chmod 755 tree/sub;"
+     " exit $s", 1, "", "kestrin: tree/sub: cannot read the folder: Permission denied\nkestrin: 1 of 2 files failed\n", {}, {}},
     {"$K decrypt -r --password-file pw -O out tree", 0,
      "tree/a._xt -> out/tree/a.txt (Sapphire II)\ntree/sub/b._at -> out/tree/sub/b.dat (Sapphire II)\n"
      "tree/sub/notes -> out/tree/sub/report.txt (DES)\n", "", {"out/tree/a.txt", "out/tree/sub/b.dat", "out/tree/sub/report.txt"}, {"out/tree/sub/loop"}},
@@ -637,6 +652,7 @@ const SessionLine kSession[] = {
      "kestrin: -: altered or damaged at record *", {}, {}},
     {"$K decrypt --password-stdin -O out aes._xt <<<wrong", 5, "",
      "kestrin: aes._xt: wrong password (or a damaged header); nothing was written\n", {}, {"out/report3.txt"}},
+    {"$K verify --password-stdin aes._xt <<<''", 5, "", "kestrin: aes._xt: wrong password (or a damaged header)\n", {}, {}},
     {"cp aes._xt hdr._xt; printf \"\\x81\\x96\\x98\\x00\" | dd of=hdr._xt bs=1 seek=6 conv=notrunc 2>/dev/null;"
      " $K verify --password-file pw hdr._xt", 6, "", "kestrin: hdr._xt: damaged header: iterations 10000001 out of range\n",
      {}, {}},
@@ -646,7 +662,13 @@ const SessionLine kSession[] = {
      " $K decrypt --password-file pw8 -O out8 out8/report._xt aes._xt", 5, "out8/report._xt -> out8/report.txt (DES)\n",
      "kestrin: aes._xt: the password is not valid UTF-8, which an authenticated container's key is made from; "
      "nothing was written\nkestrin: 1 of 2 files failed\n", {"out8/report.txt"}, {"out8/report1.txt"}},
-    // info
+    // the same password as UTF-8: that key form fails, the code page form opens it
+    {"printf \"s\\xc3\\xa9same\\n\" | $K verify --password-stdin out8/report._xt", 0, "out8/report._xt: OK (DES)\n", "", {}, {}},
+    // info; a stored name cannot steer the terminal or forge a line
+    {"echo hi | $K encrypt -q --password-file pw --name \"$(printf \"a\\033[2J\\nb\\302\\233.txt\")\" -o ctl._xt - &&"
+     " $K info --password-file pw ctl._xt | grep name:", 0, "  name:       a\\x1B[2J\\x0Ab\\x9B.txt\n", "", {}, {}},
+    {"echo x >\"$(printf \"c\\033d.txt\")\"; $K encrypt --password-file pw c?d.txt", 0, "c\\x1Bd.txt -> ./c\\x1Bd._xt\n", "",
+     {}, {}},  // nor can a file's name
     {"$K info --password-file pw bf._xt", 0,
      "bf._xt\n  name:       report.txt\n  method:     Blowfish\n  blocks:     8\n  plain size: 30000 bytes\n  container:  *", "", {}, {}},
     // every password source, and what is wrong with one
@@ -657,6 +679,7 @@ const SessionLine kSession[] = {
     {"$K verify --password-fd 9 des._xt", 64, "", "kestrin: cannot read the password from file descriptor 9: Bad file descriptor\n", {}, {}},
     {"$K verify --password-fd=x des._xt", 64, "", "kestrin: not a file descriptor: x\n*", {}, {}},
     {"$K verify --password-env KPW --password-file pw des._xt", 64, "", "kestrin: give one password source*", {}, {}},
+    {"$K verify --password-file= des._xt", 64, "", "kestrin: --password-file needs a file name\n*", {}, {}},
     {": >nopw; $K verify --password-file nopw des._xt", 64, "", "kestrin: cannot read the password file nopw: it is empty\n", {}, {}},
     {"$K verify --password-file nowhere/pw des._xt", 64, "",
      "kestrin: cannot read the password file nowhere/pw: No such file or directory\n", {}, {}},
@@ -700,6 +723,7 @@ TEST_F(Cli, Session)
     Spit(m_dir / "comp" / "a._xt", "");
     Spit(m_dir / "comp" / "b.txt", "");
     setenv("K", KESTRIN_CLI, 1);
+    setenv("AS_USER", getuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups" : "", 1);
 
     for (const SessionLine& line : kSession) {
         SCOPED_TRACE(line.pszCommand);

@@ -131,6 +131,7 @@ const SafeNameCase kSafeNames[] = {
     {"C:", WIN_POSIX("box._xt.out", "C:")},
     {"\x05\x06", "box._xt.out"},
     {".profile", ".profile"},
+    {".kestrin-0123abcd.partial", "_.kestrin-0123abcd.partial"},  // never in the form of our temporary files
 };
 
 TEST(SafeName, Table)
@@ -244,6 +245,10 @@ TEST_F(PathFiles, UniqueNames)
         }
         EXPECT_EQ(MakeUniquePath(CString(m_dir.string()), c.pszWanted), PathOf(c.pszExpected));
     }
+    // A name as long as a folder entry can be: its number takes a character's place.
+    const std::string strLong = std::string(251, 'x') + ".txt";
+    WriteFileBytes(PathOf(strLong.c_str()), {0});
+    EXPECT_EQ(MakeUniquePath(CString(m_dir.string()), strLong.c_str()), PathOf((std::string(250, 'x') + "1.txt").c_str()));
 }
 
 TEST(ModulePath, NamesThisProgram)

@@ -195,17 +195,20 @@ TEST_F(Encrypting, UnreadableSourceCreatesNothing)
 TEST_F(Encrypting, PasswordWithANulIsRefusedInBothDirections)
 {
     WriteFileBytes(PathOf("a.txt"), TextBytes(100));
-    for (bool bEncrypt : {true, false}) {
-        CWorkItem item;
-        item.m_strSource = PathOf("a.txt");
-        item.m_strDest = PathOf("a._xt");
-        item.m_strPassword = CString("\0secret", 7);
-        item.m_bEncrypt = bEncrypt;
-        CSapphireCipher cipher;
-        CFileProcessor processor;
-        EXPECT_EQ(processor.Run(item, cipher), bEncrypt ? WR_ENCRYPT_ERROR : WR_DECRYPT_ERROR);
+    for (const CString& strPassword : {CString("secret"), CString("\0secret", 7)}) {
+        for (bool bEncrypt : {true, false}) {
+            CWorkItem item;
+            item.m_strSource = PathOf(bEncrypt ? "a.txt" : "a._xt");
+            item.m_strDest = PathOf(bEncrypt ? "a._xt" : "a.txt");
+            item.m_strPassword = strPassword;
+            item.m_bEncrypt = bEncrypt;
+            CSapphireCipher cipher;
+            CFileProcessor processor;
+            const int nRefused = bEncrypt ? WR_ENCRYPT_ERROR : WR_DECRYPT_ERROR;
+            EXPECT_EQ(processor.Run(item, cipher), strPassword.GetLength() == 7 ? nRefused : WR_OK);
+        }
     }
-    EXPECT_EQ(Listing(), Names({"a.txt"}));
+    EXPECT_EQ(Listing(), Names({"a._xt", "a.txt", "a1.txt"}));  // only the good password made anything
 }
 
 class Decrypting : public ScratchTest {

@@ -36,7 +36,7 @@ protected:
 
 bool IsPartialName(const std::string& strName)
 {
-    return strName.size() > 9 && strName[0] == '.' && strName.compare(strName.size() - 8, 8, kPartialSuffix) == 0;
+    return IsTemporaryName(strName.c_str());
 }
 
 TEST_F(Streams, OutputIsNamedOnlyWhenFinished)
