@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/FileStreams.h"
 #include "base/PathUtils.h"
 #include "base/ResultCodes.h"
 #include "container/FormatV1.h"
@@ -55,13 +56,14 @@ bool WalkFolder(const CString& strRoot, bool bEncrypt, const std::function<bool(
         do {
             if (IsDots(fd.cFileName))
                 continue;
-            const CString strPath = JoinPath(strFolder, WideToUtf8(fd.cFileName));
+            const CString strName = WideToUtf8(fd.cFileName);
+            const CString strPath = JoinPath(strFolder, strName);
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 // A link to a folder or a junction leads out of the tree, or
                 // back into it: never followed.
                 if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                     pending.push_back(strPath);
-            } else if (Wanted(strPath, (uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow, bEncrypt)) {
+            } else if (!IsTemporaryName(strName) && Wanted(strPath, (uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow, bEncrypt)) {
                 found.push_back(strPath);
             }
             if (!keepGoing()) {

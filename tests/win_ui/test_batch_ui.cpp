@@ -968,7 +968,8 @@ private:
 // folders are never followed (Wine shows a Unix link to a folder as a folder
 // with the reparse-point attribute; it can make neither junctions nor
 // Windows links); a link to a file is a file (Wine shows it as a plain
-// file). The busy dialog counts every file.
+// file); a temporary file a crash left is none of the user's. The busy
+// dialog counts every file.
 TEST_F(BatchUi, AFolderStandsForTheFilesInItAllTheWayDown)
 {
     for (const char* pszFolder : {"root", "root\\sub", "root\\sub\\nested", "outside"})
@@ -976,6 +977,7 @@ TEST_F(BatchUi, AFolderStandsForTheFilesInItAllTheWayDown)
     auto files = MakeFiles({{"root\\a.txt", 3000},
                             {"root\\box.txt", 100},
                             {"root\\sub\\b.txt", 5000},
+                            {"root\\sub\\.kestrin-0123abcd.partial", 100},  // what a crash left
                             {"root\\sub\\nested\\c.txt", 70000},
                             {"outside\\e.txt", 200},
                             {"outside\\f.txt", 300}});
@@ -1007,7 +1009,8 @@ TEST_F(BatchUi, AFolderStandsForTheFilesInItAllTheWayDown)
     });
     EXPECT_EQ((std::vector<std::string>{"a._xt", "a.txt", "box._xt", "flink", "flink._", "linked", "sub"}),
               ListFolder(Path("root")));
-    EXPECT_EQ((std::vector<std::string>{"b._xt", "b.txt", "loop", "nested"}), ListFolder(Path("root\\sub")));
+    EXPECT_EQ((std::vector<std::string>{".kestrin-0123abcd.partial", "b._xt", "b.txt", "loop", "nested"}),
+              ListFolder(Path("root\\sub")));
     EXPECT_EQ((std::vector<std::string>{"c._xt", "c.txt"}), ListFolder(Path("root\\sub\\nested")));
     EXPECT_EQ((std::vector<std::string>{"e.txt", "f.txt"}), ListFolder(Path("outside")));
 
