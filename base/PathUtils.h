@@ -54,6 +54,12 @@ CString MakeUniquePath(const CString& strDirectory, const CString& strName);
 // folder and differs from the source.
 CString MakeEncryptedName(const CString& strSource);
 
+// The bytes of the UTF-8 character at p that a name must neither keep nor
+// show as it is, 0 for any other: a C1 control (2), or a bidirectional
+// embedding, override or isolate (3), with which "photo<RLO>gpj.exe" shows
+// as "photoexe.jpg".
+size_t HiddenCharBytes(const char* p, size_t nLeft);
+
 // A stored file name reduced to something safe to create in the container's
 // folder: its last component, without control characters (NUL included, C1
 // and the bidirectional overrides too).

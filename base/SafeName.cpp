@@ -9,21 +9,6 @@ namespace {
 
 bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 
-// Bytes at i of a UTF-8 name that must not be kept (0 when the character
-// stays): the C1 controls, and the bidirectional embeddings, overrides and
-// isolates, with which "photo<RLO>gpj.exe" shows as "photoexe.jpg".
-int HiddenControlBytes(const CString& s, int i)
-{
-    auto at = [&s](int k) { return static_cast<unsigned char>(s[k]); };
-    const int nLeft = s.GetLength() - i;
-    if (nLeft >= 2 && at(i) == 0xC2 && at(i + 1) >= 0x80 && at(i + 1) <= 0x9F)
-        return 2;
-    if (nLeft >= 3 && at(i) == 0xE2 && ((at(i + 1) == 0x80 && at(i + 2) >= 0xAA && at(i + 2) <= 0xAE) ||
-                                        (at(i + 1) == 0x81 && at(i + 2) >= 0xA6 && at(i + 2) <= 0xA9)))
-        return 3;
-    return 0;
-}
-
 #ifdef _WIN32
 bool IsAsciiAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
@@ -78,8 +63,8 @@ CString Sanitize(const CString& strIn)
 {
     CString s;
     for (int i = 0; i < strIn.GetLength(); ++i) {
-        if (const int nHidden = HiddenControlBytes(strIn, i))
-            i += nHidden - 1;
+        if (const size_t nHidden = HiddenCharBytes(strIn.GetString() + i, size_t(strIn.GetLength() - i)))
+            i += int(nHidden) - 1;
         else if (!IsControl(static_cast<unsigned char>(strIn[i])))
             s += strIn[i];
     }
@@ -96,6 +81,17 @@ CString Sanitize(const CString& strIn)
 }
 
 }  // namespace
+
+size_t HiddenCharBytes(const char* p, size_t nLeft)
+{
+    auto at = [p](size_t k) { return static_cast<unsigned char>(p[k]); };
+    if (nLeft >= 2 && at(0) == 0xC2 && at(1) >= 0x80 && at(1) <= 0x9F)
+        return 2;
+    if (nLeft >= 3 && at(0) == 0xE2 && ((at(1) == 0x80 && at(2) >= 0xAA && at(2) <= 0xAE) ||
+                                        (at(1) == 0x81 && at(2) >= 0xA6 && at(2) <= 0xA9)))
+        return 3;
+    return 0;
+}
 
 CString MakeSafeFileName(const CString& strStored, const CString& strContainerPath)
 {

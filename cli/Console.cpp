@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdarg>
 
+#include "base/PathUtils.h"
 #include "framework/afxconv.h"
 
 #ifdef _WIN32
@@ -116,16 +117,20 @@ std::string ShownName(const std::string& strName)
     std::string strShown;
     for (size_t i = 0; i < strName.size(); ++i) {
         const unsigned char c = static_cast<unsigned char>(strName[i]);
-        const unsigned char cNext = i + 1 < strName.size() ? static_cast<unsigned char>(strName[i + 1]) : 0;
-        const bool bC1 = c == 0xC2 && cNext >= 0x80 && cNext <= 0x9F;
-        if (c >= 0x20 && c != 0x7F && !bC1) {
+        const size_t nHidden = HiddenCharBytes(strName.data() + i, strName.size() - i);
+        char sz[8];
+        if (nHidden == 0 && c >= 0x20 && c != 0x7F) {
             strShown += char(c);
             continue;
         }
-        const unsigned char nCode = bC1 ? cNext : c;
-        i += bC1 ? 1 : 0;
-        char sz[8];
-        std::snprintf(sz, sizeof sz, "\\x%02X", nCode);
+        if (nHidden == 3) {  // a direction control, by its code point
+            const unsigned nCode = (c & 0x0Fu) << 12 | (static_cast<unsigned char>(strName[i + 1]) & 0x3Fu) << 6 |
+                                   (static_cast<unsigned char>(strName[i + 2]) & 0x3Fu);
+            std::snprintf(sz, sizeof sz, "\\u%04X", nCode);
+        } else {  // a C0 or C1 control, by its code
+            std::snprintf(sz, sizeof sz, "\\x%02X", nHidden ? static_cast<unsigned char>(strName[i + 1]) : c);
+        }
+        i += nHidden ? nHidden - 1 : 0;
         strShown += sz;
     }
     return strShown;

@@ -665,8 +665,9 @@ const SessionLine kSession[] = {
     // the same password as UTF-8: that key form fails, the code page form opens it
     {"printf \"s\\xc3\\xa9same\\n\" | $K verify --password-stdin out8/report._xt", 0, "out8/report._xt: OK (DES)\n", "", {}, {}},
     // info; a stored name cannot steer the terminal or forge a line
-    {"echo hi | $K encrypt -q --password-file pw --name \"$(printf \"a\\033[2J\\nb\\302\\233.txt\")\" -o ctl._xt - &&"
-     " $K info --password-file pw ctl._xt | grep name:", 0, "  name:       a\\x1B[2J\\x0Ab\\x9B.txt\n", "", {}, {}},
+    {"echo hi | $K encrypt -q --password-file pw --name \"$(printf \"a\\033[2J\\nb\\302\\233\\342\\200\\256t.txt\")\" "
+     "-o ctl._xt - && $K info --password-file pw ctl._xt | grep name:",
+     0, "  name:       a\\x1B[2J\\x0Ab\\x9B\\u202Et.txt\n", "", {}, {}},
     {"echo x >\"$(printf \"c\\033d.txt\")\"; $K encrypt --password-file pw c?d.txt", 0, "c\\x1Bd.txt -> ./c\\x1Bd._xt\n", "",
      {}, {}},  // nor can a file's name
     {"$K info --password-file pw bf._xt", 0,
