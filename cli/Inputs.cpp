@@ -90,5 +90,21 @@ std::vector<CInput> ExpandInputs(const Options& options)
         else
             inputs.push_back({strPath, options.strOutputDir, false, std::string()});
     }
+    // A file named twice ("a._xt ./a._xt", or a folder and a file in it) is
+    // worked once: the second time round its output would get a numbered twin.
+    std::vector<fs::path> seen;
+    auto repeated = [&seen](const CInput& input) {
+        if (input.strPath == "-" || input.bNothingFound || !input.strUnreadable.empty())
+            return false;
+        std::error_code ec;
+        fs::path path = fs::weakly_canonical(fs::absolute(fs::u8path(input.strPath), ec), ec);
+        if (ec)
+            path = fs::u8path(input.strPath).lexically_normal();
+        if (std::find(seen.begin(), seen.end(), path) != seen.end())
+            return true;
+        seen.push_back(path);
+        return false;
+    };
+    inputs.erase(std::remove_if(inputs.begin(), inputs.end(), repeated), inputs.end());
     return inputs;
 }

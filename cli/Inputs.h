@@ -19,8 +19,8 @@ struct CInput {
 // name order; symbolic links to folders are not followed; a folder with
 // nothing to work on stands in the list as such, and so does a folder that
 // cannot be read. With -O DIR, a file found below folder F goes to
-// DIR/F/<its subfolder>. The list is made before any output is written, so
-// outputs never become inputs.
+// DIR/F/<its subfolder>. A file named twice is listed once. The list is made
+// before any output is written, so outputs never become inputs.
 std::vector<CInput> ExpandInputs(const Options& options);
 
 bool StartsWithMagic(const std::string& strPath);

@@ -564,6 +564,7 @@ const SessionLine kSession[] = {
      "kestrin: lim/report._xt: cannot write: File too large\n", {}, {}},  // past the size limit: no temporary left
     {"$K decrypt --password-file pw -o named.txt sap._xt && cmp named.txt report.txt", 0,
      "sap._xt -> ./named.txt (Sapphire II)\n", "", {"named.txt"}, {"report1.txt"}},
+    {"$K decrypt -q --password-file pw -O twice sap._xt ./sap._xt", 0, "", "", {"twice/report.txt"}, {"twice/report1.txt"}},
     {"$K decrypt --password-file pw -o named.txt des._xt", 1, "", "kestrin: named.txt: already exists (-f replaces it)\n", {}, {"named1.txt"}},
     {"echo mine >named.txt; $K decrypt -f --password-file pw -o named.txt des._xt && cmp named.txt report.txt", 0,
      "des._xt -> ./named.txt (DES)\n", "", {}, {"named1.txt"}},
