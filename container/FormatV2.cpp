@@ -175,7 +175,6 @@ EGcmResult OpenRecordV2(CAesGcm& gcm, const uint8_t* pPrefix, uint64_t nIndex, b
 
 bool CMasterKeyCache::Derive(CEntry& entry)
 {
-    ++m_nDerivations;
 #ifdef KESTRIN_FUZZ_MASTER_KEY_BYTE
     // Fuzzing trees only (CMake refuses the option anywhere else): every
     // password gives the same key, so mutated containers get past the
@@ -228,13 +227,9 @@ CMasterKeyCache::CEntry* CMasterKeyCache::Find(const CString& strPassword, bool 
     return nullptr;
 }
 
-CMasterKeyCache::CEntry* CMasterKeyCache::DeriveAndStore(CEntry& e)
+void CMasterKeyCache::Store(CEntry& e)
 {
-    const bool bDerived = Derive(e);
-    if (!bDerived) {
-        Wipe(e);
-        return nullptr;
-    }
+    ++m_nDerivations;
     CEntry* pSlot = &m_entries[0];
     for (CEntry& slot : m_entries) {
         if (!slot.pPassword) {
@@ -252,8 +247,22 @@ CMasterKeyCache::CEntry* CMasterKeyCache::DeriveAndStore(CEntry& e)
     pSlot->nAge = ++m_nStored;
     std::memcpy(pSlot->abSalt, e.abSalt, sizeof pSlot->abSalt);
     std::memcpy(pSlot->abMaster, e.abMaster, sizeof pSlot->abMaster);
+}
+
+bool CMasterKeyCache::DeriveAndStore(CEntry& e, CKey32& master)
+{
+    // Outside the lock: a batch ending in another Explorer window clears the
+    // cache on its shell thread, which must not wait a derivation out. Two
+    // batches deriving the same key at once each store one; that costs
+    // nothing but the second entry.
+    const bool bDerived = Derive(e);
+    if (bDerived) {
+        std::memcpy(master.ab, e.abMaster, sizeof master.ab);
+        std::lock_guard<std::mutex> lock(m_mutex);
+        Store(e);
+    }
     Wipe(e);
-    return pSlot;
+    return bDerived;
 }
 
 namespace {
@@ -271,40 +280,40 @@ std::unique_ptr<CSecureBuffer> PasswordBytes(const CString& strPassword)
 
 bool CMasterKeyCache::ForWriting(const CString& strPassword, CV2Header& header, CKey32& master)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    CEntry* pFound = Find(strPassword, true, nullptr, 0);
-    if (!pFound) {
-        CEntry e;
-        e.bWriting = true;
+    CEntry e;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (const CEntry* pFound = Find(strPassword, true, nullptr, 0)) {
+            std::memcpy(master.ab, pFound->abMaster, sizeof master.ab);
+            header.nIterations = pFound->nIterations;
+            std::memcpy(header.abSalt, pFound->abSalt, kV2SaltSize);
+            return true;
+        }
         e.nIterations = m_nWriteIterations;
-        if (!CryptoRandom(e.abSalt, sizeof e.abSalt))
-            return false;
-        e.pPassword = PasswordBytes(strPassword);
-        pFound = DeriveAndStore(e);
-        if (!pFound)
-            return false;
     }
-    std::memcpy(master.ab, pFound->abMaster, sizeof master.ab);
-    header.nIterations = pFound->nIterations;
-    std::memcpy(header.abSalt, pFound->abSalt, kV2SaltSize);
-    return true;
+    e.bWriting = true;
+    if (!CryptoRandom(e.abSalt, sizeof e.abSalt))
+        return false;
+    e.pPassword = PasswordBytes(strPassword);
+    header.nIterations = e.nIterations;
+    std::memcpy(header.abSalt, e.abSalt, kV2SaltSize);
+    return DeriveAndStore(e, master);
 }
 
 bool CMasterKeyCache::ForReading(const CString& strPassword, const CV2Header& header, CKey32& master)
 {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    CEntry* pFound = Find(strPassword, false, header.abSalt, header.nIterations);
-    if (!pFound) {
-        CEntry e;
-        e.nIterations = header.nIterations;
-        std::memcpy(e.abSalt, header.abSalt, kV2SaltSize);
-        e.pPassword = PasswordBytes(strPassword);
-        pFound = DeriveAndStore(e);
-        if (!pFound)
-            return false;
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        if (const CEntry* pFound = Find(strPassword, false, header.abSalt, header.nIterations)) {
+            std::memcpy(master.ab, pFound->abMaster, sizeof master.ab);
+            return true;
+        }
     }
-    std::memcpy(master.ab, pFound->abMaster, sizeof master.ab);
-    return true;
+    CEntry e;
+    e.nIterations = header.nIterations;
+    std::memcpy(e.abSalt, header.abSalt, kV2SaltSize);
+    e.pPassword = PasswordBytes(strPassword);
+    return DeriveAndStore(e, master);
 }
 
 CMasterKeyCache& MasterKeys()

@@ -103,7 +103,8 @@ EGcmResult OpenRecordV2(CAesGcm& gcm, const uint8_t* pPrefix, uint64_t nIndex, b
 // when reading. Clear() at the end of a batch wipes them all. Callers pass
 // passwords already found to be UTF-8. The entries sit in a fixed array and
 // each password in a block of its own, so no secret is ever moved to new
-// memory and left behind unwiped in the old.
+// memory and left behind unwiped in the old. Keys are derived outside the
+// lock, so that Clear() never waits for one.
 class CMasterKeyCache {
 public:
     CMasterKeyCache() = default;
@@ -132,9 +133,11 @@ private:
     static const size_t kMaxEntries = 8;
 
     CEntry* Find(const CString& strPassword, bool bWriting, const uint8_t* pSalt, uint32_t nIterations);
-    // Derives e's master key from its password, salt and iterations, and
-    // stores it in a free entry or in place of the oldest; e is left wiped.
-    CEntry* DeriveAndStore(CEntry& e);
+    // Derives e's master key from its password, salt and iterations into
+    // master and stores it; e is left wiped. Called without the lock.
+    bool DeriveAndStore(CEntry& e, CKey32& master);
+    // e in a free entry or in place of the oldest. Called with the lock.
+    void Store(CEntry& e);
     bool Derive(CEntry& entry);
     static void Wipe(CEntry& entry);
 
