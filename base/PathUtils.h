@@ -60,6 +60,11 @@ CString MakeEncryptedName(const CString& strSource);
 // as "photoexe.jpg".
 size_t HiddenCharBytes(const char* p, size_t nLeft);
 
+// CON, NUL.txt, com1.tar.gz, "aux .c": on Windows the system's device names,
+// which refer to the device whatever extension follows; ordinary names on
+// POSIX.
+bool IsDeviceName(const CString& strName);
+
 // A stored file name reduced to something safe to create in the container's
 // folder: its last component, without control characters (NUL included, C1
 // and the bidirectional overrides too).

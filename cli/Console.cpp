@@ -1,6 +1,7 @@
 #include "cli/Console.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 
 #include "base/PathUtils.h"
@@ -57,6 +58,22 @@ std::vector<std::string> GetArguments(int argc, char** argv)
     return args;
 }
 
+std::string FromDriveRelative(const std::string& strPath)
+{
+    const bool bDrive = strPath.size() >= 2 && std::isalpha(static_cast<unsigned char>(strPath[0])) &&
+                        strPath[1] == ':';
+    if (!bDrive || (strPath.size() > 2 && (strPath[2] == '\\' || strPath[2] == '/')))
+        return strPath;
+    const std::wstring w = Utf8ToWide(strPath.c_str());
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD n = ::GetFullPathNameW(w.c_str(), DWORD(full.size()), &full[0], nullptr);
+    if (n > full.size()) {
+        full.resize(n);
+        n = ::GetFullPathNameW(w.c_str(), DWORD(full.size()), &full[0], nullptr);
+    }
+    return n == 0 || n > full.size() ? strPath : WideToUtf8(full.c_str(), int(n)).str();
+}
+
 std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files)
 {
     std::vector<std::string> out;
@@ -96,6 +113,8 @@ std::vector<std::string> GetArguments(int argc, char** argv)
 {
     return std::vector<std::string>(argv, argv + argc);
 }
+
+std::string FromDriveRelative(const std::string& strPath) { return strPath; }
 
 std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files)
 {

@@ -34,6 +34,8 @@ namespace {
 
 const int kExitUsage = 64;
 const int kExitSignalBase = 128;
+// -o NUL or -O aux on Windows: the device, whatever folder stands before it.
+const char kDeviceName[] = "is the name of a device, not of a file or folder";
 
 volatile std::sig_atomic_t g_nSignal = 0;
 
@@ -251,6 +253,8 @@ int CheckNamedOutput(CRun& run)
         return WR_OK;
     const std::string& strOutput = run.options.strOutput;
     run.nameRule = NameRule::kExactly;
+    if (IsDeviceName(GetFileNamePart(strOutput.c_str())))
+        return Report(strOutput, kDeviceName, WR_READ_ERROR);
     switch (AfxGetFileKind(strOutput.c_str())) {
     case FileKind::kMissing:
         return WR_OK;
@@ -454,6 +458,10 @@ bool MakeOutputFolder(const CRun& run)
 {
     if (run.input.strOutputDir.empty() || run.bStdout)
         return true;
+    if (IsDeviceName(GetFileNamePart(run.options.strOutputDir.c_str()))) {
+        Report(run.options.strOutputDir, kDeviceName, WR_WRITE_ERROR);
+        return false;
+    }
     std::error_code ec;
     const std::filesystem::path folder = std::filesystem::u8path(run.input.strOutputDir);
     if (!std::filesystem::create_directories(folder, ec) && !ec && !std::filesystem::is_directory(folder, ec))
@@ -575,6 +583,10 @@ int main(int argc, char** argv)
     std::string strError;
     if (!ParseOptions(int(args.size()), argvUtf8.data(), options, strError))
         return Usage(strError, true);
+    for (std::string* p : {&options.strOutput, &options.strOutputDir})
+        *p = FromDriveRelative(*p);
+    for (std::string& s : options.files)
+        s = FromDriveRelative(s);
     options.files = ExpandWildcards(options.files);
     if (options.nCodePage)
         SetLegacyCodePage(options.nCodePage);
