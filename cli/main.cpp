@@ -170,7 +170,7 @@ int CheckSource(const CRun& run)
     case FileKind::kFile:
         return WR_OK;
     case FileKind::kMissing:
-        return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(ENOENT), WR_READ_ERROR);
+        return Report(run.input.strPath, CannotRead(ENOENT).GetString(), WR_READ_ERROR);
     case FileKind::kDirectory:
         return Report(run.input.strPath, "is a folder (-r works on the files below it)", WR_READ_ERROR);
     default:
@@ -191,7 +191,7 @@ int FindMethod(CRun& run)
     } else {
         sniff = SniffContainer(run.input.strPath.c_str(), &ahead);
         if (sniff.nErrno)
-            return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(sniff.nErrno), WR_READ_ERROR);
+            return Report(run.input.strPath, CannotRead(sniff.nErrno).GetString(), WR_READ_ERROR);
     }
     // An authenticated container names itself; the legacy methods are tried.
     int nResult = sniff.nResult;
