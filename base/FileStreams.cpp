@@ -229,8 +229,11 @@ bool COutputFile::GiveName(const CString& strName, CString& strFinal,
             m_hFile = nullptr;
             return true;
         }
-        if (!NameTaken(GetLastError()))
+        const DWORD dwError = GetLastError();
+        if (!NameTaken(dwError)) {
+            errno = ErrnoOf(dwError);
             return false;
+        }
         if (m_rule != NameRule::kNextFree) {
             errno = EEXIST;
             return false;

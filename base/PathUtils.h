@@ -26,6 +26,9 @@ CString GetOutputDirectory(const CString& strPath);
 
 bool PathExists(const CString& strPath);
 bool IsRegularFile(const CString& strPath);
+// Windows' read-only attribute, which guards a file against replacing there;
+// always false on POSIX, where the folder's rights decide.
+bool IsReadOnlyFile(const CString& strPath);
 // All bits set when there is no regular file at the path.
 uint64_t GetFileSize64(const CString& strPath);
 CString GetModulePath();

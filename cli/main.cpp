@@ -271,6 +271,10 @@ int CheckNamedOutput(CRun& run)
         return Report(strOutput, "is the input itself", WR_READ_ERROR);
     if (!run.options.bForce)
         return Report(strOutput, "already exists (-f replaces it)", WR_READ_ERROR);
+    // Windows refuses to replace it at the very end, after the whole work;
+    // Wine replaces it. Refused here, the same everywhere and before any work.
+    if (IsReadOnlyFile(strOutput.c_str()))
+        return Report(strOutput, "is read-only: clear its read-only attribute to replace it", WR_READ_ERROR);
     run.nameRule = NameRule::kReplacing;
     return WR_OK;
 }
