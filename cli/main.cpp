@@ -49,8 +49,10 @@ extern "C" void OnSignal(int nSignal) { g_nSignal = nSignal; }
 void CatchSignals()
 {
 #ifdef _WIN32
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+    // Ctrl+Break arrives as SIGBREAK: left to its default it would end the
+    // process with the hidden temporary file still on disk.
+    for (int nSignal : {SIGINT, SIGTERM, SIGBREAK})
+        std::signal(nSignal, OnSignal);
 #else
     struct sigaction action = {};
     action.sa_handler = OnSignal;
