@@ -11,6 +11,8 @@
 #include <io.h>
 #include <shellapi.h>
 #include "framework/afxdefs.h"
+#else
+#include <unistd.h>
 #endif
 
 #ifdef _WIN32
@@ -87,6 +89,13 @@ std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files)
     return out;
 }
 
+bool IsTerminal(FILE* pStream)
+{
+    DWORD dwMode = 0;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pStream)));
+    return h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &dwMode);
+}
+
 void PrintText(FILE* pStream, const char* pszFormat, ...)
 {
     CString strText;
@@ -95,9 +104,8 @@ void PrintText(FILE* pStream, const char* pszFormat, ...)
     strText.FormatV(pszFormat, args);
     va_end(args);
     // A console shows UTF-16 whatever its code page; a file or pipe gets UTF-8.
-    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pStream)));
-    DWORD dwMode = 0;
-    if (h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &dwMode)) {
+    if (IsTerminal(pStream)) {
+        HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pStream)));
         std::fflush(pStream);
         const std::wstring w = Utf8ToWide(strText);
         DWORD dwWritten = 0;
@@ -120,6 +128,8 @@ std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files)
 {
     return files;
 }
+
+bool IsTerminal(FILE* pStream) { return isatty(fileno(pStream)) != 0; }
 
 void PrintText(FILE* pStream, const char* pszFormat, ...)
 {

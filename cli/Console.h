@@ -28,6 +28,10 @@ std::string FromDriveRelative(const std::string& strPath);
 // neither steer the terminal nor pass for a line of the tool's own.
 std::string ShownName(const std::string& strName);
 
+// A terminal or console window. On Windows a console, never NUL or another
+// character device, which the C library's isatty also takes for one.
+bool IsTerminal(FILE* pStream);
+
 // printf to a stream, the text being UTF-8.
 void PrintText(FILE* pStream, const char* pszFormat, ...)
 #if defined(__GNUC__)

@@ -23,15 +23,6 @@ void UseBinaryStdio()
 #endif
 }
 
-bool StdoutIsTerminal()
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
-#else
-    return isatty(STDOUT_FILENO) != 0;
-#endif
-}
-
 #ifdef _WIN32
 namespace {
 

@@ -298,7 +298,7 @@ void FillJob(const CRun& run, CJob& job)
 // Polls the worker as the batch driver does, passing on a signal as a cancel request.
 int Wait(const CRun& run, CJob& job)
 {
-    const bool bShow = !run.options.bQuiet && CProgressLine::StderrIsTerminal();
+    const bool bShow = !run.options.bQuiet && IsTerminal(stderr);
     const uint64_t nTotal = run.bStdin ? CProgressLine::kUnknownSize : GetFileSize64(run.input.strPath.c_str());
     CProgressLine progress(bShow, ShownName(run.input.strPath), run.nIndex, run.nCount, nTotal);
     // The worker wakes us when it is done; the timeout only paces the
@@ -604,7 +604,7 @@ int main(int argc, char** argv)
         std::printf("kestrin %s\n", KESTRIN_VERSION);
         return 0;
     }
-    if (options.ToStdout() && options.command == Command::kEncrypt && StdoutIsTerminal())
+    if (options.ToStdout() && options.command == Command::kEncrypt && IsTerminal(stdout))
         return Usage("a container is not for the terminal: redirect standard output", false);
     WarnOfWeakMethod(options);
 
