@@ -168,6 +168,8 @@ int Notice(const CRun& run, const std::string& strWhat)
 // or device would wait for a peer or never end.
 int CheckSource(const CRun& run)
 {
+    if (IsDeviceName(GetFileNamePart(run.input.strPath.c_str())))
+        return Report(run.input.strPath, kDeviceName, WR_READ_ERROR);
     switch (AfxGetFileKind(run.input.strPath.c_str())) {
     case FileKind::kFile:
         return WR_OK;

@@ -69,6 +69,7 @@ set(refusals
     "NUL: is the name of a device|${kestrin} -o NUL in._xt"
     "aux.txt: is the name of a device|${kestrin} -f -o sub\\aux.txt in._xt"
     "COM1: is the name of a device|${kestrin} -O COM1 in._xt"
+    "con: is the name of a device|${kestrin} -r con"
     "taken.txt: is read-only|${kestrin} -f -o taken.txt in._xt"
     "in._xt: cannot read: in use by another program|${whold} in._xt ${kestrin} in._xt")
 file(SHA256 "${WORK}/in._xt" before)
