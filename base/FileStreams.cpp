@@ -102,6 +102,28 @@ FILE* StreamOf(HANDLE h, int nFlags, const char* pszMode)
 
 bool NameTaken(DWORD dwError) { return dwError == ERROR_ALREADY_EXISTS || dwError == ERROR_FILE_EXISTS; }
 
+// The reason a file did not open, in the errno terms the messages use: the
+// wide file calls leave errno as it was, and a file another program holds
+// without sharing would otherwise read as empty.
+int ErrnoOf(DWORD dwError)
+{
+    switch (dwError) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+        return ENOENT;
+    case ERROR_ACCESS_DENIED:
+        return EACCES;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        return EBUSY;
+    default:
+        return EIO;
+    }
+}
+
 }  // namespace
 
 bool CInputFile::Open(const CString& strPath)
@@ -110,8 +132,10 @@ bool CInputFile::Open(const CString& strPath)
     HANDLE h = CreateFileW(WidePath(strPath).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE)
+    if (h == INVALID_HANDLE_VALUE) {
+        errno = ErrnoOf(GetLastError());
         return false;
+    }
     LARGE_INTEGER size;
     if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &size)) {
         CloseHandle(h);
@@ -205,8 +229,11 @@ bool COutputFile::GiveName(const CString& strName, CString& strFinal,
             m_hFile = nullptr;
             return true;
         }
-        if (!NameTaken(GetLastError()))
+        const DWORD dwError = GetLastError();
+        if (!NameTaken(dwError)) {
+            errno = ErrnoOf(dwError);
             return false;
+        }
         if (m_rule != NameRule::kNextFree) {
             errno = EEXIST;
             return false;

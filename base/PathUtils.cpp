@@ -67,6 +67,17 @@ bool IsRegularFile(const CString& strPath)
     return AfxGetFileKind(strPath) == FileKind::kFile;
 }
 
+bool IsReadOnlyFile(const CString& strPath)
+{
+#ifdef _WIN32
+    const DWORD dwAttr = ::GetFileAttributesW(Win32Path(strPath).c_str());
+    return dwAttr != INVALID_FILE_ATTRIBUTES && (dwAttr & FILE_ATTRIBUTE_READONLY);
+#else
+    (void)strPath;
+    return false;
+#endif
+}
+
 uint64_t GetFileSize64(const CString& strPath)
 {
     // Status only: opening a FIFO or a device to measure it could block.

@@ -26,6 +26,9 @@ CString GetOutputDirectory(const CString& strPath);
 
 bool PathExists(const CString& strPath);
 bool IsRegularFile(const CString& strPath);
+// Windows' read-only attribute, which guards a file against replacing there;
+// always false on POSIX, where the folder's rights decide.
+bool IsReadOnlyFile(const CString& strPath);
 // All bits set when there is no regular file at the path.
 uint64_t GetFileSize64(const CString& strPath);
 CString GetModulePath();
@@ -59,6 +62,11 @@ CString MakeEncryptedName(const CString& strSource);
 // embedding, override or isolate (3), with which "photo<RLO>gpj.exe" shows
 // as "photoexe.jpg".
 size_t HiddenCharBytes(const char* p, size_t nLeft);
+
+// CON, NUL.txt, com1.tar.gz, "aux .c": on Windows the system's device names,
+// which refer to the device whatever extension follows; ordinary names on
+// POSIX.
+bool IsDeviceName(const CString& strName);
 
 // A stored file name reduced to something safe to create in the container's
 // folder: its last component, without control characters (NUL included, C1

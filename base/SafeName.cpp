@@ -12,27 +12,6 @@ bool IsControl(unsigned char c) { return c < 0x20 || c == 0x7F; }
 #ifdef _WIN32
 bool IsAsciiAlpha(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
-// CON, NUL.txt, com1.tar.gz, "aux .c": the system's device names, which
-// refer to the device whatever extension follows.
-bool IsDeviceName(const CString& strName)
-{
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-    CString strBase = strName;
-    int nDot = strBase.Find('.');
-    if (nDot >= 0)
-        strBase = strBase.Left(nDot);
-    strBase.TrimRight();
-    strBase.MakeUpper();
-    for (const char* psz : kDevices)
-        if (strBase == psz)
-            return true;
-    const CString strNumber = strBase.Mid(3);
-    const bool bDigit = strNumber.GetLength() == 1 && strNumber[0] >= '0' && strNumber[0] <= '9';
-    // The system takes the superscripts one to three for digits here too.
-    const bool bSuperscript = strNumber == "\xC2\xB9" || strNumber == "\xC2\xB2" || strNumber == "\xC2\xB3";
-    return (strBase.Left(3) == "COM" || strBase.Left(3) == "LPT") && (bDigit || bSuperscript);
-}
-
 CString SanitizeForPlatform(CString s)
 {
     int nColon = s.Find(':');
@@ -81,6 +60,30 @@ CString Sanitize(const CString& strIn)
 }
 
 }  // namespace
+
+bool IsDeviceName(const CString& strName)
+{
+#ifdef _WIN32
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    CString strBase = strName;
+    int nDot = strBase.Find('.');
+    if (nDot >= 0)
+        strBase = strBase.Left(nDot);
+    strBase.TrimRight();
+    strBase.MakeUpper();
+    for (const char* psz : kDevices)
+        if (strBase == psz)
+            return true;
+    const CString strNumber = strBase.Mid(3);
+    const bool bDigit = strNumber.GetLength() == 1 && strNumber[0] >= '0' && strNumber[0] <= '9';
+    // The system takes the superscripts one to three for digits here too.
+    const bool bSuperscript = strNumber == "\xC2\xB9" || strNumber == "\xC2\xB2" || strNumber == "\xC2\xB3";
+    return (strBase.Left(3) == "COM" || strBase.Left(3) == "LPT") && (bDigit || bSuperscript);
+#else
+    (void)strName;
+    return false;
+#endif
+}
 
 size_t HiddenCharBytes(const char* p, size_t nLeft)
 {

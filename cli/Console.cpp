@@ -1,6 +1,7 @@
 #include "cli/Console.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdarg>
 
 #include "base/PathUtils.h"
@@ -10,6 +11,8 @@
 #include <io.h>
 #include <shellapi.h>
 #include "framework/afxdefs.h"
+#else
+#include <unistd.h>
 #endif
 
 #ifdef _WIN32
@@ -57,6 +60,22 @@ std::vector<std::string> GetArguments(int argc, char** argv)
     return args;
 }
 
+std::string FromDriveRelative(const std::string& strPath)
+{
+    const bool bDrive = strPath.size() >= 2 && std::isalpha(static_cast<unsigned char>(strPath[0])) &&
+                        strPath[1] == ':';
+    if (!bDrive || (strPath.size() > 2 && (strPath[2] == '\\' || strPath[2] == '/')))
+        return strPath;
+    const std::wstring w = Utf8ToWide(strPath.c_str());
+    std::wstring full(MAX_PATH, L'\0');
+    DWORD n = ::GetFullPathNameW(w.c_str(), DWORD(full.size()), &full[0], nullptr);
+    if (n > full.size()) {
+        full.resize(n);
+        n = ::GetFullPathNameW(w.c_str(), DWORD(full.size()), &full[0], nullptr);
+    }
+    return n == 0 || n > full.size() ? strPath : WideToUtf8(full.c_str(), int(n)).str();
+}
+
 std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files)
 {
     std::vector<std::string> out;
@@ -70,6 +89,13 @@ std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files)
     return out;
 }
 
+bool IsTerminal(FILE* pStream)
+{
+    DWORD dwMode = 0;
+    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pStream)));
+    return h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &dwMode);
+}
+
 void PrintText(FILE* pStream, const char* pszFormat, ...)
 {
     CString strText;
@@ -78,9 +104,8 @@ void PrintText(FILE* pStream, const char* pszFormat, ...)
     strText.FormatV(pszFormat, args);
     va_end(args);
     // A console shows UTF-16 whatever its code page; a file or pipe gets UTF-8.
-    HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pStream)));
-    DWORD dwMode = 0;
-    if (h != INVALID_HANDLE_VALUE && ::GetConsoleMode(h, &dwMode)) {
+    if (IsTerminal(pStream)) {
+        HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(pStream)));
         std::fflush(pStream);
         const std::wstring w = Utf8ToWide(strText);
         DWORD dwWritten = 0;
@@ -97,10 +122,14 @@ std::vector<std::string> GetArguments(int argc, char** argv)
     return std::vector<std::string>(argv, argv + argc);
 }
 
+std::string FromDriveRelative(const std::string& strPath) { return strPath; }
+
 std::vector<std::string> ExpandWildcards(const std::vector<std::string>& files)
 {
     return files;
 }
+
+bool IsTerminal(FILE* pStream) { return isatty(fileno(pStream)) != 0; }
 
 void PrintText(FILE* pStream, const char* pszFormat, ...)
 {

@@ -112,15 +112,6 @@ CProgressLine::CProgressLine(bool bShow, const std::string& strFile, int nIndex,
 #endif
 }
 
-bool CProgressLine::StderrIsTerminal()
-{
-#ifdef _WIN32
-    return _isatty(_fileno(stderr)) != 0;
-#else
-    return isatty(STDERR_FILENO) != 0;
-#endif
-}
-
 std::string CProgressLine::Fit(const std::string& strFile, const std::string& strPlace, const std::string* pParts,
                                int nParts, int nColumns)
 {

@@ -21,7 +21,6 @@ public:
     // The line stays, ended by a newline: the run stops here (a signal).
     void End();
 
-    static bool StderrIsTerminal();
 
     // The parts that fit in nColumns (at most nColumns - 1 characters, so
     // that the cursor never wraps), most telling first: place and percent,

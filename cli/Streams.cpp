@@ -7,6 +7,9 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
+
+#include "framework/afxconv.h"
 #else
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,20 +23,35 @@ void UseBinaryStdio()
 #endif
 }
 
-bool StdoutIsTerminal()
-{
 #ifdef _WIN32
-    return _isatty(_fileno(stdout)) != 0;
-#else
-    return isatty(STDOUT_FILENO) != 0;
-#endif
+namespace {
+
+// The volume and file index of an open file: what Windows has for a device
+// and inode number, the same whichever name or handle reaches the file.
+bool GetFileIdentity(HANDLE hFile, BY_HANDLE_FILE_INFORMATION& info)
+{
+    return hFile != INVALID_HANDLE_VALUE && GetFileType(hFile) == FILE_TYPE_DISK &&
+           GetFileInformationByHandle(hFile, &info);
 }
+
+}  // namespace
+#endif
 
 bool StdoutIsFile(const char* pszPath)
 {
 #ifdef _WIN32
-    (void)pszPath;
-    return false;
+    BY_HANDLE_FILE_INFORMATION out, in;
+    if (!GetFileIdentity(GetStdHandle(STD_OUTPUT_HANDLE), out))
+        return false;
+    // No access asked and every sharing allowed: a file open for writing
+    // elsewhere (our own standard output among them) still opens.
+    HANDLE hIn = CreateFileW(Win32Path(pszPath).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const bool bSame = GetFileIdentity(hIn, in) && out.dwVolumeSerialNumber == in.dwVolumeSerialNumber &&
+                       out.nFileIndexHigh == in.nFileIndexHigh && out.nFileIndexLow == in.nFileIndexLow;
+    if (hIn != INVALID_HANDLE_VALUE)
+        CloseHandle(hIn);
+    return bSame;
 #else
     struct stat out, in;
     return fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && stat(pszPath, &in) == 0 &&

@@ -7,11 +7,9 @@
 // Puts standard input and output in byte-exact mode (Windows translates line ends).
 void UseBinaryStdio();
 
-bool StdoutIsTerminal();
-
 // True when standard output is the file at pszPath (a shell's ">> file"):
-// writing it while reading it would grow the input as it is read. POSIX
-// only; on Windows always false.
+// writing it while reading it would grow the input as it is read. The same
+// file is the same device and inode, or on Windows volume and file index.
 bool StdoutIsFile(const char* pszPath);
 
 // Up to nMax bytes from the start of standard input, read ahead so that the

@@ -34,6 +34,8 @@ namespace {
 
 const int kExitUsage = 64;
 const int kExitSignalBase = 128;
+// -o NUL or -O aux on Windows: the device, whatever folder stands before it.
+const char kDeviceName[] = "is the name of a device, not of a file or folder";
 
 volatile std::sig_atomic_t g_nSignal = 0;
 
@@ -47,8 +49,10 @@ extern "C" void OnSignal(int nSignal) { g_nSignal = nSignal; }
 void CatchSignals()
 {
 #ifdef _WIN32
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+    // Ctrl+Break arrives as SIGBREAK: left to its default it would end the
+    // process with the hidden temporary file still on disk.
+    for (int nSignal : {SIGINT, SIGTERM, SIGBREAK})
+        std::signal(nSignal, OnSignal);
 #else
     struct sigaction action = {};
     action.sa_handler = OnSignal;
@@ -164,11 +168,13 @@ int Notice(const CRun& run, const std::string& strWhat)
 // or device would wait for a peer or never end.
 int CheckSource(const CRun& run)
 {
+    if (IsDeviceName(GetFileNamePart(run.input.strPath.c_str())))
+        return Report(run.input.strPath, kDeviceName, WR_READ_ERROR);
     switch (AfxGetFileKind(run.input.strPath.c_str())) {
     case FileKind::kFile:
         return WR_OK;
     case FileKind::kMissing:
-        return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(ENOENT), WR_READ_ERROR);
+        return Report(run.input.strPath, CannotRead(ENOENT).GetString(), WR_READ_ERROR);
     case FileKind::kDirectory:
         return Report(run.input.strPath, "is a folder (-r works on the files below it)", WR_READ_ERROR);
     default:
@@ -189,7 +195,7 @@ int FindMethod(CRun& run)
     } else {
         sniff = SniffContainer(run.input.strPath.c_str(), &ahead);
         if (sniff.nErrno)
-            return Report(run.input.strPath, std::string("cannot read: ") + std::strerror(sniff.nErrno), WR_READ_ERROR);
+            return Report(run.input.strPath, CannotRead(sniff.nErrno).GetString(), WR_READ_ERROR);
     }
     // An authenticated container names itself; the legacy methods are tried.
     int nResult = sniff.nResult;
@@ -251,6 +257,8 @@ int CheckNamedOutput(CRun& run)
         return WR_OK;
     const std::string& strOutput = run.options.strOutput;
     run.nameRule = NameRule::kExactly;
+    if (IsDeviceName(GetFileNamePart(strOutput.c_str())))
+        return Report(strOutput, kDeviceName, WR_READ_ERROR);
     switch (AfxGetFileKind(strOutput.c_str())) {
     case FileKind::kMissing:
         return WR_OK;
@@ -267,6 +275,10 @@ int CheckNamedOutput(CRun& run)
         return Report(strOutput, "is the input itself", WR_READ_ERROR);
     if (!run.options.bForce)
         return Report(strOutput, "already exists (-f replaces it)", WR_READ_ERROR);
+    // Windows refuses to replace it at the very end, after the whole work;
+    // Wine replaces it. Refused here, the same everywhere and before any work.
+    if (IsReadOnlyFile(strOutput.c_str()))
+        return Report(strOutput, "is read-only: clear its read-only attribute to replace it", WR_READ_ERROR);
     run.nameRule = NameRule::kReplacing;
     return WR_OK;
 }
@@ -288,7 +300,7 @@ void FillJob(const CRun& run, CJob& job)
 // Polls the worker as the batch driver does, passing on a signal as a cancel request.
 int Wait(const CRun& run, CJob& job)
 {
-    const bool bShow = !run.options.bQuiet && CProgressLine::StderrIsTerminal();
+    const bool bShow = !run.options.bQuiet && IsTerminal(stderr);
     const uint64_t nTotal = run.bStdin ? CProgressLine::kUnknownSize : GetFileSize64(run.input.strPath.c_str());
     CProgressLine progress(bShow, ShownName(run.input.strPath), run.nIndex, run.nCount, nTotal);
     // The worker wakes us when it is done; the timeout only paces the
@@ -454,6 +466,10 @@ bool MakeOutputFolder(const CRun& run)
 {
     if (run.input.strOutputDir.empty() || run.bStdout)
         return true;
+    if (IsDeviceName(GetFileNamePart(run.options.strOutputDir.c_str()))) {
+        Report(run.options.strOutputDir, kDeviceName, WR_WRITE_ERROR);
+        return false;
+    }
     std::error_code ec;
     const std::filesystem::path folder = std::filesystem::u8path(run.input.strOutputDir);
     if (!std::filesystem::create_directories(folder, ec) && !ec && !std::filesystem::is_directory(folder, ec))
@@ -575,6 +591,10 @@ int main(int argc, char** argv)
     std::string strError;
     if (!ParseOptions(int(args.size()), argvUtf8.data(), options, strError))
         return Usage(strError, true);
+    for (std::string* p : {&options.strOutput, &options.strOutputDir})
+        *p = FromDriveRelative(*p);
+    for (std::string& s : options.files)
+        s = FromDriveRelative(s);
     options.files = ExpandWildcards(options.files);
     if (options.nCodePage)
         SetLegacyCodePage(options.nCodePage);
@@ -586,7 +606,7 @@ int main(int argc, char** argv)
         std::printf("kestrin %s\n", KESTRIN_VERSION);
         return 0;
     }
-    if (options.ToStdout() && options.command == Command::kEncrypt && StdoutIsTerminal())
+    if (options.ToStdout() && options.command == Command::kEncrypt && IsTerminal(stdout))
         return Usage("a container is not for the terminal: redirect standard output", false);
     WarnOfWeakMethod(options);
 

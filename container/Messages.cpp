@@ -87,10 +87,20 @@ CString Damaged(const CContainerFacts& facts)
     return str;
 }
 
+}  // namespace
+
 CString CannotRead(int nErrno)
 {
+#ifdef _WIN32
+    // A file another program holds open without sharing it (the C library's
+    // own words for EBUSY say nothing a user can act on).
+    if (nErrno == EBUSY)
+        return CString(kCannotRead) + "in use by another program";
+#endif
     return CString(kCannotRead) + std::strerror(nErrno);
 }
+
+namespace {
 
 // Asked again for a file: why the password did not do.
 const char kRetryNote[] = "The password did not open this file: it is wrong, or the file is not a Kestrin container.";

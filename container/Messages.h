@@ -12,6 +12,9 @@
 #include "container/FaultV2.h"
 #include "framework/afxstr.h"
 
+// "cannot read: " and why, for the command-line tool's lines.
+CString CannotRead(int nErrno);
+
 // --- the dialogs
 
 // "Kestrin was unable to read the file : <path>." and so on for codes 1..8,

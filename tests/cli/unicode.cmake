@@ -1,7 +1,9 @@
 # kestrin.exe under Wine on names outside the code page, a path deeper than
-# MAX_PATH and a *.txt wildcard; containers cross between it and the native
-# kestrin both ways, with non-ASCII passwords.
-# Arguments: -DTOOL= (kestrin.exe) -DEMULATOR= -DNATIVE= (native kestrin) -DWORK=
+# MAX_PATH and a *.txt wildcard; outputs Windows must refuse and a file in
+# use; containers cross between it and the native kestrin both ways, with
+# non-ASCII passwords.
+# Arguments: -DTOOL= (kestrin.exe) -DEMULATOR= -DNATIVE= (native kestrin)
+# -DHOLD= (hold_file.exe) -DWORK=
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
 
@@ -45,6 +47,59 @@ foreach(args "/?" "encrypt;/?" "verify;box._xt;-?;--bogus")
     message(FATAL_ERROR "kestrin ${args}: no help:\n${out}")
   endif()
 endforeach()
+
+# Outputs and inputs only Windows has, each refused before anything is
+# written, the input and the file in the way unchanged: a row is the reason
+# looked for, then cmd's command line (Wine's cmd, for its >> and attrib).
+# Wine does not enforce the read-only attribute (kestrin.exe refuses such a
+# file itself), but it does keep a file that another program holds unshared
+# (hold_file) from opening. What Wine cannot show: Ctrl+C or Ctrl+Break sent
+# to kestrin.exe (GenerateConsoleCtrlEvent fails there), and a real share.
+file(WRITE "${WORK}/pw" "pässwörd\n")
+file(WRITE "${WORK}/in.txt" "in\n")
+set(cwd "${WORK}")
+run(${EMULATOR} "${TOOL}" encrypt -q --password-file pw in.txt)
+file(WRITE "${WORK}/taken.txt" "taken\n")
+run(${EMULATOR} cmd /c attrib +r taken.txt)
+winpath(wtool "${TOOL}")
+winpath(whold "${HOLD}")
+set(kestrin "${wtool} decrypt --password-file pw")
+set(refusals
+    "is standard output too|${kestrin} -o - in._xt >> in._xt"
+    "NUL: is the name of a device|${kestrin} -o NUL in._xt"
+    "aux.txt: is the name of a device|${kestrin} -f -o sub\\aux.txt in._xt"
+    "COM1: is the name of a device|${kestrin} -O COM1 in._xt"
+    "con: is the name of a device|${kestrin} -r con"
+    "taken.txt: is read-only|${kestrin} -f -o taken.txt in._xt"
+    "in._xt: cannot read: in use by another program|${whold} in._xt ${kestrin} in._xt")
+file(SHA256 "${WORK}/in._xt" before)
+foreach(row ${refusals})
+  string(REPLACE "|" ";" row "${row}")
+  list(GET row 0 why)
+  list(GET row 1 line)
+  execute_process(COMMAND ${EMULATOR} cmd /c "${line}" WORKING_DIRECTORY "${WORK}"
+                  RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  file(SHA256 "${WORK}/in._xt" after)
+  file(GLOB left RELATIVE "${WORK}" "${WORK}/*")
+  if(rc EQUAL 0 OR NOT err MATCHES "${why}" OR NOT after STREQUAL before OR NOT left STREQUAL "deep;in._xt;in.txt;pw;taken.txt")
+    message(FATAL_ERROR "${line}: exit ${rc}, left ${left}:\n${out}${err}")
+  endif()
+endforeach()
+file(READ "${WORK}/taken.txt" text)
+if(NOT text STREQUAL "taken\n")
+  message(FATAL_ERROR "the read-only taken.txt was replaced")
+endif()
+# Drive-relative: Z:out.txt is out.txt in Z:'s current folder, not a
+# stream "out.txt" of a file "Z".
+run(${EMULATOR} cmd /c "${kestrin} -q -o Z:out.txt in._xt")
+if(NOT EXISTS "${WORK}/out.txt")
+  message(FATAL_ERROR "-o Z:out.txt wrote no out.txt")
+endif()
+# NUL is a character device, which isatty takes for a console: a container
+# may go there, only a console refuses it.
+run(${EMULATOR} cmd /c "${wtool} encrypt -q --password-file pw -o - in.txt > NUL")
+run(${EMULATOR} cmd /c attrib -r taken.txt)
+file(REMOVE "${WORK}/in._xt" "${WORK}/out.txt" "${WORK}/taken.txt")
 
 foreach(pw "pässwörd" "κωδικός")
   message(STATUS "password ${pw}")
