@@ -34,8 +34,27 @@ bool GetFileIdentity(HANDLE hFile, BY_HANDLE_FILE_INFORMATION& info)
            GetFileInformationByHandle(hFile, &info);
 }
 
+bool SameFile(const BY_HANDLE_FILE_INFORMATION& a, const BY_HANDLE_FILE_INFORMATION& b)
+{
+    return a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+           a.nFileIndexLow == b.nFileIndexLow;
+}
+
 }  // namespace
 #endif
+
+bool StdoutIsStdin()
+{
+#ifdef _WIN32
+    BY_HANDLE_FILE_INFORMATION out, in;
+    return GetFileIdentity(GetStdHandle(STD_OUTPUT_HANDLE), out) &&
+           GetFileIdentity(GetStdHandle(STD_INPUT_HANDLE), in) && SameFile(out, in);
+#else
+    struct stat out, in;
+    return fstat(STDOUT_FILENO, &out) == 0 && S_ISREG(out.st_mode) && fstat(STDIN_FILENO, &in) == 0 &&
+           out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+#endif
+}
 
 bool StdoutIsFile(const char* pszPath)
 {
@@ -47,8 +66,7 @@ bool StdoutIsFile(const char* pszPath)
     // elsewhere (our own standard output among them) still opens.
     HANDLE hIn = CreateFileW(Win32Path(pszPath).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    const bool bSame = GetFileIdentity(hIn, in) && out.dwVolumeSerialNumber == in.dwVolumeSerialNumber &&
-                       out.nFileIndexHigh == in.nFileIndexHigh && out.nFileIndexLow == in.nFileIndexLow;
+    const bool bSame = GetFileIdentity(hIn, in) && SameFile(out, in);
     if (hIn != INVALID_HANDLE_VALUE)
         CloseHandle(hIn);
     return bSame;

@@ -12,6 +12,9 @@ void UseBinaryStdio();
 // file is the same device and inode, or on Windows volume and file index.
 bool StdoutIsFile(const char* pszPath);
 
+// The same for standard input ("- < file >> file").
+bool StdoutIsStdin();
+
 // Up to nMax bytes from the start of standard input, read ahead so that the
 // method can be found before the container is processed once.
 std::vector<unsigned char> ReadAhead(size_t nMax);

@@ -487,7 +487,7 @@ int Prepare(CRun& run)
     if (!run.input.strUnreadable.empty())
         return Report(run.input.strPath, run.input.strUnreadable, WR_READ_ERROR);
     int nResult = run.bStdin ? WR_OK : CheckSource(run);
-    if (nResult == WR_OK && run.bStdout && !run.bStdin && StdoutIsFile(run.input.strPath.c_str()))
+    if (nResult == WR_OK && run.bStdout && (run.bStdin ? StdoutIsStdin() : StdoutIsFile(run.input.strPath.c_str())))
         return Report(run.input.strPath, "is standard output too: its output would be written into it", WR_READ_ERROR);
     if (nResult != WR_OK || SkipsEncrypting(run))
         return nResult;

@@ -619,6 +619,8 @@ const SessionLine kSession[] = {
     {"$K decrypt --password-file pw -o - sap._xt des._xt", 64, "", "kestrin: -o names the output of one input*", {}, {}},
     {"cp aes._xt self._xt; $K decrypt --password-file pw -o - self._xt >>self._xt; s=$?; cmp self._xt aes._xt && exit $s",
      1, "", "kestrin: self._xt: is standard output too: its output would be written into it\n", {}, {}},
+    {"cp report.txt grow.txt; $K encrypt --password-file pw --name g.txt -o - - <grow.txt >>grow.txt; s=$?; cmp grow.txt report.txt "
+     "&& exit $s", 1, "", "kestrin: -: is standard output too: its output would be written into it\n", {}, {}},
     // folders, with a symbolic link that loops back up; a second encrypt -r changes nothing
     {"$K encrypt --password-file pw tree", 1, "", "kestrin: tree: is a folder (-r works on the files below it)\n", {}, {}},
     {"echo left >tree/.kestrin-0123abcd.partial; $K encrypt -r -m sapphire --password-file pw tree", 0,
