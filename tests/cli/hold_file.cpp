@@ -15,7 +15,8 @@ int wmain(int argc, wchar_t** argv)
     HANDLE hFile = CreateFileW(argv[1], GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (hFile == INVALID_HANDLE_VALUE)
         return 65;
-    STARTUPINFOW si = {sizeof si};
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
     PROCESS_INFORMATION pi;
     DWORD dwExit = 66;
     if (CreateProcessW(nullptr, &strLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi)) {
