@@ -56,7 +56,7 @@ SetCompressor /SOLID lzma
 !define EXIT_NEEDS_ADMIN 740
 
 !define SETUP_USAGE "Kestrin-${VERSION}-setup.exe [/S] [/ALLUSERS | /CURRENTUSER] [/PATH] [/D=folder]$\r$\n$\r$\n/S: install silently, without the wizard$\r$\n/CURRENTUSER: for you alone (the default)$\r$\n/ALLUSERS: for all users, into Program Files$\r$\n/PATH: also put kestrin.exe on PATH$\r$\n/D=folder: install into this folder (last on the line)$\r$\n/?: show this$\r$\n$\r$\nAn installed Kestrin is upgraded where it is, unless another folder or scope is named: then the earlier copy is uninstalled first.$\r$\n$\r$\nExit codes: 0 installed, 1 cancelled, 2 failed, 3 help shown, 4 unknown switch, 740 needs administrator rights.$\r$\n$\r$\nKestrin.txt, the user's guide, has the details."
-!define UNINST_USAGE "uninstall.exe [/S] [/KEEPSETTINGS] [_?=folder]$\r$\n$\r$\n/S: uninstall silently$\r$\n/KEEPSETTINGS: keep your last method and batch choice$\r$\n/?: show this$\r$\n_?=folder: run in place and wait (last on the line)$\r$\n$\r$\nExit codes: 0 uninstalled, 1 cancelled, 3 help shown, 4 unknown switch, 740 needs administrator rights."
+!define UNINST_USAGE "uninstall.exe [/S] [/KEEPSETTINGS] [_?=folder]$\r$\n$\r$\n/S: uninstall silently$\r$\n/KEEPSETTINGS: keep your last method and batch choice$\r$\n/?: show this$\r$\n_?=folder: run in place and wait (last on the line)$\r$\n$\r$\nExit codes: 0 uninstalled, 1 cancelled, 2 Kestrin is not in its folder, 3 help shown, 4 unknown switch, 740 needs administrator rights."
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -672,8 +672,41 @@ Function ScopePageLeave
     Call DefaultFolder
 FunctionEnd
 
+; A folder that already holds a file of a name Setup writes (another
+; program's uninstall.exe or LICENSE.txt in C:\Tools, say) is refused unless
+; it is a Kestrin folder: one an Apps entry names, or one holding Kestrin.dll
+; (its entry lost). Overwriting would lose that file, and the uninstaller
+; would later delete it. Pushes the file's name, "" when the folder is free.
+Function ForeignFile
+    Push $R0
+    StrCpy $R0 ""
+    ${If} $INSTDIR != $UserDir
+    ${AndIf} $INSTDIR != $AllDir
+    ${AndIfNot} ${FileExists} "$INSTDIR\Kestrin.dll"
+        ${If} ${FileExists} "$INSTDIR\kestrin.exe"
+            StrCpy $R0 "kestrin.exe"
+        ${ElseIf} ${FileExists} "$INSTDIR\${GUIDE}"
+            StrCpy $R0 "${GUIDE}"
+        ${ElseIf} ${FileExists} "$INSTDIR\LICENSE.txt"
+            StrCpy $R0 "LICENSE.txt"
+        ${ElseIf} ${FileExists} "$INSTDIR\uninstall.exe"
+            StrCpy $R0 "uninstall.exe"
+        ${EndIf}
+    ${EndIf}
+    ${If} $R0 != ""
+        StrCpy $R0 "$INSTDIR already holds $R0, which is not ${PRODUCT}'s: installing would overwrite it. Choose a new or empty folder, such as $INSTDIR\${PRODUCT}."
+    ${EndIf}
+    Exch $R0
+FunctionEnd
+
 ; A move asks first; removing an all-users copy needs an administrator.
 Function FolderPageLeave
+    Call ForeignFile
+    Pop $0
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONSTOP $0
+        Abort
+    ${EndIf}
     Call PlanMoves
     StrCpy $0 ""
     ${If} $MoveUser == 1
@@ -800,6 +833,13 @@ FunctionEnd
 
 Section "Kestrin" SecMain
     SectionIn RO
+    Call ForeignFile
+    Pop $0
+    ${If} $0 != ""
+        MessageBox MB_ICONSTOP $0 /SD IDOK
+        SetErrorLevel ${EXIT_FAILED}
+        Abort
+    ${EndIf}
     Call PlanMoves
     ${If} $MoveUser == 1
         Push $UserDir
@@ -949,6 +989,23 @@ Function un.RemoveFolders
     Pop $R0
 FunctionEnd
 
+; uninstall.exe copied to another folder (Downloads, say) would delete the
+; user's own Kestrin.txt and LICENSE.txt there, and the folder once empty. It
+; acts only where Kestrin is: a folder its Apps entry names, or one holding
+; its programs (a copy the entry lost, or one already half removed).
+Function un.RefuseForeignFolder
+    ${If} $OwnEntry == 1
+    ${OrIf} ${FileExists} "$INSTDIR\Kestrin.dll"
+    ${OrIf} ${FileExists} "$INSTDIR\kestrin.exe"
+    ${OrIf} ${FileExists} "$INSTDIR\Kestrin.dll.*.old"
+    ${OrIf} ${FileExists} "$INSTDIR\kestrin.exe.*.old"
+        Return
+    ${EndIf}
+    MessageBox MB_ICONSTOP "${PRODUCT} is not installed in $INSTDIR: nothing was removed. Uninstall it from Apps, or run uninstall.exe in its folder." /SD IDOK
+    SetErrorLevel ${EXIT_FAILED}
+    Quit
+FunctionEnd
+
 Function un.onInit
     SetRegView 64
     Call un.ReadCommandLine
@@ -975,6 +1032,7 @@ Function un.onInit
         StrCpy $OwnEntry 1
         ReadRegStr $CreatedParent SHCTX "${UNINST_KEY}" "CreatedParent"
     ${EndIf}
+    Call un.RefuseForeignFolder
     ; With another install left, its settings stay: the choice is not offered.
     Call un.OtherInstall
     Pop $0
