@@ -676,26 +676,65 @@ FunctionEnd
 ; program's uninstall.exe or LICENSE.txt in C:\Tools, say) is refused unless
 ; it is a Kestrin folder: one an Apps entry names, or one holding Kestrin.dll
 ; (its entry lost). Overwriting would lose that file, and the uninstaller
-; would later delete it. Pushes the file's name, "" when the folder is free.
+; would later delete it. Our own kestrin.exe and uninstall.exe are no
+; obstacle. Pushes what is wrong, "" when the folder is free.
 Function ForeignFile
     Push $R0
     StrCpy $R0 ""
     ${If} $INSTDIR != $UserDir
     ${AndIf} $INSTDIR != $AllDir
     ${AndIfNot} ${FileExists} "$INSTDIR\Kestrin.dll"
-        ${If} ${FileExists} "$INSTDIR\kestrin.exe"
-            StrCpy $R0 "kestrin.exe"
-        ${ElseIf} ${FileExists} "$INSTDIR\${GUIDE}"
+        ${If} ${FileExists} "$INSTDIR\${GUIDE}"
             StrCpy $R0 "${GUIDE}"
         ${ElseIf} ${FileExists} "$INSTDIR\LICENSE.txt"
             StrCpy $R0 "LICENSE.txt"
-        ${ElseIf} ${FileExists} "$INSTDIR\uninstall.exe"
-            StrCpy $R0 "uninstall.exe"
+        ${Else}
+            Push "kestrin.exe"
+            Call ForeignProgram
+            Pop $R0
+            ${If} $R0 == ""
+                Push "uninstall.exe"
+                Call ForeignProgram
+                Pop $R0
+            ${EndIf}
         ${EndIf}
     ${EndIf}
     ${If} $R0 != ""
         StrCpy $R0 "$INSTDIR already holds $R0, which is not ${PRODUCT}'s: installing would overwrite it. Choose a new or empty folder, such as $INSTDIR\${PRODUCT}."
     ${EndIf}
+    Exch $R0
+FunctionEnd
+
+; A program in $INSTDIR that is not ours: pushes its name, "" when it is
+; absent or its version block names our publisher (kestrin.exe put there by
+; hand, or the uninstall.exe an in-place uninstall leaves).
+Function ForeignProgram  ; file name
+    Exch $R0
+    Push $R1
+    Push $R2
+    ${If} ${FileExists} "$INSTDIR\$R0"
+        System::Call 'version::GetFileVersionInfoSizeW(w "$INSTDIR\$R0", p 0) i .R1'
+        ${If} $R1 > 0
+            System::Alloc $R1
+            Pop $R2
+            System::Call 'version::GetFileVersionInfoW(w "$INSTDIR\$R0", i 0, i R1, p R2) i .R1'
+            ${If} $R1 != 0
+                System::Call 'version::VerQueryValueW(p R2, w "\StringFileInfo\040904b0\CompanyName", *p .R1, *i 0) i .s'
+                Pop $0
+                ${If} $0 != 0
+                    System::Call '*$R1(&w64 .R1)'
+                    ${If} $R1 S== "${PUBLISHER}"
+                        StrCpy $R0 ""
+                    ${EndIf}
+                ${EndIf}
+            ${EndIf}
+            System::Free $R2
+        ${EndIf}
+    ${Else}
+        StrCpy $R0 ""
+    ${EndIf}
+    Pop $R2
+    Pop $R1
     Exch $R0
 FunctionEnd
 
@@ -867,11 +906,22 @@ Section "Kestrin" SecMain
     Call RemoveOrMoveAside
     Push "kestrin.exe"
     Call RemoveOrMoveAside
+    ; A file that cannot be written is skipped silently under /S (and by
+    ; Ignore in the wizard), leaving only the error flag: the entry is still
+    ; written, so that running Setup again or uninstalling finds this copy,
+    ; but the install stops there and says it failed.
+    ClearErrors
     File "/oname=Kestrin.dll" "${DLL}"
     File "/oname=kestrin.exe" "${EXE}"
     File "/oname=${GUIDE}" "${SRCDIR}/docs/Kestrin.txt"
     File "/oname=LICENSE.txt" "${SRCDIR}/LICENSE"
     WriteUninstaller "$INSTDIR\uninstall.exe"
+    ${If} ${Errors}
+        Call WriteUninstallEntry
+        MessageBox MB_ICONSTOP "Not every file could be written into $INSTDIR (the details show which): ${PRODUCT} is not fully installed. Close what uses them and run Setup again." /SD IDOK
+        SetErrorLevel ${EXIT_FAILED}
+        Abort
+    ${EndIf}
     Call WriteUninstallEntry
     Call Register
     ${If} $AddToPath == 1

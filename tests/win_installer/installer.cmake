@@ -461,6 +461,12 @@ elseif(STEP STREQUAL "custom_folder")
   set(dir "${PREFIX}/drive_c/My Tools/Kestrin")
   expect_user_copy("${dir}" "C:\\My Tools\\Kestrin")
   file(REMOVE "${dir}/Kestrin.txt")
+  # A file Setup cannot write (a folder of its name here; on Windows also a
+  # file it may not write) fails the run, and the entry still finds the copy.
+  file(MAKE_DIRECTORY "${dir}/Kestrin.txt")
+  setup_exits(2 /S)
+  expect_uninstall_entry(HKCU "C:\\My Tools\\Kestrin")
+  file(REMOVE_RECURSE "${dir}/Kestrin.txt")
   must("${SETUP}" /S)
   expect_user_copy("${dir}" "C:\\My Tools\\Kestrin")
   expect_value("HKCU\\Environment" Path "REG_EXPAND_SZ C:\\My Tools\\Kestrin")
