@@ -437,21 +437,28 @@ FunctionEnd
 
 ; /D= must name a full path: C:\folder or \\server\share\folder. NSIS itself
 ; drops a /D= it cannot use and would go on with the default folder; the
-; process's own command line still shows it.
+; process's own command line still shows it. NSIS also takes the rest of the
+; line as the folder, so a switch after /D= would become part of its name
+; ("/" cannot be in a folder's name).
 Function CheckFolderGiven
-    ${If} $DirGiven == 1
-        StrCpy $0 $INSTDIR 2 1
-        StrCpy $1 $INSTDIR 2
-        ${If} $0 == ":\"
-        ${OrIf} $1 == "\\"
-            Return
-        ${EndIf}
-        StrCpy $1 $INSTDIR
-    ${Else}
-        System::Call 'kernel32::GetCommandLineW() w .r0'
-        ClearErrors
-        ${WordFindS} $0 " /D=" "E+1}" $1
-        ${If} ${Errors}
+    System::Call 'kernel32::GetCommandLineW() w .r0'
+    ClearErrors
+    ${WordFindS} $0 " /D=" "E+1}" $1
+    ${If} ${Errors}
+        StrCpy $1 ""
+    ${EndIf}
+    ClearErrors
+    ${WordFindS} $1 " /" "E+1{" $0
+    ${If} ${Errors}
+        ${If} $DirGiven == 1
+            StrCpy $0 $INSTDIR 2 1
+            StrCpy $1 $INSTDIR 2
+            ${If} $0 == ":\"
+            ${OrIf} $1 == "\\"
+                Return
+            ${EndIf}
+            StrCpy $1 $INSTDIR
+        ${ElseIf} $1 == ""
             Return
         ${EndIf}
     ${EndIf}

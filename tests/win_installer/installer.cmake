@@ -341,6 +341,8 @@ elseif(STEP STREQUAL "switches")
   setup_exits(4 /S /PATH extra)
   setup_exits(4 /S "/D=relative\\Kestrin")
   setup_exits(4 /S "/D=Other Place\\Kestrin")
+  # NSIS would take "C:\Late /PATH" for the folder.
+  setup_exits(4 /S "/D=C:\\Late" /PATH)
   # A folder holding another program's file of a name Setup writes.
   set(tools "${PREFIX}/drive_c/Tools")
   file(WRITE "${tools}/LICENSE.txt" "another program's licence\n")
