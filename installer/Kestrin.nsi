@@ -959,7 +959,8 @@ Function un.OtherInstall
     Exch $R0
 FunctionEnd
 
-; The registration goes only if it names this copy's DLL.
+; The registration goes if it names this copy's DLL, or none: what a partial
+; removal by hand left (the handler keys without their class) goes too.
 Function un.Unregister
     ${If} $AllUsers == 1
         ReadRegStr $0 HKLM "${SERVER_KEY}" ""
@@ -967,6 +968,7 @@ Function un.Unregister
         ReadRegStr $0 HKCU "${SERVER_KEY}" ""
     ${EndIf}
     ${If} $0 != "$INSTDIR\Kestrin.dll"
+    ${AndIf} $0 != ""
         DetailPrint "The context menu is not this copy's: left as it is"
         Return
     ${EndIf}

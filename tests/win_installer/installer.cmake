@@ -446,8 +446,11 @@ elseif(STEP STREQUAL "upgrade_loaded")
   endif()
   expect_files(${USER_INSTALL})
 
+# The class key was removed by hand first: the handler keys and the approval
+# it leaves go all the same.
 elseif(STEP STREQUAL "uninstall_user")
   must(reg add "HKCU\\SOFTWARE\\Tallowmere\\Kestrin" /v EncType /t REG_DWORD /d 2 /f)
+  must(reg delete "HKCU\\Software\\Classes\\CLSID\\${CLSID}" /f)
   uninstall("${WIN_USER_INSTALL}\\uninstall.exe" "${USER_INSTALL}" HKCU)
   expect_rows_gone(USER_ROWS)
   expect_missing("HKCU\\SOFTWARE\\Tallowmere")
