@@ -913,18 +913,22 @@ Section "Kestrin" SecMain
     Call RemoveOrMoveAside
     Push "kestrin.exe"
     Call RemoveOrMoveAside
-    ; A file that cannot be written is skipped silently under /S (and by
-    ; Ignore in the wizard), leaving only the error flag: the entry is still
-    ; written, so that running Setup again or uninstalling finds this copy,
-    ; but the install stops there and says it failed.
+    ; The uninstaller and the entry come first, so that an install stopped
+    ; part way (a full disk) can be uninstalled or run again. A file that
+    ; cannot be opened for writing is skipped silently under /S (and by
+    ; Ignore in the wizard), leaving only the error flag: the install stops
+    ; there and says it failed.
     ClearErrors
-    File "/oname=Kestrin.dll" "${DLL}"
-    File "/oname=kestrin.exe" "${EXE}"
-    File "/oname=${GUIDE}" "${SRCDIR}/docs/Kestrin.txt"
-    File "/oname=LICENSE.txt" "${SRCDIR}/LICENSE"
     WriteUninstaller "$INSTDIR\uninstall.exe"
-    ${If} ${Errors}
+    ${IfNot} ${Errors}
         Call WriteUninstallEntry
+        ClearErrors
+        File "/oname=Kestrin.dll" "${DLL}"
+        File "/oname=kestrin.exe" "${EXE}"
+        File "/oname=${GUIDE}" "${SRCDIR}/docs/Kestrin.txt"
+        File "/oname=LICENSE.txt" "${SRCDIR}/LICENSE"
+    ${EndIf}
+    ${If} ${Errors}
         MessageBox MB_ICONSTOP "Not every file could be written into $INSTDIR (the details show which): ${PRODUCT} is not fully installed. Close what uses them and run Setup again." /SD IDOK
         SetErrorLevel ${EXIT_FAILED}
         Abort
