@@ -463,7 +463,7 @@ Function CheckFolderGiven
         ${EndIf}
     ${EndIf}
     ${If} $Complaint == ""
-        StrCpy $Complaint "/D= needs a full path, such as /D=C:\Tools\${PRODUCT}, as the last switch; it was $\"$1$\"."
+        StrCpy $Complaint "/D= needs the full path of a folder, such as /D=C:\Tools\${PRODUCT}, as the last switch; it was $\"$1$\"."
     ${EndIf}
 FunctionEnd
 
