@@ -719,6 +719,7 @@ Function ForeignProgram  ; file name
     Exch $R0
     Push $R1
     Push $R2
+    Push $R3
     ${If} ${FileExists} "$INSTDIR\$R0"
         System::Call 'version::GetFileVersionInfoSizeW(w "$INSTDIR\$R0", p 0) i .R1'
         ${If} $R1 > 0
@@ -726,9 +727,8 @@ Function ForeignProgram  ; file name
             Pop $R2
             System::Call 'version::GetFileVersionInfoW(w "$INSTDIR\$R0", i 0, i R1, p R2) i .R1'
             ${If} $R1 != 0
-                System::Call 'version::VerQueryValueW(p R2, w "\StringFileInfo\040904b0\CompanyName", *p .R1, *i 0) i .s'
-                Pop $0
-                ${If} $0 != 0
+                System::Call 'version::VerQueryValueW(p R2, w "\StringFileInfo\040904b0\CompanyName", *p .R1, *i 0) i .R3'
+                ${If} $R3 != 0
                     System::Call '*$R1(&w64 .R1)'
                     ${If} $R1 S== "${PUBLISHER}"
                         StrCpy $R0 ""
@@ -740,6 +740,7 @@ Function ForeignProgram  ; file name
     ${Else}
         StrCpy $R0 ""
     ${EndIf}
+    Pop $R3
     Pop $R2
     Pop $R1
     Exch $R0
@@ -1055,11 +1056,11 @@ FunctionEnd
 ; uninstall.exe copied to another folder (Downloads, say) would delete the
 ; user's own Kestrin.txt and LICENSE.txt there, and the folder once empty. It
 ; acts only where Kestrin is: a folder its Apps entry names, or one holding
-; its programs (a copy the entry lost, or one already half removed).
+; the DLL (a copy the entry lost) or what a removal moved aside. kestrin.exe
+; alone does not count: users keep the tool in folders of their own.
 Function un.RefuseForeignFolder
     ${If} $OwnEntry == 1
     ${OrIf} ${FileExists} "$INSTDIR\Kestrin.dll"
-    ${OrIf} ${FileExists} "$INSTDIR\kestrin.exe"
     ${OrIf} ${FileExists} "$INSTDIR\Kestrin.dll.*.old"
     ${OrIf} ${FileExists} "$INSTDIR\kestrin.exe.*.old"
         Return
