@@ -10,7 +10,12 @@
 # Wine does not enforce elevation or registry rights: its user counts as an
 # administrator, so these steps show the all-users paths, keys and moves, but
 # not the elevation prompt, the refusal to remove an all-users copy without
-# administrator rights, or what a standard user may not write.
+# administrator rights, or what a standard user may not write. Nor can they
+# show: a folder Setup may not write (Wine runs as root here, and a folder
+# named like a file stands in for it), a full disk, paths past MAX_PATH
+# (Wine allows them), the merged HKEY_CLASSES_ROOT (Wine's is the machine's
+# alone), a real logon running RunOnce (the probe runs the entry), or
+# Explorer itself holding the DLL (the probe holds it).
 cmake_minimum_required(VERSION 3.20)
 set(CLSID "{9DE8B5E6-A39D-4B03-98B2-CE9D236ACE8A}")
 set(APPROVED "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved")
