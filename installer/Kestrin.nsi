@@ -56,7 +56,7 @@ SetCompressor /SOLID lzma
 !define EXIT_NEEDS_ADMIN 740
 
 !define SETUP_USAGE "Kestrin-${VERSION}-setup.exe [/S] [/ALLUSERS | /CURRENTUSER] [/PATH] [/D=folder]$\r$\n$\r$\n/S: install silently, without the wizard$\r$\n/CURRENTUSER: for you alone (the default)$\r$\n/ALLUSERS: for all users, into Program Files$\r$\n/PATH: also put kestrin.exe on PATH$\r$\n/D=folder: install into this folder (last on the line)$\r$\n/?: show this$\r$\n$\r$\nAn installed Kestrin is upgraded where it is, unless another folder or scope is named: then the earlier copy is uninstalled first.$\r$\n$\r$\nExit codes: 0 installed, 1 cancelled, 2 failed, 3 help shown, 4 unknown switch, 740 needs administrator rights.$\r$\n$\r$\nKestrin.txt, the user's guide, has the details."
-!define UNINST_USAGE "uninstall.exe [/S] [/KEEPSETTINGS] [_?=folder]$\r$\n$\r$\n/S: uninstall silently$\r$\n/KEEPSETTINGS: keep your last method and batch choice$\r$\n/?: show this$\r$\n_?=folder: run in place and wait (last on the line)$\r$\n$\r$\nExit codes: 0 uninstalled, 1 cancelled, 3 help shown, 4 unknown switch, 740 needs administrator rights."
+!define UNINST_USAGE "uninstall.exe [/S] [/KEEPSETTINGS] [_?=folder]$\r$\n$\r$\n/S: uninstall silently$\r$\n/KEEPSETTINGS: keep your last method and batch choice$\r$\n/?: show this$\r$\n_?=folder: run in place and wait (last on the line)$\r$\n$\r$\nExit codes: 0 uninstalled, 1 cancelled, 2 Kestrin is not in its folder, 3 help shown, 4 unknown switch, 740 needs administrator rights."
 
 Name "${PRODUCT}"
 OutFile "${OUTFILE}"
@@ -437,26 +437,33 @@ FunctionEnd
 
 ; /D= must name a full path: C:\folder or \\server\share\folder. NSIS itself
 ; drops a /D= it cannot use and would go on with the default folder; the
-; process's own command line still shows it.
+; process's own command line still shows it. NSIS also takes the rest of the
+; line as the folder, so a switch after /D= would become part of its name
+; ("/" cannot be in a folder's name).
 Function CheckFolderGiven
-    ${If} $DirGiven == 1
-        StrCpy $0 $INSTDIR 2 1
-        StrCpy $1 $INSTDIR 2
-        ${If} $0 == ":\"
-        ${OrIf} $1 == "\\"
-            Return
-        ${EndIf}
-        StrCpy $1 $INSTDIR
-    ${Else}
-        System::Call 'kernel32::GetCommandLineW() w .r0'
-        ClearErrors
-        ${WordFindS} $0 " /D=" "E+1}" $1
-        ${If} ${Errors}
+    System::Call 'kernel32::GetCommandLineW() w .r0'
+    ClearErrors
+    ${WordFindS} $0 " /D=" "E+1}" $1
+    ${If} ${Errors}
+        StrCpy $1 ""
+    ${EndIf}
+    ClearErrors
+    ${WordFindS} $1 " /" "E+1{" $0
+    ${If} ${Errors}
+        ${If} $DirGiven == 1
+            StrCpy $0 $INSTDIR 2 1
+            StrCpy $1 $INSTDIR 2
+            ${If} $0 == ":\"
+            ${OrIf} $1 == "\\"
+                Return
+            ${EndIf}
+            StrCpy $1 $INSTDIR
+        ${ElseIf} $1 == ""
             Return
         ${EndIf}
     ${EndIf}
     ${If} $Complaint == ""
-        StrCpy $Complaint "/D= needs a full path, such as /D=C:\Tools\${PRODUCT}, as the last switch; it was $\"$1$\"."
+        StrCpy $Complaint "/D= needs the full path of a folder, such as /D=C:\Tools\${PRODUCT}, as the last switch; it was $\"$1$\"."
     ${EndIf}
 FunctionEnd
 
@@ -672,8 +679,81 @@ Function ScopePageLeave
     Call DefaultFolder
 FunctionEnd
 
+; A folder that already holds a file of a name Setup writes (another
+; program's uninstall.exe or LICENSE.txt in C:\Tools, say) is refused unless
+; it is a Kestrin folder: one an Apps entry names, or one holding Kestrin.dll
+; (its entry lost). Overwriting would lose that file, and the uninstaller
+; would later delete it. Our own kestrin.exe and uninstall.exe are no
+; obstacle. Pushes what is wrong, "" when the folder is free.
+Function ForeignFile
+    Push $R0
+    StrCpy $R0 ""
+    ${If} $INSTDIR != $UserDir
+    ${AndIf} $INSTDIR != $AllDir
+    ${AndIfNot} ${FileExists} "$INSTDIR\Kestrin.dll"
+        ${If} ${FileExists} "$INSTDIR\${GUIDE}"
+            StrCpy $R0 "${GUIDE}"
+        ${ElseIf} ${FileExists} "$INSTDIR\LICENSE.txt"
+            StrCpy $R0 "LICENSE.txt"
+        ${Else}
+            Push "kestrin.exe"
+            Call ForeignProgram
+            Pop $R0
+            ${If} $R0 == ""
+                Push "uninstall.exe"
+                Call ForeignProgram
+                Pop $R0
+            ${EndIf}
+        ${EndIf}
+    ${EndIf}
+    ${If} $R0 != ""
+        StrCpy $R0 "$INSTDIR already holds $R0, which is not ${PRODUCT}'s: installing would overwrite it. Choose a new or empty folder, such as $INSTDIR\${PRODUCT}."
+    ${EndIf}
+    Exch $R0
+FunctionEnd
+
+; A program in $INSTDIR that is not ours: pushes its name, "" when it is
+; absent or its version block names our publisher (kestrin.exe put there by
+; hand, or the uninstall.exe an in-place uninstall leaves).
+Function ForeignProgram  ; file name
+    Exch $R0
+    Push $R1
+    Push $R2
+    Push $R3
+    ${If} ${FileExists} "$INSTDIR\$R0"
+        System::Call 'version::GetFileVersionInfoSizeW(w "$INSTDIR\$R0", p 0) i .R1'
+        ${If} $R1 > 0
+            System::Alloc $R1
+            Pop $R2
+            System::Call 'version::GetFileVersionInfoW(w "$INSTDIR\$R0", i 0, i R1, p R2) i .R1'
+            ${If} $R1 != 0
+                System::Call 'version::VerQueryValueW(p R2, w "\StringFileInfo\040904b0\CompanyName", *p .R1, *i 0) i .R3'
+                ${If} $R3 != 0
+                    System::Call '*$R1(&w64 .R1)'
+                    ${If} $R1 S== "${PUBLISHER}"
+                        StrCpy $R0 ""
+                    ${EndIf}
+                ${EndIf}
+            ${EndIf}
+            System::Free $R2
+        ${EndIf}
+    ${Else}
+        StrCpy $R0 ""
+    ${EndIf}
+    Pop $R3
+    Pop $R2
+    Pop $R1
+    Exch $R0
+FunctionEnd
+
 ; A move asks first; removing an all-users copy needs an administrator.
 Function FolderPageLeave
+    Call ForeignFile
+    Pop $0
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONSTOP $0
+        Abort
+    ${EndIf}
     Call PlanMoves
     StrCpy $0 ""
     ${If} $MoveUser == 1
@@ -800,6 +880,13 @@ FunctionEnd
 
 Section "Kestrin" SecMain
     SectionIn RO
+    Call ForeignFile
+    Pop $0
+    ${If} $0 != ""
+        MessageBox MB_ICONSTOP $0 /SD IDOK
+        SetErrorLevel ${EXIT_FAILED}
+        Abort
+    ${EndIf}
     Call PlanMoves
     ${If} $MoveUser == 1
         Push $UserDir
@@ -827,11 +914,26 @@ Section "Kestrin" SecMain
     Call RemoveOrMoveAside
     Push "kestrin.exe"
     Call RemoveOrMoveAside
-    File "/oname=Kestrin.dll" "${DLL}"
-    File "/oname=kestrin.exe" "${EXE}"
-    File "/oname=${GUIDE}" "${SRCDIR}/docs/Kestrin.txt"
-    File "/oname=LICENSE.txt" "${SRCDIR}/LICENSE"
+    ; The uninstaller and the entry come first, so that an install stopped
+    ; part way (a full disk) can be uninstalled or run again. A file that
+    ; cannot be opened for writing is skipped silently under /S (and by
+    ; Ignore in the wizard), leaving only the error flag: the install stops
+    ; there and says it failed.
+    ClearErrors
     WriteUninstaller "$INSTDIR\uninstall.exe"
+    ${IfNot} ${Errors}
+        Call WriteUninstallEntry
+        ClearErrors
+        File "/oname=Kestrin.dll" "${DLL}"
+        File "/oname=kestrin.exe" "${EXE}"
+        File "/oname=${GUIDE}" "${SRCDIR}/docs/Kestrin.txt"
+        File "/oname=LICENSE.txt" "${SRCDIR}/LICENSE"
+    ${EndIf}
+    ${If} ${Errors}
+        MessageBox MB_ICONSTOP "Not every file could be written into $INSTDIR (the details show which): ${PRODUCT} is not fully installed. Close what uses them and run Setup again." /SD IDOK
+        SetErrorLevel ${EXIT_FAILED}
+        Abort
+    ${EndIf}
     Call WriteUninstallEntry
     Call Register
     ${If} $AddToPath == 1
@@ -862,7 +964,8 @@ Function un.OtherInstall
     Exch $R0
 FunctionEnd
 
-; The registration goes only if it names this copy's DLL.
+; The registration goes if it names this copy's DLL, or none: what a partial
+; removal by hand left (the handler keys without their class) goes too.
 Function un.Unregister
     ${If} $AllUsers == 1
         ReadRegStr $0 HKLM "${SERVER_KEY}" ""
@@ -870,6 +973,7 @@ Function un.Unregister
         ReadRegStr $0 HKCU "${SERVER_KEY}" ""
     ${EndIf}
     ${If} $0 != "$INSTDIR\Kestrin.dll"
+    ${AndIf} $0 != ""
         DetailPrint "The context menu is not this copy's: left as it is"
         Return
     ${EndIf}
@@ -949,6 +1053,23 @@ Function un.RemoveFolders
     Pop $R0
 FunctionEnd
 
+; uninstall.exe copied to another folder (Downloads, say) would delete the
+; user's own Kestrin.txt and LICENSE.txt there, and the folder once empty. It
+; acts only where Kestrin is: a folder its Apps entry names, or one holding
+; the DLL (a copy the entry lost) or what a removal moved aside. kestrin.exe
+; alone does not count: users keep the tool in folders of their own.
+Function un.RefuseForeignFolder
+    ${If} $OwnEntry == 1
+    ${OrIf} ${FileExists} "$INSTDIR\Kestrin.dll"
+    ${OrIf} ${FileExists} "$INSTDIR\Kestrin.dll.*.old"
+    ${OrIf} ${FileExists} "$INSTDIR\kestrin.exe.*.old"
+        Return
+    ${EndIf}
+    MessageBox MB_ICONSTOP "${PRODUCT} is not installed in $INSTDIR: nothing was removed. Uninstall it from Apps, or run uninstall.exe in its folder." /SD IDOK
+    SetErrorLevel ${EXIT_FAILED}
+    Quit
+FunctionEnd
+
 Function un.onInit
     SetRegView 64
     Call un.ReadCommandLine
@@ -975,6 +1096,7 @@ Function un.onInit
         StrCpy $OwnEntry 1
         ReadRegStr $CreatedParent SHCTX "${UNINST_KEY}" "CreatedParent"
     ${EndIf}
+    Call un.RefuseForeignFolder
     ; With another install left, its settings stay: the choice is not offered.
     Call un.OtherInstall
     Pop $0

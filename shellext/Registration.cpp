@@ -66,29 +66,33 @@ CString Expand(const char* pszPattern, const CString& arg)
 }
 
 // Machine rows go where the table says; per-user rows go under
-// HKEY_CURRENT_USER, class rows below Software\Classes, which Windows merges
-// into HKEY_CLASSES_ROOT for that user.
+// HKEY_CURRENT_USER. Class rows go below Software\Classes of either root,
+// which Windows merges into HKEY_CLASSES_ROOT, and the machine's are named
+// outright: written or deleted through HKEY_CLASSES_ROOT, a key the user
+// also has (a per-user copy's registration) is the one changed, which would
+// break that copy. (Wine's HKEY_CLASSES_ROOT is the machine's key alone, so
+// its tests cannot show the difference.)
 enum class Scope { Machine, User };
 
-const char kUserClasses[] = "Software\\Classes\\";
+const char kClasses[] = "Software\\Classes\\";
 
 HKEY ScopeRoot(HKEY hRoot, Scope scope)
 {
-    return scope == Scope::Machine ? hRoot : HKEY_CURRENT_USER;
+    if (scope == Scope::User)
+        return HKEY_CURRENT_USER;
+    return hRoot == HKEY_CLASSES_ROOT ? HKEY_LOCAL_MACHINE : hRoot;
 }
 
-CString ScopeKey(HKEY hRoot, const CString& key, Scope scope)
+CString ScopeKey(HKEY hRoot, const CString& key)
 {
-    if (scope == Scope::User && hRoot == HKEY_CLASSES_ROOT)
-        return CString(kUserClasses) + key;
-    return key;
+    return hRoot == HKEY_CLASSES_ROOT ? CString(kClasses) + key : key;
 }
 
 HRESULT WriteRow(const CRegistrationRow& row, const CString& clsid, const CString& module, Scope scope)
 {
     CKeyHandle key;
     if (RegCreateKeyExW(ScopeRoot(row.hRoot, scope),
-                        Utf8ToWide(ScopeKey(row.hRoot, Expand(row.pszKey, clsid), scope)).c_str(), 0, nullptr,
+                        Utf8ToWide(ScopeKey(row.hRoot, Expand(row.pszKey, clsid))).c_str(), 0, nullptr,
                         REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, key.Receive(), nullptr) != ERROR_SUCCESS)
         return SELFREG_E_CLASS;
     const std::wstring data = Utf8ToWide(Expand(row.pszData, row.data == RowData::ModulePath ? module : clsid));
@@ -124,7 +128,7 @@ HRESULT UnregisterRows()
 {
     const CString clsid = ClsidString();
     for (const char* pszKey : kKeysToDelete) {
-        if (RegDeleteKeyA(HKEY_CLASSES_ROOT, Expand(pszKey, clsid)) != ERROR_SUCCESS)
+        if (RegDeleteKeyA(HKEY_LOCAL_MACHINE, ScopeKey(HKEY_CLASSES_ROOT, Expand(pszKey, clsid))) != ERROR_SUCCESS)
             return SELFREG_E_CLASS;
     }
     if (IsWindowsNT())
@@ -166,10 +170,10 @@ void PruneEmptyKeys(CString key, const CString& stop)
 HRESULT UnregisterUserRows()
 {
     const CString clsid = ClsidString();
-    const CString classes(kUserClasses);
+    const CString classes(kClasses);
     bool bOk = true;
     for (const char* pszKey : kKeysToDelete) {
-        CString key = ScopeKey(HKEY_CLASSES_ROOT, Expand(pszKey, clsid), Scope::User);
+        CString key = ScopeKey(HKEY_CLASSES_ROOT, Expand(pszKey, clsid));
         bOk = Gone(RegDeleteKeyA(HKEY_CURRENT_USER, key)) && bOk;
         PruneEmptyKeys(ParentKey(key), ParentKey(classes));
     }
@@ -177,7 +181,7 @@ HRESULT UnregisterUserRows()
     for (const CRegistrationRow& row : kRows) {
         if (row.hRoot == HKEY_CLASSES_ROOT)
             continue;
-        const CString key = ScopeKey(row.hRoot, Expand(row.pszKey, clsid), Scope::User);
+        const CString key = ScopeKey(row.hRoot, Expand(row.pszKey, clsid));
         CKeyHandle hKey;
         LONG code = RegOpenKeyExA(HKEY_CURRENT_USER, key, 0, KEY_SET_VALUE, hKey.Receive());
         if (code == ERROR_SUCCESS)

@@ -10,7 +10,12 @@
 # Wine does not enforce elevation or registry rights: its user counts as an
 # administrator, so these steps show the all-users paths, keys and moves, but
 # not the elevation prompt, the refusal to remove an all-users copy without
-# administrator rights, or what a standard user may not write.
+# administrator rights, or what a standard user may not write. Nor can they
+# show: a folder Setup may not write (Wine runs as root here, and a folder
+# named like a file stands in for it), a full disk, paths past MAX_PATH
+# (Wine allows them), the merged HKEY_CLASSES_ROOT (Wine's is the machine's
+# alone), a real logon running RunOnce (the probe runs the entry), or
+# Explorer itself holding the DLL (the probe holds it).
 cmake_minimum_required(VERSION 3.20)
 set(CLSID "{9DE8B5E6-A39D-4B03-98B2-CE9D236ACE8A}")
 set(APPROVED "Software\\Microsoft\\Windows\\CurrentVersion\\Shell Extensions\\Approved")
@@ -341,6 +346,18 @@ elseif(STEP STREQUAL "switches")
   setup_exits(4 /S /PATH extra)
   setup_exits(4 /S "/D=relative\\Kestrin")
   setup_exits(4 /S "/D=Other Place\\Kestrin")
+  # NSIS would take "C:\Late /PATH" for the folder.
+  setup_exits(4 /S "/D=C:\\Late" /PATH)
+  # A folder holding another program's file of a name Setup writes.
+  set(tools "${PREFIX}/drive_c/Tools")
+  file(WRITE "${tools}/LICENSE.txt" "another program's licence\n")
+  setup_exits(2 /S "/D=C:\\Tools")
+  file(GLOB left RELATIVE "${tools}" "${tools}/*")
+  file(READ "${tools}/LICENSE.txt" kept)
+  if(NOT left STREQUAL "LICENSE.txt" OR NOT kept STREQUAL "another program's licence\n")
+    message(FATAL_ERROR "Setup wrote into a folder holding another program's LICENSE.txt: ${left}")
+  endif()
+  file(REMOVE_RECURSE "${tools}")
   expect_no_user_copy()
   expect_missing("HKLM\\${UNINSTALL}")
 
@@ -434,8 +451,11 @@ elseif(STEP STREQUAL "upgrade_loaded")
   endif()
   expect_files(${USER_INSTALL})
 
+# The class key was removed by hand first: the handler keys and the approval
+# it leaves go all the same.
 elseif(STEP STREQUAL "uninstall_user")
   must(reg add "HKCU\\SOFTWARE\\Tallowmere\\Kestrin" /v EncType /t REG_DWORD /d 2 /f)
+  must(reg delete "HKCU\\Software\\Classes\\CLSID\\${CLSID}" /f)
   uninstall("${WIN_USER_INSTALL}\\uninstall.exe" "${USER_INSTALL}" HKCU)
   expect_rows_gone(USER_ROWS)
   expect_missing("HKCU\\SOFTWARE\\Tallowmere")
@@ -451,6 +471,12 @@ elseif(STEP STREQUAL "custom_folder")
   set(dir "${PREFIX}/drive_c/My Tools/Kestrin")
   expect_user_copy("${dir}" "C:\\My Tools\\Kestrin")
   file(REMOVE "${dir}/Kestrin.txt")
+  # A file Setup cannot write (a folder of its name here; on Windows also a
+  # file it may not write) fails the run, and the entry still finds the copy.
+  file(MAKE_DIRECTORY "${dir}/Kestrin.txt")
+  setup_exits(2 /S)
+  expect_uninstall_entry(HKCU "C:\\My Tools\\Kestrin")
+  file(REMOVE_RECURSE "${dir}/Kestrin.txt")
   must("${SETUP}" /S)
   expect_user_copy("${dir}" "C:\\My Tools\\Kestrin")
   expect_value("HKCU\\Environment" Path "REG_EXPAND_SZ C:\\My Tools\\Kestrin")
@@ -487,6 +513,22 @@ elseif(STEP STREQUAL "stray_copy")
   endforeach()
   expect_files("${stray}")
   must("C:\\Stray\\uninstall.exe" /S "_?=C:\\Stray")
+  # Run again, and a copy of it among the user's files: nothing of Kestrin's
+  # is there, so nothing is removed.
+  set(downloads "${PREFIX}/drive_c/Downloads")
+  file(COPY "${stray}/uninstall.exe" DESTINATION "${downloads}")
+  file(WRITE "${downloads}/LICENSE.txt" "the user's\n")
+  foreach(dir Stray Downloads)
+    run(rc text "C:\\${dir}\\uninstall.exe" /S "_?=C:\\${dir}")
+    if(NOT rc EQUAL 2)
+      message(FATAL_ERROR "uninstall.exe in ${dir}, where Kestrin is not: exit code ${rc}, expected 2")
+    endif()
+  endforeach()
+  file(GLOB left RELATIVE "${downloads}" "${downloads}/*")
+  if(NOT left STREQUAL "LICENSE.txt;uninstall.exe")
+    message(FATAL_ERROR "a copied uninstaller removed the user's files: ${left} left")
+  endif()
+  file(REMOVE_RECURSE "${downloads}")
   file(GLOB left RELATIVE "${stray}" "${stray}/*")
   if(NOT left STREQUAL "uninstall.exe")
     message(FATAL_ERROR "the stray copy's uninstaller left ${left}")
