@@ -148,37 +148,26 @@ bool CInputFile::Open(const CString& strPath)
     return m_pFile != nullptr;
 }
 
-bool COutputFile::Create(const CString& strDirectory, unsigned)
+COutputFile::Opened COutputFile::OpenTemporary(unsigned)
 {
-    m_strDirectory = strDirectory;
-    for (int nTry = 0; nTry < kCreateTries; ++nTry) {
-        m_strTemp = strDirectory + kPathSeparator + TemporaryName();
-        // Shared for deletion, so that the finished file can be renamed while we hold it.
-        HANDLE h = CreateFileW(WidePath(m_strTemp).c_str(), GENERIC_WRITE | DELETE,
-                               FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN,
-                               nullptr);
-        if (h == INVALID_HANDLE_VALUE) {
-            if (NameTaken(GetLastError()))
-                continue;
-            return false;
-        }
-        // Our own handle on the file outlives the stream: removal and renaming
-        // go by it, after the stream's close has been checked.
-        if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &m_hFile, 0, FALSE,
-                             DUPLICATE_SAME_ACCESS)) {
-            m_hFile = h;
-            RemoveTemporary();
-            return false;
-        }
-        m_pFile = StreamOf(h, _O_WRONLY | _O_BINARY, "wb");
-        if (!m_pFile) {
-            RemoveTemporary();
-            return false;
-        }
-        m_buffer.Attach(m_pFile);
-        return true;
+    // Shared for deletion, so that the finished file can be renamed while we hold it.
+    HANDLE h = CreateFileW(WidePath(m_strTemp).c_str(), GENERIC_WRITE | DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                           nullptr, CREATE_NEW, FILE_ATTRIBUTE_HIDDEN, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        return NameTaken(GetLastError()) ? Opened::kTaken : Opened::kFailed;
+    // Our own handle on the file outlives the stream: removal and renaming
+    // go by it, after the stream's close has been checked.
+    if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &m_hFile, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        m_hFile = h;
+        RemoveTemporary();
+        return Opened::kFailed;
     }
-    return false;
+    m_pFile = StreamOf(h, _O_WRONLY | _O_BINARY, "wb");
+    if (!m_pFile) {
+        RemoveTemporary();
+        return Opened::kFailed;
+    }
+    return Opened::kOpened;
 }
 
 bool COutputFile::RemoveTemporary()
@@ -268,38 +257,29 @@ bool CInputFile::Open(const CString& strPath)
     return true;
 }
 
-bool COutputFile::Create(const CString& strDirectory, unsigned nMode)
+COutputFile::Opened COutputFile::OpenTemporary(unsigned nMode)
 {
-    m_strDirectory = strDirectory;
-    for (int nTry = 0; nTry < kCreateTries; ++nTry) {
-        m_strTemp = strDirectory + kPathSeparator + TemporaryName();
-        int fd = open(m_strTemp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_t(nMode & 0777));
-        if (fd < 0) {
-            if (errno == EEXIST)
-                continue;
-            return false;
-        }
-        struct stat st;
-        // Our own descriptor outlives the stream: removal checks identity by
-        // it after the stream's close has been checked.
-        m_fd = fstat(fd, &st) == 0 ? dup(fd) : -1;
-        if (m_fd < 0) {
-            close(fd);
-            unlink(m_strTemp);  // created a moment ago by this exclusive open
-            return false;
-        }
-        m_nDevice = uint64_t(st.st_dev);
-        m_nInode = uint64_t(st.st_ino);
-        m_pFile = fdopen(fd, "wb");
-        if (!m_pFile) {
-            close(fd);
-            RemoveTemporary();
-            return false;
-        }
-        m_buffer.Attach(m_pFile);
-        return true;
+    int fd = open(m_strTemp, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode_t(nMode & 0777));
+    if (fd < 0)
+        return errno == EEXIST ? Opened::kTaken : Opened::kFailed;
+    struct stat st;
+    // Our own descriptor outlives the stream: removal checks identity by
+    // it after the stream's close has been checked.
+    m_fd = fstat(fd, &st) == 0 ? dup(fd) : -1;
+    if (m_fd < 0) {
+        close(fd);
+        unlink(m_strTemp);  // created a moment ago by this exclusive open
+        return Opened::kFailed;
     }
-    return false;
+    m_nDevice = uint64_t(st.st_dev);
+    m_nInode = uint64_t(st.st_ino);
+    m_pFile = fdopen(fd, "wb");
+    if (!m_pFile) {
+        close(fd);
+        RemoveTemporary();
+        return Opened::kFailed;
+    }
+    return Opened::kOpened;
 }
 
 bool COutputFile::RemoveTemporary()
@@ -374,6 +354,22 @@ bool COutputFile::GiveName(const CString& strName, CString& strFinal,
 }
 
 #endif
+
+bool COutputFile::Create(const CString& strDirectory, unsigned nMode)
+{
+    m_strDirectory = strDirectory;
+    for (int nTry = 0; nTry < kCreateTries; ++nTry) {
+        m_strTemp = strDirectory + kPathSeparator + TemporaryName();
+        const Opened opened = OpenTemporary(nMode);
+        if (opened == Opened::kTaken)
+            continue;
+        if (opened == Opened::kFailed)
+            return false;
+        m_buffer.Attach(m_pFile);
+        return true;
+    }
+    return false;
+}
 
 int COutputFile::Finish(const CString& strName, CString& strFinal,
                         const std::function<void(const CString&)>& onChosen)

@@ -104,6 +104,9 @@ private:
     bool GiveName(const CString& strName, CString& strFinal,
                   const std::function<void(const CString&)>& onChosen);
     bool RemoveTemporary();
+    // Opens m_strTemp, which must not exist yet, as m_pFile.
+    enum class Opened { kOpened, kTaken, kFailed };
+    Opened OpenTemporary(unsigned nMode);
 
     FILE* m_pFile = nullptr;
     CString m_strDirectory;
