@@ -63,7 +63,8 @@ bool WalkFolder(const CString& strRoot, bool bEncrypt, const std::function<bool(
                 // back into it: never followed.
                 if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
                     pending.push_back(strPath);
-            } else if (!IsTemporaryName(strName) && Wanted(strPath, (uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow, bEncrypt)) {
+            } else if (!IsTemporaryName(strName) &&
+                       Wanted(strPath, (uint64_t(fd.nFileSizeHigh) << 32) | fd.nFileSizeLow, bEncrypt)) {
                 found.push_back(strPath);
             }
             if (!keepGoing()) {
